@@ -1,0 +1,87 @@
+#ifndef DEVICELINK_H
+#define DEVICELINK_H
+
+#include <QByteArray>
+#include <QtGlobal>
+
+class QSerialPort;
+class QTextStream;
+
+// The characters that shape every frame of the loader protocol.
+struct FrameFormat
+{
+    QByteArray hexAlphabet;     // digit for each nibble value 0..15
+    char requestStart = 0;      // first character of a request frame
+    char replyStart = 0;        // first character of a reply line
+    char lineEnd = 0;           // last character of requests and replies
+};
+
+// Result of every link operation. Callers count only LinkOk as success.
+enum LinkResult : int {
+    LinkNoReply = 1,    // no complete reply line within the time-out in any attempt
+    LinkOk = 2,         // a reply arrived and passed every check
+    LinkBadReply = 3    // a complete line failed a check, or the request was refused unsent
+};
+
+// Flash geometry as the loader reports it.
+struct FlashParams
+{
+    quint32 startAddr = 0;
+    quint32 endAddr = 0;
+    quint16 sizePage = 0;
+};
+
+// Speaks the resident loader's protocol over one serial port: ASCII-hex
+// frames with CRC-16, request/reply transactions with time-outs and
+// attempts, and the four loader commands. A plain class: it shows no
+// dialogs and reports by result codes only.
+class DeviceLink
+{
+public:
+    static constexpr int DecodeFailed = -1;
+    // A request carries at most 255 data bytes and a reply at most 255
+    // decoded bytes, so a block write holds 249 bytes after its 6-byte
+    // header and a block read 251 bytes between status and CRC.
+    static constexpr int MaxWriteBlock = 249;
+    static constexpr int MaxReadBlock = 251;
+
+    DeviceLink();
+
+    void SetFrameFormat(const FrameFormat &format);
+    void SetPort(QSerialPort *port);
+    QSerialPort *Port() const { return port; }
+    const FrameFormat &Format() const { return format; }
+
+    // Where the reply trace goes; standard output unless changed,
+    // nullptr silences it.
+    void SetTrace(QTextStream *stream);
+
+    // Frame codec
+    static quint16 UpdateCrc16(quint16 crc, quint8 byte);
+    bool HexPairToByte(const char *pair, quint8 *out) const;
+    int DecodeLine(const QByteArray &line, QByteArray *out) const;  // count or DecodeFailed
+    QByteArray EncodeFrame(quint8 command, quint8 argument, const QByteArray &data) const;
+
+    // Transactions
+    void WriteRaw(const QByteArray &bytes);
+    void SendHexByte(quint8 byte);
+    void SendFrame(quint8 command, quint8 argument, const QByteArray &data);
+    bool ReadPort(QByteArray &line);
+    bool GetLine(QByteArray &line, int timeoutMs);
+    int ExecCommand(quint8 command, const QByteArray &data, quint8 timeoutMs, quint8 argument);
+    int ExecQuery(const QByteArray &data, QByteArray *reply, quint8 command,
+                  quint8 minimum, quint8 timeoutMs, quint8 argument);
+
+    // Loader commands
+    int ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *sizePage);
+    int ErasePage(quint32 address, quint16 count);
+    int WriteBlock(const QByteArray &data, quint32 address, int length);
+    int ReadBlock(QByteArray *out, quint32 address, int length);
+
+private:
+    QSerialPort *port = nullptr;
+    FrameFormat format;
+    QTextStream *trace = nullptr;
+};
+
+#endif // DEVICELINK_H
