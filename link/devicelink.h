@@ -44,6 +44,9 @@ public:
     // header and a block read 251 bytes between status and CRC.
     static constexpr int MaxWriteBlock = 249;
     static constexpr int MaxReadBlock = 251;
+    // Request frames and reply lines carry at most this many bytes; the
+    // loader counts them in one byte.
+    static constexpr int MaxFrameBytes = 255;
 
     DeviceLink();
 
@@ -67,6 +70,9 @@ public:
     void SendHexByte(quint8 byte);
     void SendFrame(quint8 command, quint8 argument, const QByteArray &data);
     bool ReadPort(QByteArray &line);
+    // The line-gathering step of ReadPort on one chunk already read from
+    // the port, kept apart so that it can be exercised without a port.
+    bool AppendChunk(QByteArray &line, const QByteArray &chunk);
     bool GetLine(QByteArray &line, int timeoutMs);
     int ExecCommand(quint8 command, const QByteArray &data, quint8 timeoutMs, quint8 argument);
     int ExecQuery(const QByteArray &data, QByteArray *reply, quint8 command,
@@ -79,6 +85,11 @@ public:
     int ReadBlock(QByteArray *out, quint32 address, int length);
 
 private:
+    bool Exchange(quint8 command, quint8 argument, const QByteArray &data,
+                  int timeoutMs, int attempts, QByteArray &line);
+    void DiscardInput();
+    void TraceLine(const QByteArray &text);
+
     QSerialPort *port = nullptr;
     FrameFormat format;
     QTextStream *trace = nullptr;
