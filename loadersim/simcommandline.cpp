@@ -1,0 +1,128 @@
+#include "simcommandline.h"
+
+#include <QCommandLineParser>
+
+#include <limits>
+
+namespace {
+
+const char faultHelp[] =
+    "Inject a fault (repeatable). SPEC is KIND[:frame=N][:count=N][:p=X]"
+    "[:cmd=0xNN][:arg=0xNN][:addr=0xNNNNNNNN]. KIND: drop (no reply), crc (wrong reply CRC), "
+    "status (refuse with a bad status), late (reply after --late-delay), garbage (stray "
+    "characters before the reply), split (reply in pieces with gaps), worn (a write stores one "
+    "wrong byte but is acknowledged), vanish (close the line after the frame, no reply). "
+    "frame=N hits the Nth matching frame and count=N frames from there (-1: all); p=X hits "
+    "each matching frame with chance X, count then being the burst length. cmd, arg and addr "
+    "restrict which intact requests match and are counted (writes are cmd=0x64:arg=0x12, reads "
+    "cmd=0x64:arg=0x02, erases cmd=0x21, the parameter query cmd=0xA3). Without frame and p, "
+    "the first matching frame is hit.";
+
+struct NumberOption {
+    const char *name;
+    const char *help;
+    const char *valueName;
+};
+
+const NumberOption numberOptions[] = {
+    {"flash-base", "Flash base address (default 0x08000000).", "addr"},
+    {"flash-size", "Flash size in bytes (default 0x10000).", "bytes"},
+    {"page-size", "Erase page size in bytes (default 1024).", "bytes"},
+    {"loader-size", "Bytes at the flash base taken by the loader itself, never erased or "
+                    "written (default 0x3000).", "bytes"},
+    {"baud", "Pace the line at this rate, 10 bits a character (default 0: answer at once).", "rate"},
+    {"device-baud", "Line rate set on the --device (default 9600).", "rate"},
+    {"erase-delay", "Processing time per erased page in ms (default 0).", "ms"},
+    {"write-delay", "Processing time per written block in ms (default 0).", "ms"},
+    {"late-delay", "How late a 'late' fault reply comes, in ms (default 600).", "ms"},
+    {"split-gap", "Pause between the pieces of a 'split' fault reply, in ms (default 20).", "ms"},
+    {"seed", "Seed of the fault generator (default 1).", "n"},
+};
+
+// Reads a number in C notation (0x.. hexadecimal) into target.
+template <typename T>
+bool TakeNumber(const QCommandLineParser &parser, const QString &name, T *target, QString *error)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const qlonglong value = parser.value(name).toLongLong(&ok, 0);
+    if (!ok || value < 0 || quint64(value) > quint64(std::numeric_limits<T>::max())) {
+        *error = QStringLiteral("--%1: bad number '%2'").arg(name, parser.value(name));
+        return false;
+    }
+    *target = T(value);
+    return true;
+}
+
+bool TakeNumbers(const QCommandLineParser &parser, SimConfig *config, QString *error)
+{
+    return TakeNumber(parser, QStringLiteral("flash-base"), &config->flashBase, error)
+        && TakeNumber(parser, QStringLiteral("flash-size"), &config->flashSize, error)
+        && TakeNumber(parser, QStringLiteral("page-size"), &config->pageSize, error)
+        && TakeNumber(parser, QStringLiteral("loader-size"), &config->loaderSize, error)
+        && TakeNumber(parser, QStringLiteral("baud"), &config->baud, error)
+        && TakeNumber(parser, QStringLiteral("device-baud"), &config->deviceBaud, error)
+        && TakeNumber(parser, QStringLiteral("erase-delay"), &config->eraseDelayMs, error)
+        && TakeNumber(parser, QStringLiteral("write-delay"), &config->writeDelayMs, error)
+        && TakeNumber(parser, QStringLiteral("late-delay"), &config->lateDelayMs, error)
+        && TakeNumber(parser, QStringLiteral("split-gap"), &config->splitGapMs, error)
+        && TakeNumber(parser, QStringLiteral("seed"), &config->seed, error);
+}
+
+void AddOptions(QCommandLineParser *parser)
+{
+    parser->setApplicationDescription(QStringLiteral(
+        "Simulated STM32 resident loader. Opens a pseudo-terminal, prints its path and answers "
+        "the loader protocol on it until interrupted (SIGINT/SIGTERM)."));
+    parser->addHelpOption();
+    parser->addVersionOption();
+    for (const NumberOption &option : numberOptions)
+        parser->addOption({QLatin1String(option.name), QLatin1String(option.help), QLatin1String(option.valueName)});
+    parser->addOptions({
+        {QStringLiteral("link"), QStringLiteral("Make a symbolic link PATH to the pseudo-terminal "
+                                                "(replacing an old link); removed on exit."), QStringLiteral("path")},
+        {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path")},
+        {QStringLiteral("image"), QStringLiteral("Load the flash contents from FILE (from the flash base)."), QStringLiteral("file")},
+        {QStringLiteral("dump"), QStringLiteral("Save the flash contents to FILE on exit."), QStringLiteral("file")},
+        {QStringLiteral("error-replies"), QStringLiteral("Answer bad CRC, bad hex and unknown commands with an error status instead of silence.")},
+        {QStringLiteral("verbose"), QStringLiteral("Log every frame received and reply sent to standard error.")},
+        {QStringLiteral("fault"), QLatin1String(faultHelp), QStringLiteral("spec")},
+    });
+}
+
+} // namespace
+
+bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    AddOptions(&parser);
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    SimConfig &config = options->config;
+    if (!TakeNumbers(parser, &config, error))
+        return false;
+    config.errorReplies = parser.isSet(QStringLiteral("error-replies"));
+    config.verbose = parser.isSet(QStringLiteral("verbose"));
+    for (const QString &text : parser.values(QStringLiteral("fault"))) {
+        FaultRule rule;
+        if (!ParseFaultRule(text, &rule, error))
+            return false;
+        config.faults.append(rule);
+    }
+    options->link = parser.value(QStringLiteral("link"));
+    options->device = parser.value(QStringLiteral("device"));
+    options->image = parser.value(QStringLiteral("image"));
+    options->dump = parser.value(QStringLiteral("dump"));
+    return true;
+}

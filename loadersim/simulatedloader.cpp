@@ -1,0 +1,285 @@
+#include "simulatedloader.h"
+
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 NsPerMs = 1000000;
+constexpr int BitsPerChar = 10;     // 8N1: start bit, 8 data bits, stop bit
+
+bool Fail(QString *error, const QString &what)
+{
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
+    return false;
+}
+
+speed_t SpeedCode(int baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
+    }
+}
+
+// Raw mode, so that no carriage return is turned into a line feed and
+// nothing is echoed back into the reply stream.
+bool MakeRaw(int fd, int baud, QString *error)
+{
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0)
+        return Fail(error, QStringLiteral("tcgetattr"));
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    if (baud > 0) {
+        const speed_t speed = SpeedCode(baud);
+        if (speed == B0) {
+            errno = EINVAL;
+            return Fail(error, QStringLiteral("baud rate %1").arg(baud));
+        }
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+    }
+    if (tcsetattr(fd, TCSANOW, &tio) != 0)
+        return Fail(error, QStringLiteral("tcsetattr"));
+    return true;
+}
+
+} // namespace
+
+SimulatedLoader::SimulatedLoader(const SimConfig &config, QObject *parent)
+    : QObject(parent),
+      config(config),
+      flash(config.flashBase, config.flashSize, config.pageSize, config.loaderSize),
+      core(config, &flash),
+      inputTimer(new QTimer(this)),
+      outputTimer(new QTimer(this))
+{
+    for (QTimer *timer : {inputTimer, outputTimer}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(inputTimer, &QTimer::timeout, this, &SimulatedLoader::FeedArrived);
+    connect(outputTimer, &QTimer::timeout, this, &SimulatedLoader::PumpOutput);
+    core.SetLog([this](const QString &line) { WriteLog(line); });
+    clock.start();
+}
+
+SimulatedLoader::~SimulatedLoader()
+{
+    Close();
+}
+
+bool SimulatedLoader::OpenPty(QString *error)
+{
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return Fail(error, QStringLiteral("openpty"));
+    slavePath = QString::fromLocal8Bit(ttyname(slave));
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    slaveFd = slave;
+    if (!MakeRaw(slave, 0, error)) {
+        ::close(master);
+        Close();
+        return false;
+    }
+    return StartServing(master, error);
+}
+
+bool SimulatedLoader::OpenDevice(const QString &path, QString *error)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(error, path);
+    if (!MakeRaw(fd, config.deviceBaud, error)) {
+        ::close(fd);
+        return false;
+    }
+    slavePath = path;
+    return StartServing(fd, error);
+}
+
+bool SimulatedLoader::StartServing(int fd, QString *error)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        Fail(error, QStringLiteral("fcntl"));
+        ::close(fd);
+        Close();
+        return false;
+    }
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    lineFd = fd;
+    notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &SimulatedLoader::OnReadable);
+    WriteLog(QStringLiteral("serving %1").arg(slavePath));
+    return true;
+}
+
+void SimulatedLoader::Close()
+{
+    if (lineFd < 0 && slaveFd < 0)
+        return;
+    delete notifier;
+    notifier = nullptr;
+    inputTimer->stop();
+    outputTimer->stop();
+    incoming.clear();
+    outgoing.clear();
+    txStartNs = -1;
+    for (int *fd : {&lineFd, &slaveFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    WriteLog(QStringLiteral("line closed"));
+    emit Closed();
+}
+
+qint64 SimulatedLoader::CharNs() const
+{
+    return config.baud > 0 ? qint64(BitsPerChar) * 1000000000 / config.baud : 0;
+}
+
+// A character written to the pseudo-terminal is there at once; on a real
+// line it would still be on its way, so each one is stamped with the time
+// it could have finished arriving behind the ones before it.
+void SimulatedLoader::OnReadable()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(lineFd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        if (n <= 0) {
+            Close();
+            return;
+        }
+        const qint64 now = clock.nsecsElapsed();
+        for (ssize_t i = 0; i < n; ++i) {
+            const qint64 ready = CharNs() > 0 ? qMax(now, rxFreeNs) + CharNs() : now;
+            rxFreeNs = ready;
+            incoming.enqueue(Received{buffer[i], ready});
+        }
+    }
+    FeedArrived();
+}
+
+void SimulatedLoader::FeedArrived()
+{
+    const qint64 now = clock.nsecsElapsed();
+    while (!incoming.isEmpty() && incoming.head().readyNs <= now && lineFd >= 0) {
+        const Received received = incoming.dequeue();
+        for (const SimReply &reply : core.Feed(QByteArray(1, received.byte)))
+            Queue(reply, received.readyNs);
+    }
+    if (!incoming.isEmpty() && lineFd >= 0)
+        ScheduleAt(inputTimer, incoming.head().readyNs);
+}
+
+void SimulatedLoader::Queue(const SimReply &reply, qint64 frameDoneNs)
+{
+    const qint64 notBefore = frameDoneNs + qint64(reply.delayMs) * NsPerMs;
+    if (reply.pieces.isEmpty()) {
+        if (reply.closeLine)
+            outgoing.enqueue(Outgoing{QByteArray(), notBefore, 0, true});
+        PumpOutput();
+        return;
+    }
+    for (int i = 0; i < reply.pieces.size(); ++i) {
+        Outgoing piece;
+        piece.bytes = reply.pieces.at(i);
+        piece.notBeforeNs = i == 0 ? notBefore : 0;
+        piece.gapNs = i == 0 ? 0 : qint64(reply.gapMs) * NsPerMs;
+        piece.closeAfter = reply.closeLine && i == reply.pieces.size() - 1;
+        outgoing.enqueue(piece);
+    }
+    PumpOutput();
+}
+
+// Sends the head of the queue at the line rate: by any moment, no more
+// characters have left than the line could have carried since the piece
+// began. A late timer lets the backlog out at once, so the total never
+// drifts behind the wire time.
+void SimulatedLoader::PumpOutput()
+{
+    while (!outgoing.isEmpty() && lineFd >= 0) {
+        const Outgoing &head = outgoing.head();
+        const qint64 now = clock.nsecsElapsed();
+        if (txStartNs < 0) {
+            const qint64 start = qMax(head.notBeforeNs, txFreeNs + head.gapNs);
+            if (start > now) {
+                ScheduleAt(outputTimer, start);
+                return;
+            }
+            txStartNs = start;
+            txSent = 0;
+        }
+        const int size = head.bytes.size();
+        const int due = CharNs() > 0 ? int(qMin<qint64>(size, (now - txStartNs) / CharNs())) : size;
+        if (due > txSent) {
+            const ssize_t n = ::write(lineFd, head.bytes.constData() + txSent, size_t(due - txSent));
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                Close();
+                return;
+            }
+            txSent += int(qMax<ssize_t>(n, 0));
+        }
+        if (txSent < size) {
+            const qint64 next = CharNs() > 0 ? txStartNs + (txSent + 1) * CharNs() : now + NsPerMs;
+            ScheduleAt(outputTimer, qMax(next, now + (due > txSent ? NsPerMs : 0)));
+            return;
+        }
+        txFreeNs = CharNs() > 0 ? txStartNs + size * CharNs() : now;
+        const bool closeAfter = head.closeAfter;
+        outgoing.dequeue();
+        txStartNs = -1;
+        if (closeAfter)
+            Close();
+    }
+}
+
+void SimulatedLoader::ScheduleAt(QTimer *timer, qint64 dueNs)
+{
+    const qint64 wait = dueNs - clock.nsecsElapsed();
+    timer->start(wait > 0 ? int((wait + NsPerMs - 1) / NsPerMs) : 0);
+}
+
+void SimulatedLoader::WriteLog(const QString &line)
+{
+    if (!config.verbose)
+        return;
+    const QString stamped = QStringLiteral("[%1 ms] %2")
+                                .arg(clock.elapsed(), 7, 10, QLatin1Char(' '))
+                                .arg(line);
+    if (logStream) {
+        *logStream << stamped << '\n';
+        logStream->flush();
+    } else {
+        fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
+        fflush(stderr);
+    }
+}

@@ -1,0 +1,84 @@
+#ifndef SIMULATEDLOADER_H
+#define SIMULATEDLOADER_H
+
+#include "flashmodel.h"
+#include "loadercore.h"
+#include "simconfig.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+
+class QSocketNotifier;
+class QTextStream;
+class QTimer;
+
+// Serves the loader core on a line: the master side of a pseudo-terminal
+// or a real serial device. Everything runs from the Qt event loop of the
+// thread that owns the object, so it can share a thread with the tool,
+// whose waits for replies process events.
+class SimulatedLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SimulatedLoader(const SimConfig &config, QObject *parent = nullptr);
+    ~SimulatedLoader() override;
+
+    bool OpenPty(QString *error = nullptr);
+    bool OpenDevice(const QString &path, QString *error = nullptr);
+    QString SlavePath() const { return slavePath; }
+    bool IsOpen() const { return lineFd >= 0; }
+
+    FlashModel &Flash() { return flash; }
+    int FramesReceived() const { return core.FramesReceived(); }
+    // Where the verbose log goes; standard error unless set.
+    void SetLog(QTextStream *stream) { logStream = stream; }
+    // The cable pulled: close the line.
+    void Close();
+
+signals:
+    void Closed();
+
+private:
+    struct Received {
+        char byte;
+        qint64 readyNs;         // when the character has fully arrived on the line
+    };
+    struct Outgoing {
+        QByteArray bytes;
+        qint64 notBeforeNs = 0;
+        qint64 gapNs = 0;       // idle line wanted before this piece
+        bool closeAfter = false;
+    };
+
+    bool StartServing(int fd, QString *error);
+    void OnReadable();
+    void FeedArrived();
+    void Queue(const SimReply &reply, qint64 frameDoneNs);
+    void PumpOutput();
+    void ScheduleAt(QTimer *timer, qint64 dueNs);
+    qint64 CharNs() const;
+    void WriteLog(const QString &line);
+
+    SimConfig config;
+    FlashModel flash;
+    LoaderCore core;
+    int lineFd = -1;
+    int slaveFd = -1;           // kept open so the master never sees a hang-up
+    QString slavePath;
+    QSocketNotifier *notifier = nullptr;
+    QTimer *inputTimer;
+    QTimer *outputTimer;
+    QElapsedTimer clock;
+    QQueue<Received> incoming;
+    qint64 rxFreeNs = 0;        // when the simulated receive line falls idle
+    QQueue<Outgoing> outgoing;
+    qint64 txStartNs = -1;      // start of the piece being sent; -1: none started
+    int txSent = 0;
+    qint64 txFreeNs = 0;        // when the simulated transmit line falls idle
+    QTextStream *logStream = nullptr;
+};
+
+#endif
