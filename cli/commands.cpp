@@ -1,0 +1,273 @@
+#include "commands.h"
+
+#include "devicelink.h"
+#include "interrupt.h"
+#include "programmingjob.h"
+#include "progress.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSaveFile>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+// A mistyped --end could turn a backup into a read of gigabytes lasting
+// days; the devices this tool serves have at most a few MiB of flash.
+constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
+
+struct Geometry
+{
+    quint32 start = 0;
+    quint32 end = 0;
+    quint32 pageSize = 0;
+};
+
+void Say(FILE *stream, const QString &text)
+{
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+int Fail(int status, const QString &text)
+{
+    Say(stderr, QStringLiteral("tamrivo-cli: ") + text);
+    return status;
+}
+
+QString Hex(quint32 value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16);
+}
+
+QString ResultName(int linkResult)
+{
+    return linkResult == LinkNoReply ? QStringLiteral("no reply") : QStringLiteral("bad reply");
+}
+
+QString Seconds(const QElapsedTimer &timer)
+{
+    return QString::number(timer.elapsed() / 1000.0, 'f', 2);
+}
+
+// Where a job stopped, in the words of its pass: pages for the erase,
+// byte offsets from the start address for the others.
+QString Place(const JobOutcome &outcome)
+{
+    if (outcome.pass == JobPass::Erase)
+        return QStringLiteral("page %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
+    if (outcome.status == JobOutcome::Cancelled)
+        return QStringLiteral("offset %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
+    return QStringLiteral("offset %1 (flash address %2, block of %3 bytes)")
+        .arg(outcome.index).arg(Hex(outcome.address)).arg(outcome.blockLength);
+}
+
+int Report(const JobOutcome &outcome, ProgressObserver &progress)
+{
+    progress.Finish();
+    const QString pass = ProgressObserver::PassName(outcome.pass);
+    if (outcome.status == JobOutcome::Cancelled)
+        return Fail(ExitInterrupted, QStringLiteral("interrupted: %1 stopped after %2")
+                                         .arg(pass, Place(outcome)));
+    const QString result = outcome.mismatch
+        ? QStringLiteral("mismatch (%1 bytes read back)").arg(outcome.readBackLength)
+        : ResultName(outcome.linkResult);
+    return Fail(ExitDeviceFailed, QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result));
+}
+
+int ListPorts()
+{
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        const QString description = info.description().isEmpty()
+            ? QStringLiteral("(no description)") : info.description();
+        Say(stdout, QStringLiteral("%1\t%2").arg(info.portName(), description));
+    }
+    return ExitDone;
+}
+
+// The line as the window sets it up: 8N1 at the chosen speed and the
+// DTR/RTS pulse that some boards use to start their loader. The signal
+// changes are refused by ports without modem lines (pseudo-terminals,
+// some adapters); that must not stop the job.
+bool OpenLine(QSerialPort &port, const CliOptions &options)
+{
+    port.setPortName(options.port);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.setBaudRate(options.baud);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setDataTerminalReady(true);
+    port.setRequestToSend(true);
+    port.setDataTerminalReady(false);
+    port.clearError();
+    return true;
+}
+
+int ResolveGeometry(DeviceLink &link, const CliOptions &options, Geometry *geometry)
+{
+    quint32 start = options.start.value;
+    quint32 end = options.end.value;
+    quint32 pageSize = options.pageSize.value;
+    const bool ask = !options.start.given || !options.end.given || !options.pageSize.given;
+    if (ask) {
+        const int result = link.ReadFlashParams(&start, &end, &pageSize);
+        if (result != LinkOk)
+            return Fail(ExitDeviceFailed, QStringLiteral("the device did not report its flash "
+                                                         "parameters: %1").arg(ResultName(result)));
+    }
+    geometry->start = options.start.given ? options.start.value : start;
+    geometry->end = options.end.given ? options.end.value : end;
+    geometry->pageSize = options.pageSize.given ? options.pageSize.value : pageSize;
+    if (geometry->pageSize == 0)
+        return Fail(ExitDeviceFailed, QStringLiteral("the device reported a page size of 0"));
+    return InterruptRequested() ? Fail(ExitInterrupted, QStringLiteral("interrupted")) : ExitDone;
+}
+
+int CheckImage(const Geometry &geometry, quint32 size, bool needAligned, const QString &file)
+{
+    const RangeCheck check = CheckRange(geometry.start, geometry.end, geometry.pageSize, size);
+    if (check == RangeCheck::TooLarge)
+        return Fail(ExitUsage, QStringLiteral("%1 is %2 bytes, more than the %3 bytes from start %4 to end %5")
+                                   .arg(file).arg(size)
+                                   .arg(AvailableBytes(geometry.start, geometry.end))
+                                   .arg(Hex(geometry.start), Hex(geometry.end)));
+    if (check == RangeCheck::Unaligned && needAligned)
+        return Fail(ExitUsage, QStringLiteral("start %1 is not a whole number of pages of %2 bytes")
+                                   .arg(Hex(geometry.start)).arg(geometry.pageSize));
+    return ExitDone;
+}
+
+// One run against the device: the port, its link and the trace stream,
+// which must outlive every command sent.
+class Session
+{
+public:
+    explicit Session(const CliOptions &options)
+        : options(options), traceStream(stderr), progress(ProgressObserver::ModeFor(options.quiet))
+    {
+        link.SetPort(&port);
+        link.SetTrace(options.trace ? &traceStream : nullptr);
+    }
+
+    int Run();
+
+private:
+    int Info();
+    int WriteOrVerify(QFile &file);
+    int Read();
+
+    const CliOptions &options;
+    QSerialPort port;
+    DeviceLink link;
+    QTextStream traceStream;
+    ProgressObserver progress;
+    Geometry geometry;
+};
+
+int Session::Run()
+{
+    // An unreadable image is the user's to fix; say so before touching
+    // the device.
+    QFile file(options.file);
+    const bool needsImage = options.command == CliCommand::Write || options.command == CliCommand::Verify;
+    if (needsImage && !file.open(QIODevice::ReadOnly))
+        return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
+    if (!OpenLine(port, options))
+        return Fail(ExitDeviceFailed, QStringLiteral("cannot open port %1: %2").arg(options.port, port.errorString()));
+    if (options.command == CliCommand::Info)
+        return Info();
+    const int status = ResolveGeometry(link, options, &geometry);
+    if (status != ExitDone)
+        return status;
+    return needsImage ? WriteOrVerify(file) : Read();
+}
+
+int Session::Info()
+{
+    quint32 start = 0;
+    quint32 end = 0;
+    quint32 pageSize = 0;
+    const int result = link.ReadFlashParams(&start, &end, &pageSize);
+    if (result != LinkOk)
+        return Fail(ExitDeviceFailed, QStringLiteral("the device did not report its flash parameters: %1")
+                                          .arg(ResultName(result)));
+    Say(stdout, QStringLiteral("start %1\nend %2\npage-size %3").arg(Hex(start), Hex(end)).arg(pageSize));
+    return ExitDone;
+}
+
+int Session::WriteOrVerify(QFile &file)
+{
+    const bool write = options.command == CliCommand::Write;
+    const quint64 fileSize = quint64(file.size());
+    const quint32 size = fileSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : quint32(fileSize);
+    int status = CheckImage(geometry, size, write, options.file);
+    if (status != ExitDone)
+        return status;
+    // The job works on this one snapshot: a file changed meanwhile cannot
+    // make the verify compare against bytes that were never written.
+    const QByteArray image = file.readAll();
+    if (quint32(image.size()) != size)
+        return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
+    file.close();
+
+    ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
+    QElapsedTimer timer;
+    timer.start();
+    const JobOutcome outcome = write ? job.Run(progress) : job.Verify(progress);
+    if (outcome.status != JobOutcome::Done)
+        return Report(outcome, progress);
+    progress.Finish();
+    if (write)
+        Say(stdout, QStringLiteral("wrote and verified %1 bytes (%2 pages) at %3 in %4 s")
+                        .arg(image.size()).arg(PagesFor(size, geometry.pageSize))
+                        .arg(Hex(geometry.start), Seconds(timer)));
+    else
+        Say(stdout, QStringLiteral("verified %1 bytes at %2 in %3 s")
+                        .arg(image.size()).arg(Hex(geometry.start), Seconds(timer)));
+    return ExitDone;
+}
+
+int Session::Read()
+{
+    const quint32 length = options.length.given ? options.length.value
+                                                : AvailableBytes(geometry.start, geometry.end);
+    if (length > MaxReadLength)
+        return Fail(ExitUsage, QStringLiteral("%1 bytes is more than this tool reads at once (%2)")
+                                   .arg(length).arg(MaxReadLength));
+    // Opened before the device is read so that a bad path fails at once,
+    // and committed only after a complete read: a partial backup must
+    // never look like a whole one.
+    QSaveFile out(options.file);
+    if (!out.open(QIODevice::WriteOnly))
+        return Fail(ExitUsage, QStringLiteral("cannot write %1: %2").arg(options.file, out.errorString()));
+
+    ProgrammingJob job(link, geometry.start, geometry.pageSize, QByteArray());
+    QByteArray data;
+    QElapsedTimer timer;
+    timer.start();
+    const JobOutcome outcome = job.Read(progress, int(length), &data);
+    if (outcome.status != JobOutcome::Done)
+        return Report(outcome, progress);
+    progress.Finish();
+    if (out.write(data) != data.size() || !out.commit())
+        return Fail(ExitUsage, QStringLiteral("cannot write %1: %2").arg(options.file, out.errorString()));
+    Say(stdout, QStringLiteral("read %1 bytes from %2 into %3 in %4 s")
+                    .arg(data.size()).arg(Hex(geometry.start), options.file, Seconds(timer)));
+    return ExitDone;
+}
+
+} // namespace
+
+int RunCommand(const CliOptions &options)
+{
+    if (options.command == CliCommand::Ports)
+        return ListPorts();
+    Session session(options);
+    return session.Run();
+}

@@ -1,0 +1,165 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const char *const Usage =
+    "Usage:\n"
+    "  tamrivo-cli ports\n"
+    "  tamrivo-cli --port PORT [--baud 9600|19200] info\n"
+    "  tamrivo-cli --port PORT [options] write FILE\n"
+    "  tamrivo-cli --port PORT [options] verify FILE\n"
+    "  tamrivo-cli --port PORT [options] read FILE [--length N]\n"
+    "\n"
+    "Programs the flash of a device through its resident serial loader.\n"
+    "\n"
+    "Options:\n"
+    "  --port PORT      serial port (name such as ttyUSB0 or a path)\n"
+    "  --baud N         line speed, 9600 (default) or 19200\n"
+    "  --start ADDR     first flash address of the image\n"
+    "  --end ADDR       end of the flash range\n"
+    "  --page-size N    bytes per flash page\n"
+    "  --length N       bytes to read (default: end minus start)\n"
+    "  --quiet          no progress\n"
+    "  --trace          the link's trace on standard error\n"
+    "  --help           this text\n"
+    "  --version        the program's version\n"
+    "Numbers are decimal or 0x-hex; any of --start, --end and --page-size\n"
+    "not given is asked of the device.\n"
+    "\n"
+    "Exit status: 0 done, 1 device failure or verify difference,\n"
+    "2 bad usage or unusable file, 130 interrupted.\n";
+
+ParseResult UsageError(const QString &text)
+{
+    ParseResult result;
+    result.status = ExitUsage;
+    result.message = QStringLiteral("tamrivo-cli: %1\nTry 'tamrivo-cli --help'.\n").arg(text);
+    return result;
+}
+
+struct CommandName
+{
+    const char *name;
+    CliCommand command;
+    bool takesFile;
+};
+
+const CommandName Commands[] = {
+    {"ports", CliCommand::Ports, false},
+    {"info", CliCommand::Info, false},
+    {"write", CliCommand::Write, true},
+    {"verify", CliCommand::Verify, true},
+    {"read", CliCommand::Read, true},
+};
+
+const CommandName *FindCommand(const QString &name)
+{
+    for (const CommandName &entry : Commands) {
+        if (name == QLatin1String(entry.name))
+            return &entry;
+    }
+    return nullptr;
+}
+
+bool TakeNumber(const QCommandLineParser &parser, const QString &name, OptionalValue *out,
+                QString *error)
+{
+    if (!parser.isSet(name))
+        return true;
+    out->given = ParseNumber(parser.value(name), &out->value);
+    if (!out->given)
+        *error = QStringLiteral("--%1: '%2' is not a number").arg(name, parser.value(name));
+    return out->given;
+}
+
+bool TakeNumbers(const QCommandLineParser &parser, CliOptions *options, QString *error)
+{
+    return TakeNumber(parser, "start", &options->start, error)
+        && TakeNumber(parser, "end", &options->end, error)
+        && TakeNumber(parser, "page-size", &options->pageSize, error)
+        && TakeNumber(parser, "length", &options->length, error);
+}
+
+// Checks that need more than one option at a time.
+QString CheckCombination(const CliOptions &options)
+{
+    if (options.baud != 9600 && options.baud != 19200)
+        return QStringLiteral("--baud must be 9600 or 19200");
+    if (options.pageSize.given && options.pageSize.value == 0)
+        return QStringLiteral("--page-size must not be 0");
+    if (options.command != CliCommand::Ports && options.port.isEmpty())
+        return QStringLiteral("--port is required");
+    if (options.length.given && options.command != CliCommand::Read)
+        return QStringLiteral("--length applies to read only");
+    return QString();
+}
+
+} // namespace
+
+bool ParseNumber(const QString &text, quint32 *value)
+{
+    bool ok = false;
+    const bool hex = text.startsWith("0x", Qt::CaseInsensitive);
+    const QString digits = hex ? text.mid(2) : text;
+    // QString::toUInt also takes signs and spaces; a flash address with
+    // either is a typing mistake.
+    if (digits.isEmpty() || digits.at(0) == '+' || digits.at(0) == '-'
+        || digits.at(0).isSpace())
+        return false;
+    *value = digits.toUInt(&ok, hex ? 16 : 10);
+    return ok;
+}
+
+ParseResult ParseArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({
+        {"port", "", "PORT"}, {"baud", "", "N"}, {"start", "", "ADDR"}, {"end", "", "ADDR"},
+        {"page-size", "", "N"}, {"length", "", "N"}, {"quiet", ""}, {"trace", ""},
+        {"help", ""}, {"version", ""},
+    });
+    if (!parser.parse(arguments))
+        return UsageError(parser.errorText());
+
+    ParseResult result;
+    if (parser.isSet("help") || parser.isSet("version")) {
+        result.message = parser.isSet("help")
+            ? QString::fromLatin1(Usage)
+            : QStringLiteral("tamrivo-cli %1\n").arg(TAMRIVO_VERSION);
+        return result;
+    }
+
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return UsageError("no command given");
+    const CommandName *command = FindCommand(words.first());
+    if (!command)
+        return UsageError(QStringLiteral("unknown command '%1'").arg(words.first()));
+    if (words.size() != (command->takesFile ? 2 : 1))
+        return UsageError(command->takesFile
+                              ? QStringLiteral("%1 takes one FILE").arg(command->name)
+                              : QStringLiteral("%1 takes no FILE").arg(command->name));
+
+    CliOptions &options = result.options;
+    options.command = command->command;
+    options.file = command->takesFile ? words.at(1) : QString();
+    options.port = parser.value("port");
+    options.quiet = parser.isSet("quiet");
+    options.trace = parser.isSet("trace");
+    quint32 baud = 9600;
+    if (parser.isSet("baud") && !ParseNumber(parser.value("baud"), &baud))
+        return UsageError(QStringLiteral("--baud must be 9600 or 19200"));
+    options.baud = qint32(baud);
+
+    QString error;
+    if (!TakeNumbers(parser, &options, &error))
+        return UsageError(error);
+    error = CheckCombination(options);
+    if (!error.isEmpty())
+        return UsageError(error);
+    result.run = true;
+    return result;
+}

@@ -1,0 +1,55 @@
+#ifndef OPTIONS_H
+#define OPTIONS_H
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Exit statuses; scripts depend on them, so they never change.
+enum ExitStatus {
+    ExitDone = 0,
+    ExitDeviceFailed = 1,
+    ExitUsage = 2,
+    ExitInterrupted = 130
+};
+
+enum class CliCommand { None, Ports, Info, Write, Verify, Read };
+
+// A flash value the user may give or leave for the device to report.
+struct OptionalValue
+{
+    bool given = false;
+    quint32 value = 0;
+};
+
+struct CliOptions
+{
+    CliCommand command = CliCommand::None;
+    QString file;
+    QString port;
+    qint32 baud = 9600;
+    OptionalValue start;
+    OptionalValue end;
+    OptionalValue pageSize;
+    OptionalValue length;
+    bool quiet = false;
+    bool trace = false;
+};
+
+// Outcome of reading the command line: either options to run, or a text to
+// print and a status to leave with (help, version, or a usage error).
+struct ParseResult
+{
+    bool run = false;
+    CliOptions options;
+    QString message;
+    int status = ExitDone;
+};
+
+ParseResult ParseArguments(const QStringList &arguments);
+
+// "0x"-prefixed hexadecimal or plain decimal; a leading zero is decimal,
+// not octal, so "010" means ten as a user would expect.
+bool ParseNumber(const QString &text, quint32 *value);
+
+#endif // OPTIONS_H

@@ -1,0 +1,139 @@
+#include "progress.h"
+
+#include "interrupt.h"
+
+#include <unistd.h>
+
+namespace {
+
+// A terminal redraw is cheap but a 48 KiB job makes 768 calls per pass;
+// a log line every few seconds is enough to show that a bench is alive.
+constexpr qint64 TerminalIntervalMs = 100;
+constexpr qint64 PlainIntervalMs = 2000;
+constexpr int BarWidth = 24;
+
+QString Clock(qint64 seconds)
+{
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+} // namespace
+
+ProgressObserver::ProgressObserver(Mode mode, FILE *stream)
+    : mode(mode), stream(stream)
+{
+}
+
+ProgressObserver::Mode ProgressObserver::ModeFor(bool quiet, FILE *stream)
+{
+    if (quiet)
+        return Silent;
+    return isatty(fileno(stream)) ? Terminal : Plain;
+}
+
+QString ProgressObserver::PassName(JobPass pass)
+{
+    switch (pass) {
+    case JobPass::Erase: return QStringLiteral("erase");
+    case JobPass::Write: return QStringLiteral("write");
+    case JobPass::Verify: return QStringLiteral("verify");
+    case JobPass::Read: return QStringLiteral("read");
+    }
+    return QString();
+}
+
+void ProgressObserver::PassStarted(JobPass newPass, int newMaximum)
+{
+    Finish();
+    pass = newPass;
+    maximum = newMaximum;
+    value = 0;
+    passTimer.start();
+    shownTimer.start();
+    if (maximum > 0)
+        Show(false);
+}
+
+void ProgressObserver::Progress(int newValue)
+{
+    value = newValue;
+    const bool final = value >= maximum;
+    const qint64 interval = mode == Terminal ? TerminalIntervalMs : PlainIntervalMs;
+    if (final || shownTimer.elapsed() >= interval)
+        Show(final);
+}
+
+bool ProgressObserver::ShouldStop(JobPass)
+{
+    return InterruptRequested();
+}
+
+void ProgressObserver::Finish()
+{
+    if (lineOpen)
+        std::fputc('\n', stream);
+    lineOpen = false;
+    std::fflush(stream);
+}
+
+void ProgressObserver::Show(bool final)
+{
+    if (mode == Silent)
+        return;
+    shownTimer.restart();
+    const QByteArray text = Line().toLocal8Bit();
+    if (mode == Plain) {
+        std::fprintf(stream, "%s\n", text.constData());
+    } else {
+        // Padding wipes what a longer previous line left behind.
+        std::fprintf(stream, "\r%-78s", text.constData());
+        lineOpen = true;
+        if (final)
+            Finish();
+    }
+    std::fflush(stream);
+}
+
+QString ProgressObserver::Line() const
+{
+    const QString unit = pass == JobPass::Erase ? QStringLiteral("pages") : QStringLiteral("bytes");
+    return QStringLiteral("%1 %2 %3/%4 %5 %6 %7 left")
+        .arg(PassName(pass), -6)
+        .arg(Bar())
+        .arg(value)
+        .arg(maximum)
+        .arg(unit)
+        .arg(Rate(), 12)
+        .arg(TimeLeft());
+}
+
+QString ProgressObserver::Bar() const
+{
+    const int filled = maximum > 0 ? int(qint64(value) * BarWidth / maximum) : BarWidth;
+    return QLatin1Char('[') + QString(filled, '#') + QString(BarWidth - filled, '.')
+        + QLatin1Char(']');
+}
+
+double ProgressObserver::PerSecond() const
+{
+    const qint64 ns = passTimer.nsecsElapsed();
+    return ns > 0 ? value * 1e9 / ns : 0.0;
+}
+
+QString ProgressObserver::Rate() const
+{
+    const double rate = PerSecond();
+    if (pass == JobPass::Erase)
+        return QStringLiteral("%1 pages/s").arg(rate, 0, 'f', 1);
+    return QStringLiteral("%1 kB/s").arg(rate / 1024.0, 0, 'f', 1);
+}
+
+QString ProgressObserver::TimeLeft() const
+{
+    const double rate = PerSecond();
+    if (value >= maximum)
+        return Clock(0);
+    if (rate <= 0.0)
+        return QStringLiteral("-:--");
+    return Clock(qint64((maximum - value) / rate + 0.5));
+}
