@@ -1,0 +1,13 @@
+#include "mainwindow.h"
+
+void MainWindow::OpenPort()
+{
+}
+
+void MainWindow::ClosePort()
+{
+}
+
+void MainWindow::QueryFlashParams()
+{
+}
