@@ -142,6 +142,8 @@ void TestFrameCodec::decodeLine()
 
 // Any request frame, with its start character turned into the reply
 // start, must decode to command, argument, data and a CRC that checks.
+// Data stop at MaxReadBlock so that the decoded line stays within the
+// 255 bytes a reply can hold.
 void TestFrameCodec::roundTrip()
 {
     QRandomGenerator random(20240601);

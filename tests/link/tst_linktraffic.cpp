@@ -6,11 +6,12 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr quint8 ShortTimeoutMs = 60;
+constexpr quint8 ShortTimeoutMs = 100;
 const QByteArray Untouched("untouched");
 
 quint16 CrcOver(const QByteArray &bytes)
@@ -44,6 +45,13 @@ QByteArray BytesOf(QByteArray line)
     line.replace('|', QByteArray());
     const int start = line.indexOf('^');
     return QByteArray::fromHex(line.mid(start + 1, line.indexOf('\r', start) - start - 1));
+}
+
+// Bytes received by the driver that QSerialPort has not read yet.
+int DriverHeld(const QSerialPort &port)
+{
+    int count = 0;
+    return ::ioctl(port.handle(), FIONREAD, &count) == 0 ? count : -1;
 }
 
 QByteArray Header()
@@ -254,7 +262,11 @@ void TestLinkTraffic::staleReplyIsDiscarded()
     if (buffered) {
         QTRY_VERIFY_WITH_TIMEOUT(port->bytesAvailable() > 0, 1000);
     } else {
-        ::usleep(30000);
+        QElapsedTimer stopwatch;
+        stopwatch.start();
+        while (DriverHeld(*port) == 0 && stopwatch.elapsed() < 1000)
+            ::usleep(1000);
+        QCOMPARE(DriverHeld(*port), 10);
         QCOMPARE(port->bytesAvailable(), qint64(0));
     }
     QCOMPARE(link.ExecCommand(0x64, Header(), ShortTimeoutMs, 0x12), int(LinkNoReply));
