@@ -2,6 +2,7 @@
 
 #include "devicelink.h"
 #include "interrupt.h"
+#include "messages.h"
 #include "programmingjob.h"
 #include "progress.h"
 
@@ -11,8 +12,6 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTextStream>
-
-#include <cstdio>
 
 namespace {
 
@@ -27,56 +26,15 @@ struct Geometry
     quint32 pageSize = 0;
 };
 
-void Say(FILE *stream, const QString &text)
-{
-    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-int Fail(int status, const QString &text)
-{
-    Say(stderr, QStringLiteral("tamrivo-cli: ") + text);
-    return status;
-}
-
-QString Hex(quint32 value)
-{
-    return QStringLiteral("0x") + QString::number(value, 16);
-}
-
-QString ResultName(int linkResult)
-{
-    return linkResult == LinkNoReply ? QStringLiteral("no reply") : QStringLiteral("bad reply");
-}
-
 QString Seconds(const QElapsedTimer &timer)
 {
     return QString::number(timer.elapsed() / 1000.0, 'f', 2);
 }
 
-// Where a job stopped, in the words of its pass: pages for the erase,
-// byte offsets from the start address for the others.
-QString Place(const JobOutcome &outcome)
-{
-    if (outcome.pass == JobPass::Erase)
-        return QStringLiteral("page %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
-    if (outcome.status == JobOutcome::Cancelled)
-        return QStringLiteral("offset %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
-    return QStringLiteral("offset %1 (flash address %2, block of %3 bytes)")
-        .arg(outcome.index).arg(Hex(outcome.address)).arg(outcome.blockLength);
-}
-
 int Report(const JobOutcome &outcome, ProgressObserver &progress)
 {
     progress.Finish();
-    const QString pass = ProgressObserver::PassName(outcome.pass);
-    if (outcome.status == JobOutcome::Cancelled)
-        return Fail(ExitInterrupted, QStringLiteral("interrupted: %1 stopped after %2")
-                                         .arg(pass, Place(outcome)));
-    const QString result = outcome.mismatch
-        ? QStringLiteral("mismatch (%1 bytes read back)").arg(outcome.readBackLength)
-        : ResultName(outcome.linkResult);
-    return Fail(ExitDeviceFailed, QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result));
+    return Fail(OutcomeStatus(outcome), OutcomeMessage(outcome));
 }
 
 int ListPorts()

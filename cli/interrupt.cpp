@@ -9,6 +9,9 @@ volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int)
 {
     interrupted = 1;
+    // A second Ctrl-C is the way out when the device hangs: it ends the
+    // program at once, the way a user expects.
+    std::signal(SIGINT, SIG_DFL);
 }
 
 } // namespace

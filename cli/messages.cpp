@@ -1,0 +1,64 @@
+#include "messages.h"
+
+#include "devicelink.h"
+#include "options.h"
+#include "progress.h"
+
+namespace {
+
+// Where a job stopped, in the words of its pass: pages for the erase,
+// byte offsets from the start address for the others.
+QString Place(const JobOutcome &outcome)
+{
+    if (outcome.pass == JobPass::Erase)
+        return QStringLiteral("page %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
+    if (outcome.status == JobOutcome::Cancelled)
+        return QStringLiteral("offset %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
+    return QStringLiteral("offset %1 (flash address %2, block of %3 bytes)")
+        .arg(outcome.index).arg(Hex(outcome.address)).arg(outcome.blockLength);
+}
+
+} // namespace
+
+void Say(FILE *stream, const QString &text)
+{
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+int Fail(int status, const QString &text)
+{
+    Say(stderr, QStringLiteral("tamrivo-cli: ") + text);
+    return status;
+}
+
+QString Hex(quint32 value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16);
+}
+
+QString ResultName(int linkResult)
+{
+    return linkResult == LinkNoReply ? QStringLiteral("no reply") : QStringLiteral("bad reply");
+}
+
+QString OutcomeMessage(const JobOutcome &outcome)
+{
+    const QString pass = ProgressObserver::PassName(outcome.pass);
+    if (outcome.status == JobOutcome::Cancelled)
+        return QStringLiteral("interrupted: %1 stopped after %2").arg(pass, Place(outcome));
+    const QString result = outcome.mismatch
+        ? QStringLiteral("mismatch (%1 bytes read back)").arg(outcome.readBackLength)
+        : ResultName(outcome.linkResult);
+    return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result);
+}
+
+int OutcomeStatus(const JobOutcome &outcome)
+{
+    switch (outcome.status) {
+    case JobOutcome::Done: return ExitDone;
+    case JobOutcome::Cancelled: return ExitInterrupted;
+    case JobOutcome::Failed: return ExitDeviceFailed;
+    }
+    return ExitDeviceFailed;
+}

@@ -1,0 +1,24 @@
+#ifndef MESSAGES_H
+#define MESSAGES_H
+
+#include "programmingjob.h"
+
+#include <QString>
+
+#include <cstdio>
+
+// Everything the tool says goes through these, so that each message is
+// one flushed line: scripts read them line by line, often through a pipe.
+void Say(FILE *stream, const QString &text);
+// Says "tamrivo-cli: text" on standard error and gives back the status.
+int Fail(int status, const QString &text);
+
+QString Hex(quint32 value);
+QString ResultName(int linkResult);
+
+// The one-line account of a job that did not end in success, and the
+// exit status that goes with it.
+QString OutcomeMessage(const JobOutcome &outcome);
+int OutcomeStatus(const JobOutcome &outcome);
+
+#endif // MESSAGES_H
