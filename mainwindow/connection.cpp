@@ -1,13 +1,80 @@
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "devicelink.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QSerialPort>
 
 void MainWindow::OpenPort()
 {
+    serialPort->setPortName(comboBoxPort->currentText());
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        serialPort->close();
+        QMessageBox::critical(this, tr("Error"), tr("Не удается открыть порт"), QMessageBox::Ok);
+        return;
+    }
+
+    // The line runs at the speed the selector shows, so the selector never lies.
+    serialPort->setBaudRate(comboBoxBaud->currentText().toInt());
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    // The pulse the loader expects after the line opens. Pseudo-terminals
+    // have no modem lines; the failures there change nothing.
+    serialPort->setDataTerminalReady(true);
+    serialPort->setRequestToSend(true);
+    serialPort->setDataTerminalReady(false);
+
+    actionConnect->setEnabled(false);
+    actionDisconnect->setEnabled(true);
+    comboBoxPort->setEnabled(false);
+    comboBoxBaud->setEnabled(false);
+    ui->pushButtonWrite->setEnabled(true);
+
+    QueryFlashParams();
+}
+
+// Offers the device's own geometry for the settings boxes. A silent or
+// confused device is not an error here: the user may still type the values.
+void MainWindow::QueryFlashParams()
+{
+    quint32 start = 0;
+    quint32 end = 0;
+    quint32 pageSize = 0;
+    if (deviceLink->ReadFlashParams(&start, &end, &pageSize) != LinkOk)
+        return;
+
+    const QString text = QString::asprintf(
+        tr("Считаны следующие параметры flash\nStart addr 0x%x\nEnd addr 0x%x\nSize Page %d\n\n"
+           "Применить их ?").toUtf8().constData(),
+        start, end, int(pageSize));
+    const auto answer = QMessageBox::information(this, tr("Внимание"), text,
+                                                 QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok)
+        return;
+
+    // Values outside a box's range are clamped by the box itself.
+    ui->spinBoxStartAddr->setValue(int(qMin<quint32>(start, INT_MAX)));
+    ui->spinBoxEndAddr->setValue(int(qMin<quint32>(end, INT_MAX)));
+    ui->spinBoxSizePage->setValue(int(pageSize));
 }
 
 void MainWindow::ClosePort()
 {
-}
+    serialPort->setDataTerminalReady(true);
+    serialPort->setRequestToSend(false);
+    serialPort->setDataTerminalReady(false);
+    if (serialPort->isOpen())
+        serialPort->close();
 
-void MainWindow::QueryFlashParams()
-{
+    // The settings group stays usable: the user may always type the geometry.
+    actionConnect->setEnabled(true);
+    actionDisconnect->setEnabled(false);
+    comboBoxPort->setEnabled(true);
+    ui->pushButtonCansel->setEnabled(false);
+    ui->pushButtonWrite->setEnabled(false);
+    comboBoxBaud->setEnabled(true);
 }

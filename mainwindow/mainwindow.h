@@ -11,6 +11,8 @@ class QLabel;
 class QSerialPort;
 class QSettings;
 class DeviceLink;
+struct JobOutcome;
+enum class JobPass;
 
 namespace Ui {
 class MainWindow;
@@ -42,6 +44,15 @@ private:
     void RestoreDataFile();
     void QueryFlashParams();
 
+    // The programming job (writedata.cpp)
+    struct JobPlan;
+    bool PrepareJob(JobPlan *plan);
+    void EndCheckFailed();
+    void ReportFailure(const JobOutcome &outcome);
+    void EndJob();
+    bool AskCancel(JobPass pass);
+    friend class WindowJobObserver;
+
     Ui::MainWindow *ui;
     QLabel *labelPortParams;
     QComboBox *comboBoxPort;
@@ -56,6 +67,8 @@ private:
     QString dataFileName;
     QString dataFileDir;
     bool cancelPressed;
+    bool jobRunning = false;
+    bool closeRequested = false;    // the window was closed while a job ran
 };
 
 #endif // MAINWINDOW_H

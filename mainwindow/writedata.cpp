@@ -1,9 +1,191 @@
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "devicelink.h"
+#include "programmingjob.h"
 
 #include <QCloseEvent>
+#include <QFile>
+#include <QMessageBox>
+#include <QSerialPort>
+
+// What the checks hand to the passes.
+struct MainWindow::JobPlan
+{
+    quint32 start = 0;
+    quint32 pageSize = 0;
+    QByteArray image;
+};
+
+// Shows the job's progress in the window and turns a press of the cancel
+// button into the pass's question.
+class WindowJobObserver : public JobObserver
+{
+public:
+    explicit WindowJobObserver(MainWindow &window) : window(window) {}
+
+    void PassStarted(JobPass pass, int maximum) override
+    {
+        Ui::MainWindow *ui = window.ui;
+        ui->progressBar->setMaximum(maximum);
+        ui->progressBar->setValue(0);
+        switch (pass) {
+        case JobPass::Erase:
+            ui->labelProcessBar->setText(MainWindow::tr("Стирание"));
+            break;
+        case JobPass::Write:
+            ui->labelProcessBar->setText(MainWindow::tr("Запись"));
+            break;
+        default:
+            ui->labelProcessBar->setText(MainWindow::tr("Верификация"));
+            break;
+        }
+    }
+
+    void Progress(int value) override { window.ui->progressBar->setValue(value); }
+
+    bool ShouldStop(JobPass pass) override { return window.AskCancel(pass); }
+
+private:
+    MainWindow &window;
+};
 
 void MainWindow::WriteData()
 {
+    JobPlan plan;
+    if (!PrepareJob(&plan))
+        return;
+
+    ui->groupBoxProcess->setEnabled(true);
+    ui->pushButtonCansel->setEnabled(true);
+    ui->pushButtonWrite->setEnabled(false);
+    cancelPressed = false;
+
+    jobRunning = true;
+    WindowJobObserver observer(*this);
+    ProgrammingJob job(*deviceLink, plan.start, plan.pageSize, plan.image);
+    const JobOutcome outcome = job.Run(observer);
+    jobRunning = false;
+
+    if (outcome.status == JobOutcome::Failed)
+        ReportFailure(outcome);
+    EndJob();
+    if (outcome.status == JobOutcome::Done)
+        QMessageBox::information(this, tr("Информация"), tr("Данные успешно записаны"),
+                                 QMessageBox::Ok);
+    if (closeRequested)
+        close();
+}
+
+// The checks before anything is erased. The image is read whole here, once:
+// the passes write and verify exactly these bytes, so a file that changes
+// on disk during the job cannot make a verify succeed by accident.
+bool MainWindow::PrepareJob(JobPlan *plan)
+{
+    if (dataFileName.isEmpty()) {
+        QMessageBox::critical(this, tr("Error"), tr("Не выбран файл данных"), QMessageBox::Ok);
+        return false;
+    }
+    delete fileData;
+    fileData = new QFile(dataFileName);
+    if (!fileData->open(QIODevice::ReadOnly)) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Не удается открыть файл"), QMessageBox::Ok);
+        return false;
+    }
+
+    plan->start = quint32(ui->spinBoxStartAddr->value());
+    const quint32 end = quint32(ui->spinBoxEndAddr->value());
+    const quint32 available = AvailableBytes(plan->start, end);
+    const qint64 size = fileData->size();
+    if (size > qint64(available)) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Размер файла больше заданного диапазона памяти"),
+                              QMessageBox::Ok);
+        EndCheckFailed();
+        return false;
+    }
+    plan->pageSize = quint32(ui->spinBoxSizePage->value());
+    // Erasing by pages from a start inside a page would wipe memory below
+    // the chosen range.
+    if (CheckRange(plan->start, end, plan->pageSize, quint32(size)) == RangeCheck::Unaligned) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Начальный адрес не кратен размеру страницы"),
+                              QMessageBox::Ok);
+        EndCheckFailed();
+        return false;
+    }
+    plan->image = fileData->readAll();
+    if (plan->image.size() != size) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Не удается открыть файл"), QMessageBox::Ok);
+        EndCheckFailed();
+        return false;
+    }
+
+    const QString summary = QString::asprintf(
+        tr("Доступно памяти %d кБ\nОбъем данных %d кБ\nКоличество страниц %d \n\n"
+           "Жми ОК для продолжения").toUtf8().constData(),
+        int(available / 1024), int(size / 1024), int(PagesFor(quint32(size), plan->pageSize)));
+    const auto answer = QMessageBox::information(this, tr("Внимание"), summary,
+                                                 QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) {
+        EndCheckFailed();
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::EndCheckFailed()
+{
+    fileData->close();
+    ui->pushButtonCansel->setEnabled(false);
+    ui->groupBoxProcess->setEnabled(false);
+}
+
+void MainWindow::ReportFailure(const JobOutcome &outcome)
+{
+    QString text;
+    if (outcome.pass == JobPass::Erase) {
+        text = QString::asprintf(tr("Ошибка при стирания Flash\nPage %d").toUtf8().constData(),
+                                 outcome.index);
+    } else if (outcome.pass == JobPass::Write) {
+        text = QString::asprintf(tr("Ошибка при записи flash\nAdrees %d\nSize block %d").toUtf8().constData(),
+                                 outcome.index, outcome.blockLength);
+    } else if (!outcome.mismatch) {
+        text = QString::asprintf(tr("Ошибка при чтении flash\nAdrees %d\nSize block %d").toUtf8().constData(),
+                                 outcome.index, outcome.blockLength);
+    } else {
+        text = QString::asprintf(
+            tr("Ошибка верификации flash\nAdress %d\nSize block %d\nSize send block %d").toUtf8().constData(),
+            outcome.index, outcome.blockLength, outcome.readBackLength);
+    }
+    QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
+}
+
+// The end of every job that got past its checks, done or not. The write
+// button comes back only on an open port: a disconnect during the job
+// leaves nothing to write to.
+void MainWindow::EndJob()
+{
+    ui->groupBoxProcess->setEnabled(false);
+    fileData->close();
+    ui->pushButtonCansel->setEnabled(false);
+    ui->pushButtonWrite->setEnabled(serialPort->isOpen());
+}
+
+bool MainWindow::AskCancel(JobPass pass)
+{
+    if (!cancelPressed)
+        return false;
+    QString text = tr("Прервать верификацию данных");
+    if (pass == JobPass::Erase)
+        text = tr("Прервать стирание данных ?");
+    else if (pass == JobPass::Write)
+        text = tr("Прервать запись данных ?");
+    const auto answer = QMessageBox::critical(this, tr("Подтверждение"), text,
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        return true;
+    cancelPressed = false;
+    closeRequested = false;
+    return false;
 }
 
 void MainWindow::PushCansel()
@@ -11,7 +193,16 @@ void MainWindow::PushCansel()
     cancelPressed = true;
 }
 
+// Closing the window while a job runs would leave an invisible process
+// writing flash. The close becomes a cancel request: the job asks its
+// question at its next step, and the window closes once the job has ended.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    event->accept();
+    if (!jobRunning) {
+        event->accept();
+        return;
+    }
+    cancelPressed = true;
+    closeRequested = true;
+    event->ignore();
 }

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 
 namespace {
 
@@ -110,6 +112,19 @@ void ModalAnswerer::HandleFileDialog(QFileDialog *dialog)
         dialog->reject();
         return;
     }
-    dialog->selectFile(reply.file);
-    static_cast<QDialog *>(dialog)->accept();
+    // selectFile() leaves the name field alone while that field has the
+    // focus, which depends on how quickly the dialog got activated; the
+    // name is typed into the field instead, as a user would.
+    const QFileInfo file(reply.file);
+    dialog->setDirectory(file.absolutePath());
+    if (auto *nameField = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        nameField->setText(file.fileName());
+    else
+        dialog->selectFile(file.fileName());
+    if (dialog->selectedFiles().value(0) != file.absoluteFilePath()) {
+        qWarning("file dialog did not take %s: %s", qPrintable(reply.file), qPrintable(dialog->selectedFiles().join(",")));
+        dialog->reject();
+        return;
+    }
+    static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
 }
