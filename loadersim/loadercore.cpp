@@ -8,7 +8,7 @@ namespace {
 
 constexpr char RequestStart = '#';
 constexpr char ReplyStart = '^';
-constexpr char LineEnd = '\r';
+constexpr char LineEnd = LoaderCore::FrameEnd;
 constexpr int MaxFrameChars = 1 + 2 * (2 + 255 + 2);
 
 constexpr quint8 CmdParameters = 0xA3;

@@ -30,6 +30,7 @@ class LoaderCore
 public:
     static constexpr quint8 LeadingByte = 0x00;
     static constexpr int MaxReadLength = 251;    // a reply holds at most 255 bytes
+    static constexpr char FrameEnd = '\r';  // the only character that completes a frame
 
     LoaderCore(const SimConfig &config, FlashModel *flash);
 

@@ -196,8 +196,14 @@ void SimulatedLoader::FeedArrived()
         for (const SimReply &reply : core.Feed(QByteArray(1, received.byte)))
             Queue(reply, received.readyNs);
     }
-    if (!incoming.isEmpty() && lineFd >= 0)
-        ScheduleAt(inputTimer, incoming.head().readyNs);
+    // Only a carriage return can complete a frame, so the next wake-up is
+    // when the first one still queued has arrived, not every character.
+    for (const Received &received : qAsConst(incoming)) {
+        if (received.byte == LoaderCore::FrameEnd && lineFd >= 0) {
+            ScheduleAt(inputTimer, received.readyNs);
+            break;
+        }
+    }
 }
 
 void SimulatedLoader::Queue(const SimReply &reply, qint64 frameDoneNs)
