@@ -1,10 +1,9 @@
 // Connecting to the device and taking over its flash geometry.
 #include "guitestmain.h"
-#include "simulatedloader.h"
 #include "windowdriver.h"
 
-#include <termios.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(QMessageBox::StandardButton)
@@ -14,101 +13,73 @@ class WindowConnectTest : public QObject
     Q_OBJECT
 
 private slots:
-    void parametersAcceptedOrRefused_data();
-    void parametersAcceptedOrRefused();
-    void silentDeviceLeavesWindowConnected();
+    void parametersOffered_data();
+    void parametersOffered();
     void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
-    void disconnectRestoresState();
+    void disconnectAndConnectAgain();
     void lineRunsAtChosenBaud_data();
     void lineRunsAtChosenBaud();
 };
 
-void WindowConnectTest::parametersAcceptedOrRefused_data()
+void WindowConnectTest::parametersOffered_data()
 {
     QTest::addColumn<quint32>("flashBase");
-    QTest::addColumn<quint32>("flashSize");
     QTest::addColumn<quint32>("pageSize");
+    QTest::addColumn<bool>("silent");
     QTest::addColumn<QMessageBox::StandardButton>("answer");
     QTest::addColumn<QString>("question");
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("end");
-    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("shown");     // start, end, page size boxes afterwards
 
-    const QString defaultQuestion = QStringLiteral(
-        "Считаны следующие параметры flash\nStart addr 0x8003000\nEnd addr 0x800ffff\n"
-        "Size Page 1024\n\nПрименить их ?");
-    QTest::newRow("accepted") << 0x08000000u << 0x10000u << 1024u << QMessageBox::Ok
-                              << defaultQuestion << "0x8003000" << "0x800ffff" << "1024";
-    QTest::newRow("refused") << 0x08000000u << 0x10000u << 1024u << QMessageBox::Cancel
-                             << defaultQuestion << "0x8003000" << "0x800efff" << "2048";
-    // 1 MiB part at 0x08100000: start past the start box's range is clamped,
-    // the end past the raised maximum too, the 8 KiB page to 4096.
-    QTest::newRow("clamped") << 0x08100000u << 0x100000u << 8192u << QMessageBox::Ok
-                             << QStringLiteral("Считаны следующие параметры flash\nStart addr 0x8103000\n"
-                                               "End addr 0x81fffff\nSize Page 8192\n\nПрименить их ?")
-                             << "0x800ffff" << "0x80fffff" << "4096";
+    const QString question = QStringLiteral("Считаны следующие параметры flash\nStart addr 0x%1\n"
+                                            "End addr 0x%2\nSize Page %3\n\nПрименить их ?");
+    const QString defaults = QStringLiteral("0x8003000 0x800efff 2048");
+    QTest::newRow("accepted") << 0x08000000u << 1024u << false << QMessageBox::Ok
+                              << question.arg("8003000", "800ffff", "1024") << "0x8003000 0x800ffff 1024";
+    QTest::newRow("refused") << 0x08000000u << 1024u << false << QMessageBox::Cancel
+                             << question.arg("8003000", "800ffff", "1024") << defaults;
+    // Values past the boxes' ranges are clamped to the nearest bound.
+    QTest::newRow("clamped") << 0x08100000u << 8192u << false << QMessageBox::Ok
+                             << question.arg("8103000", "810ffff", "8192") << "0x800ffff 0x80fffff 4096";
+    // A silent device: connected all the same, nothing asked, nothing changed.
+    QTest::newRow("silent") << 0x08000000u << 1024u << true << QMessageBox::Ok << QString() << defaults;
 }
 
-void WindowConnectTest::parametersAcceptedOrRefused()
+void WindowConnectTest::parametersOffered()
 {
     QFETCH(quint32, flashBase);
-    QFETCH(quint32, flashSize);
     QFETCH(quint32, pageSize);
+    QFETCH(bool, silent);
     QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QString, question);
     SimConfig config;
     config.flashBase = flashBase;
-    config.flashSize = flashSize;
     config.pageSize = pageSize;
-    config.loaderSize = 0x3000;
-    SimulatedLoader sim(config);
-    QVERIFY(sim.OpenPty());
+    if (silent)
+        config.faults.append({ FaultKind::DropReply, 1, -1, 0.0, -1, -1, -1 });
+    WindowDriver driver(&config);
 
-    WindowDriver driver;
-    driver.Connect(sim.SlavePath(), answer);
+    driver.Connect(answer);
 
-    QCOMPARE(driver.answerer.Count(), 1);
-    const SeenDialog &box = driver.answerer.Last();
-    QCOMPARE(box.icon, QMessageBox::Information);
-    QCOMPARE(box.title, QStringLiteral("Внимание"));
-    QTEST(box.text, "question");
-    QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
-    QTEST(driver.Start()->text(), "start");
-    QTEST(driver.End()->text(), "end");
-    QTEST(driver.PageSize()->text(), "page");
-
-    QVERIFY(!driver.ConnectAction()->isEnabled());
-    QVERIFY(driver.DisconnectAction()->isEnabled());
-    QVERIFY(!driver.PortBox()->isEnabled());
-    QVERIFY(!driver.BaudBox()->isEnabled());
-    QVERIFY(driver.WriteButton()->isEnabled());
-    QVERIFY(!driver.CancelButton()->isEnabled());
-    QVERIFY(!driver.ProcessGroup()->isEnabled());
-}
-
-void WindowConnectTest::silentDeviceLeavesWindowConnected()
-{
-    SimConfig config;
-    FaultRule silence;
-    silence.kind = FaultKind::DropReply;
-    silence.frame = 1;
-    silence.count = -1;
-    config.faults.append(silence);
-    SimulatedLoader sim(config);
-    QVERIFY(sim.OpenPty());
-
-    WindowDriver driver;
-    driver.Connect(sim.SlavePath());
-
-    QCOMPARE(driver.answerer.Count(), 0);
-    // Two queries of three attempts each, then the window gives up quietly.
-    QCOMPARE(sim.FramesReceived(), 6);
+    if (silent) {
+        QCOMPARE(driver.answerer.Count(), 0);
+        QCOMPARE(driver.sim->FramesReceived(), 6);  // two queries of three attempts
+    } else {
+        QCOMPARE(driver.answerer.Count(), 1);
+        const SeenDialog &box = driver.answerer.Last();
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.title, QStringLiteral("Внимание"));
+        QCOMPARE(box.text, question);
+        QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    }
+    const QString shown = QStringList({ driver.Spin("spinBoxStartAddr")->text(), driver.Spin("spinBoxEndAddr")->text(),
+                                        driver.Spin("spinBoxSizePage")->text() }).join(' ');
+    QTEST(shown, "shown");
     QVERIFY(driver.Port()->isOpen());
+    QVERIFY(!driver.ConnectAction()->isEnabled() && driver.DisconnectAction()->isEnabled());
+    QVERIFY(!driver.Child("comboBoxPort")->isEnabled() && !driver.Child("comboBoxBaud")->isEnabled());
     QVERIFY(driver.WriteButton()->isEnabled());
-    QVERIFY(driver.DisconnectAction()->isEnabled());
-    QCOMPARE(driver.Start()->text(), QStringLiteral("0x8003000"));
-    QCOMPARE(driver.End()->text(), QStringLiteral("0x800efff"));
-    QCOMPARE(driver.PageSize()->value(), 2048);
+    QVERIFY(!driver.CancelButton()->isEnabled() && !driver.Child("groupBoxProcess")->isEnabled());
 }
 
 void WindowConnectTest::portThatCannotBeOpened_data()
@@ -122,7 +93,7 @@ void WindowConnectTest::portThatCannotBeOpened()
 {
     QFETCH(QString, port);
     WindowDriver driver;
-    driver.Connect(port);
+    driver.Connect(QMessageBox::Ok, port);
 
     QCOMPARE(driver.answerer.Count(), 1);
     const SeenDialog &box = driver.answerer.Last();
@@ -131,34 +102,26 @@ void WindowConnectTest::portThatCannotBeOpened()
     QCOMPARE(box.text, QStringLiteral("Не удается открыть порт"));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(!driver.Port()->isOpen());
-    QVERIFY(driver.ConnectAction()->isEnabled());
-    QVERIFY(!driver.DisconnectAction()->isEnabled());
-    QVERIFY(driver.PortBox()->isEnabled());
+    QVERIFY(driver.ConnectAction()->isEnabled() && !driver.DisconnectAction()->isEnabled());
+    QVERIFY(driver.Child("comboBoxPort")->isEnabled());
     QVERIFY(!driver.WriteButton()->isEnabled());
 }
 
-void WindowConnectTest::disconnectRestoresState()
+void WindowConnectTest::disconnectAndConnectAgain()
 {
-    SimulatedLoader sim{SimConfig()};
-    QVERIFY(sim.OpenPty());
-    WindowDriver driver;
-    driver.Connect(sim.SlavePath());
-    QVERIFY(driver.Port()->isOpen());
-
+    SimConfig config;
+    WindowDriver driver(&config);
+    driver.Connect();
     driver.DisconnectAction()->trigger();
 
     QVERIFY(!driver.Port()->isOpen());
-    QVERIFY(driver.ConnectAction()->isEnabled());
-    QVERIFY(!driver.DisconnectAction()->isEnabled());
-    QVERIFY(driver.PortBox()->isEnabled());
-    QVERIFY(driver.BaudBox()->isEnabled());
-    QVERIFY(!driver.WriteButton()->isEnabled());
-    QVERIFY(!driver.CancelButton()->isEnabled());
+    QVERIFY(driver.ConnectAction()->isEnabled() && !driver.DisconnectAction()->isEnabled());
+    QVERIFY(driver.Child("comboBoxPort")->isEnabled() && driver.Child("comboBoxBaud")->isEnabled());
+    QVERIFY(!driver.WriteButton()->isEnabled() && !driver.CancelButton()->isEnabled());
     // The geometry stays editable after a disconnect.
-    QVERIFY(driver.Child<QWidget>("groupBox")->isEnabled());
+    QVERIFY(driver.Child("groupBox")->isEnabled());
 
-    // And the same port connects again.
-    driver.Connect(sim.SlavePath());
+    driver.Connect();
     QVERIFY(driver.Port()->isOpen());
     QCOMPARE(driver.answerer.Count(), 2);
 }
@@ -166,26 +129,22 @@ void WindowConnectTest::disconnectRestoresState()
 void WindowConnectTest::lineRunsAtChosenBaud_data()
 {
     QTest::addColumn<int>("index");
-    QTest::addColumn<int>("baud");
     QTest::addColumn<int>("speed");
-    QTest::newRow("9600") << 0 << 9600 << int(B9600);
-    QTest::newRow("19200") << 1 << 19200 << int(B19200);
+    QTest::newRow("9600") << 0 << int(B9600);
+    QTest::newRow("19200") << 1 << int(B19200);
 }
 
 void WindowConnectTest::lineRunsAtChosenBaud()
 {
     QFETCH(int, index);
-    QFETCH(int, baud);
     QFETCH(int, speed);
-    SimulatedLoader sim{SimConfig()};
-    QVERIFY(sim.OpenPty());
-    WindowDriver driver;
-    driver.BaudBox()->setCurrentIndex(index);
-    driver.Connect(sim.SlavePath());
-    QCOMPARE(driver.Port()->baudRate(), baud);
+    SimConfig config;
+    WindowDriver driver(&config);
+    driver.Child<QComboBox>("comboBoxBaud")->setCurrentIndex(index);
+    driver.Connect();
 
     // What the terminal itself was set to, not what the port object remembers.
-    const int fd = ::open(sim.SlavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(driver.sim->SlavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     termios settings {};
     QCOMPARE(tcgetattr(fd, &settings), 0);

@@ -11,91 +11,57 @@ class WindowDataFileTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void firstChoiceIsShownAndRemembered();
-    void restartRestoresChoiceAndFolder();
-    void cancelledDialogChangesNothing();
+    void choiceIsShownRememberedAndRestored();
 
 private:
-    QString MakeFile(const QString &folder, const QString &name);
+    QString MakeFile(const QString &folder)
+    {
+        QDir().mkpath(files.filePath(folder));
+        const QString path = files.filePath(folder + QStringLiteral("/app.bine"));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot make %s", qPrintable(path));
+        return path;
+    }
 
     QTemporaryDir files;
 };
 
-void WindowDataFileTest::init()
+void WindowDataFileTest::choiceIsShownRememberedAndRestored()
 {
-    QSettings(QStringLiteral("ostrel.example"), QStringLiteral("Tamrivo")).clear();
-}
-
-QString WindowDataFileTest::MakeFile(const QString &folder, const QString &name)
-{
-    QDir().mkpath(files.filePath(folder));
-    const QString path = files.filePath(folder + QLatin1Char('/') + name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write("firmware") != 8)
-        qFatal("cannot make %s", qPrintable(path));
-    return path;
-}
-
-void WindowDataFileTest::firstChoiceIsShownAndRemembered()
-{
-    const QString path = MakeFile(QStringLiteral("a"), QStringLiteral("app.bine"));
-    WindowDriver driver;
-    driver.ChooseFile(path);
-
-    QCOMPARE(driver.answerer.Count(), 1);
-    const SeenDialog &dialog = driver.answerer.Last();
-    QCOMPARE(dialog.className, QStringLiteral("QFileDialog"));
-    QCOMPARE(dialog.title, QStringLiteral("Open File"));
-    QCOMPARE(dialog.nameFilters, QStringList(QStringLiteral("Файл данных (*.bine)")));
-    QCOMPARE(dialog.text, QDir::currentPath());
-
-    QCOMPARE(driver.Child<QLineEdit>("lineEditFileData")->text(), path);
-    QSettings settings(QStringLiteral("ostrel.example"), QStringLiteral("Tamrivo"));
-    QCOMPARE(settings.value(QStringLiteral("nameDataFile")).toString(), path);
-    QCOMPARE(settings.value(QStringLiteral("dirDataFile")).toString(), files.filePath(QStringLiteral("a")));
-}
-
-void WindowDataFileTest::restartRestoresChoiceAndFolder()
-{
-    const QString first = MakeFile(QStringLiteral("a"), QStringLiteral("app.bine"));
-    const QString second = MakeFile(QStringLiteral("b"), QStringLiteral("other.bine"));
+    const QString first = MakeFile(QStringLiteral("a"));
+    const QString second = MakeFile(QStringLiteral("b"));
     {
         WindowDriver driver;
         driver.ChooseFile(first);
+        QCOMPARE(driver.answerer.Count(), 1);
+        const SeenDialog &dialog = driver.answerer.Last();
+        QCOMPARE(dialog.className, QStringLiteral("QFileDialog"));
+        QCOMPARE(dialog.title, QStringLiteral("Open File"));
+        QCOMPARE(dialog.nameFilters, QStringList(QStringLiteral("Файл данных (*.bine)")));
+        QCOMPARE(dialog.text, QDir::currentPath());     // first start: nothing remembered
+        QCOMPARE(driver.FileText(), first);
+        QSettings settings(QStringLiteral("ostrel.example"), QStringLiteral("Tamrivo"));
+        QCOMPARE(settings.value(QStringLiteral("nameDataFile")).toString(), first);
+        QCOMPARE(settings.value(QStringLiteral("dirDataFile")).toString(), files.filePath(QStringLiteral("a")));
     }
-
     {
         WindowDriver driver;
-        QCOMPARE(driver.Child<QLineEdit>("lineEditFileData")->text(), first);
+        QCOMPARE(driver.FileText(), first);
         driver.ChooseFile(second);
-        QCOMPARE(driver.answerer.Count(), 1);
-        QCOMPARE(driver.answerer.Last().text, files.filePath(QStringLiteral("a")));
-        // Within one run the dialog keeps opening in the folder found at start.
+        // A cancelled dialog changes nothing; within one run the dialog keeps
+        // opening in the folder found at start.
         driver.ChooseFile(QString());
         QCOMPARE(driver.answerer.Count(), 2);
-        QCOMPARE(driver.answerer.Last().text, files.filePath(QStringLiteral("a")));
-        QCOMPARE(driver.Child<QLineEdit>("lineEditFileData")->text(), second);
+        QCOMPARE(driver.answerer.Seen().at(0).text, files.filePath(QStringLiteral("a")));
+        QCOMPARE(driver.answerer.Seen().at(1).text, files.filePath(QStringLiteral("a")));
+        QCOMPARE(driver.FileText(), second);
     }
-
     WindowDriver restarted;
     restarted.ChooseFile(QString());
     QCOMPARE(restarted.answerer.Count(), 1);
     QCOMPARE(restarted.answerer.Last().text, files.filePath(QStringLiteral("b")));
-    QCOMPARE(restarted.Child<QLineEdit>("lineEditFileData")->text(), second);
-}
-
-void WindowDataFileTest::cancelledDialogChangesNothing()
-{
-    const QString path = MakeFile(QStringLiteral("a"), QStringLiteral("app.bine"));
-    WindowDriver driver;
-    driver.ChooseFile(path);
-    driver.ChooseFile(QString());
-
-    QCOMPARE(driver.answerer.Count(), 2);
-    QCOMPARE(driver.Child<QLineEdit>("lineEditFileData")->text(), path);
-    QSettings settings(QStringLiteral("ostrel.example"), QStringLiteral("Tamrivo"));
-    QCOMPARE(settings.value(QStringLiteral("nameDataFile")).toString(), path);
+    QCOMPARE(restarted.FileText(), second);
 }
 
 TAMRIVO_GUI_TEST_MAIN(WindowDataFileTest)

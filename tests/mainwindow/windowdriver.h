@@ -3,6 +3,7 @@
 
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "simulatedloader.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -14,14 +15,24 @@
 #include <QSpinBox>
 #include <QToolBar>
 
-// Drives the window the way a user does: through its tool bar, its
-// buttons and the answers given to its dialogs.
+#include <memory>
+
+// Drives the window the way a user does, through its tool bar, buttons and
+// dialogs, optionally against a simulated loader on a pseudo-terminal.
 class WindowDriver
 {
 public:
-    WindowDriver() { window.show(); }
+    explicit WindowDriver(const SimConfig *config = nullptr)
+    {
+        if (config) {
+            sim = std::make_unique<SimulatedLoader>(*config);
+            if (!sim->OpenPty())
+                qFatal("no pseudo-terminal");
+        }
+        window.show();
+    }
 
-    template<typename T>
+    template<typename T = QWidget>
     T *Child(const char *name)
     {
         T *child = window.findChild<T *>(QLatin1String(name));
@@ -30,40 +41,42 @@ public:
         return child;
     }
 
-    QAction *ConnectAction() { return ToolBarActions().at(0); }
-    QAction *DisconnectAction() { return ToolBarActions().at(1); }
-    QComboBox *PortBox() { return Child<QComboBox>("comboBoxPort"); }
-    QComboBox *BaudBox() { return Child<QComboBox>("comboBoxBaud"); }
+    QList<QAction *> ToolBar() { return Child<QToolBar>("mainToolBar")->actions(); }
+    QAction *ConnectAction() { return ToolBar().at(0); }
+    QAction *DisconnectAction() { return ToolBar().at(1); }
     QSerialPort *Port() { return window.findChild<QSerialPort *>(); }
-    QSpinBox *Start() { return Child<QSpinBox>("spinBoxStartAddr"); }
-    QSpinBox *End() { return Child<QSpinBox>("spinBoxEndAddr"); }
-    QSpinBox *PageSize() { return Child<QSpinBox>("spinBoxSizePage"); }
+    QSpinBox *Spin(const char *name) { return Child<QSpinBox>(name); }
     QPushButton *WriteButton() { return Child<QPushButton>("pushButtonWrite"); }
     QPushButton *CancelButton() { return Child<QPushButton>("pushButtonCansel"); }
-    QWidget *ProcessGroup() { return Child<QWidget>("groupBoxProcess"); }
     QProgressBar *Progress() { return Child<QProgressBar>("progressBar"); }
-    QLabel *ProcessLabel() { return Child<QLabel>("labelProcessBar"); }
+    QString PassLabel() { return Child<QLabel>("labelProcessBar")->text(); }
+    QString FileText() { return Child<QLineEdit>("lineEditFileData")->text(); }
 
-    // Connects to the port, answering the parameter question, if one comes.
-    void Connect(const QString &port, QMessageBox::StandardButton answer = QMessageBox::Ok)
+    // Connects to the port (the simulator's unless named), answering the
+    // parameter question if one comes.
+    void Connect(QMessageBox::StandardButton answer = QMessageBox::Ok, QString port = QString())
     {
-        PortBox()->setEditText(port);
+        Child<QComboBox>("comboBoxPort")->setEditText(port.isNull() ? sim->SlavePath() : port);
         answerer.Answer(answer);
         ConnectAction()->trigger();
     }
 
-    // Chooses the data file through the dialog behind the "..." button.
     void ChooseFile(const QString &path)
     {
         answerer.ChooseFile(path);
         Child<QPushButton>("pushButtonFileData")->click();
     }
 
+    // Widgets a job leaves behind: process group and cancel off, write as given.
+    bool IdleAfterJob(bool writeEnabled)
+    {
+        return !Child("groupBoxProcess")->isEnabled() && !CancelButton()->isEnabled()
+            && WriteButton()->isEnabled() == writeEnabled;
+    }
+
+    std::unique_ptr<SimulatedLoader> sim;
     MainWindow window;
     ModalAnswerer answerer;
-
-private:
-    QList<QAction *> ToolBarActions() { return Child<QToolBar>("mainToolBar")->actions(); }
 };
 
 #endif // WINDOWDRIVER_H
