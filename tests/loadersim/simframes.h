@@ -1,19 +1,17 @@
-#ifndef SIMFRAMES_H
-#define SIMFRAMES_H
+#pragma once
 
-// Request frames built by the tests themselves, with a bit-by-bit CRC
-// unlike the simulator's table, so that the two must agree.
+// Request frames built with a bit-by-bit CRC, unlike the simulator's table.
 
 #include <QByteArray>
+
+constexpr quint32 App = 0x08003000;
 
 inline quint16 Crc(const QByteArray &bytes)
 {
     quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint16(quint8(c) << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
-    }
+    for (char c : bytes)
+        for (int bit = 7; bit >= 0; --bit)
+            crc = ((crc >> 15) ^ (quint8(c) >> bit)) & 1 ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
     return crc;
 }
 
@@ -21,32 +19,17 @@ inline QByteArray Le(quint32 value, int bytes)
 {
     QByteArray out;
     for (int i = 0; i < bytes; ++i)
-        out.append(char(value >> (8 * i)));
+        out += char(value >> (8 * i));
     return out;
 }
 
 inline QByteArray Frame(quint8 command, quint8 argument, const QByteArray &data = QByteArray())
 {
-    QByteArray bytes = QByteArray(1, char(command)) + char(argument) + data;
-    const quint16 crc = Crc(bytes);
-    bytes += char(crc >> 8);
-    bytes += char(crc & 0xFF);
-    return '#' + bytes.toHex().toUpper() + '\r';
+    const QByteArray bytes = QByteArray(1, char(command)) + char(argument) + data;
+    return '#' + (bytes + char(Crc(bytes) >> 8) + char(Crc(bytes) & 0xFF)).toHex().toUpper() + '\r';
 }
 
-inline QByteArray EraseFrame(quint32 address, int count)
-{
-    return Frame(0x21, 0x12, Le(address, 4) + Le(quint32(count), 2));
-}
+inline QByteArray EraseFrame(quint32 at, int pages) { return Frame(0x21, 0x12, Le(at, 4) + Le(pages, 2)); }
+inline QByteArray ReadFrame(quint32 at, int length) { return Frame(0x64, 0x02, Le(at, 4) + Le(length, 2)); }
+inline QByteArray WriteFrame(quint32 at, const QByteArray &data) { return Frame(0x64, 0x12, Le(at, 4) + Le(data.size(), 2) + data); }
 
-inline QByteArray ReadFrame(quint32 address, int length)
-{
-    return Frame(0x64, 0x02, Le(address, 4) + Le(quint32(length), 2));
-}
-
-inline QByteArray WriteFrame(quint32 address, const QByteArray &data)
-{
-    return Frame(0x64, 0x12, Le(address, 4) + Le(quint32(data.size()), 2) + data);
-}
-
-#endif
