@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 
 namespace {
@@ -13,40 +12,10 @@ const int StuckLimitPolls = 500;    // 5 s for a dialog the answerer cannot hand
 
 } // namespace
 
-ModalAnswerer::ModalAnswerer(QObject *parent)
-    : QObject(parent)
+ModalAnswerer::ModalAnswerer()
 {
     connect(&timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
     timer.start(PollMs);
-}
-
-void ModalAnswerer::Answer(QMessageBox::StandardButton button)
-{
-    Reply reply;
-    reply.button = button;
-    replies.append(reply);
-}
-
-void ModalAnswerer::ChooseFile(const QString &path)
-{
-    Reply reply;
-    reply.isFile = true;
-    reply.file = path;
-    replies.append(reply);
-}
-
-void ModalAnswerer::OnNextBox(std::function<void()> action)
-{
-    nextBoxAction = std::move(action);
-}
-
-ModalAnswerer::Reply ModalAnswerer::TakeReply(bool forFile)
-{
-    for (int i = 0; i < replies.size(); ++i) {
-        if (replies[i].isFile == forFile)
-            return replies.takeAt(i);
-    }
-    return Reply();
 }
 
 void ModalAnswerer::Poll()
@@ -68,63 +37,41 @@ void ModalAnswerer::Poll()
 
 void ModalAnswerer::HandleMessageBox(QMessageBox *box)
 {
-    SeenDialog dialog;
-    dialog.className = QStringLiteral("QMessageBox");
-    dialog.icon = box->icon();
-    dialog.title = box->windowTitle();
-    dialog.text = box->text();
-    dialog.buttons = box->standardButtons();
-    seen.append(dialog);
-
+    seen.append({ QStringLiteral("QMessageBox"), box->icon(), box->windowTitle(), box->text(),
+                  box->standardButtons(), {} });
     if (nextBoxAction) {
         auto action = std::move(nextBoxAction);
         nextBoxAction = nullptr;
         action();
     }
-
-    QMessageBox::StandardButton answer = TakeReply(false).button;
-    if (answer == QMessageBox::NoButton || !box->button(answer)) {
-        // Unplanned box: dismiss it the way a cautious user would.
-        for (auto candidate : { QMessageBox::Cancel, QMessageBox::No, QMessageBox::Ok }) {
-            if (box->button(candidate)) {
-                answer = candidate;
-                break;
-            }
-        }
-    }
-    if (QAbstractButton *button = box->button(answer))
+    QAbstractButton *button = buttons.isEmpty() ? nullptr : box->button(buttons.takeFirst());
+    // Unplanned box: dismissed the way a cautious user would.
+    for (auto fallback : { QMessageBox::Cancel, QMessageBox::No, QMessageBox::Ok })
+        button = button ? button : box->button(fallback);
+    if (button)
         button->click();
     else
-        box->done(0);   // an About box carries no standard button
+        box->done(0);
 }
 
 void ModalAnswerer::HandleFileDialog(QFileDialog *dialog)
 {
-    SeenDialog seenDialog;
-    seenDialog.className = QStringLiteral("QFileDialog");
-    seenDialog.title = dialog->windowTitle();
-    seenDialog.text = dialog->directory().absolutePath();
-    seenDialog.nameFilters = dialog->nameFilters();
-    seen.append(seenDialog);
-
-    const Reply reply = TakeReply(true);
-    if (reply.file.isEmpty()) {
-        dialog->reject();
-        return;
-    }
-    // selectFile() leaves the name field alone while that field has the
-    // focus, which depends on how quickly the dialog got activated; the
-    // name is typed into the field instead, as a user would.
-    const QFileInfo file(reply.file);
+    seen.append({ QStringLiteral("QFileDialog"), QMessageBox::NoIcon, dialog->windowTitle(),
+                  dialog->directory().absolutePath(), {}, dialog->nameFilters() });
+    const QFileInfo file(files.isEmpty() ? QString() : files.takeFirst());
+    if (file.filePath().isEmpty())
+        return dialog->reject();
+    // The name is typed into the name field as a user would: selectFile()
+    // leaves that field alone while it has the focus, which depends on how
+    // quickly the dialog got activated.
     dialog->setDirectory(file.absolutePath());
     if (auto *nameField = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
         nameField->setText(file.fileName());
-    else
-        dialog->selectFile(file.fileName());
     if (dialog->selectedFiles().value(0) != file.absoluteFilePath()) {
-        qWarning("file dialog did not take %s: %s", qPrintable(reply.file), qPrintable(dialog->selectedFiles().join(",")));
-        dialog->reject();
-        return;
+        qWarning("file dialog did not take %s", qPrintable(file.filePath()));
+        return dialog->reject();
     }
+    // Accepted straight: accept() checks against the dialog's file system
+    // model, which loads asynchronously and now and then refuses.
     static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
 }

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class QFileDialog;
+
 // What a test saw of one modal dialog.
 struct SeenDialog
 {
@@ -20,24 +22,23 @@ struct SeenDialog
     QStringList nameFilters;            // file dialogs only
 };
 
-// Answers the modal dialogs a test provokes, from a queue of answers, and
-// records each one. It polls for the active modal widget, so it works for
-// the static QMessageBox and QFileDialog functions; a dialog with no answer
-// queued is still recorded and dismissed (Cancel, No or OK), and a dialog
-// the answerer cannot handle is closed after a bound, so a test never hangs.
+// Answers the modal dialogs a test provokes, in order, and records each.
+// It polls for the active modal widget, so it works for the static
+// QMessageBox and QFileDialog functions. A box with no answer queued is
+// dismissed (Cancel, No or OK), and any other modal widget is closed after
+// a bound, so a test never hangs.
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ModalAnswerer(QObject *parent = nullptr);
+    ModalAnswerer();
 
-    // The next message box is answered with this button.
-    void Answer(QMessageBox::StandardButton button);
+    void Answer(QMessageBox::StandardButton button) { buttons.append(button); }
     // The next file dialog selects this file; an empty path cancels it.
-    void ChooseFile(const QString &path);
+    void ChooseFile(const QString &path) { files.append(path); }
     // Runs when the next message box has been recorded, before it is answered.
-    void OnNextBox(std::function<void()> action);
+    void OnNextBox(std::function<void()> action) { nextBoxAction = std::move(action); }
 
     const QVector<SeenDialog> &Seen() const { return seen; }
     int Count() const { return seen.size(); }
@@ -45,20 +46,13 @@ public:
     void Clear() { seen.clear(); }
 
 private:
-    struct Reply
-    {
-        bool isFile = false;
-        QMessageBox::StandardButton button = QMessageBox::NoButton;
-        QString file;
-    };
-
     void Poll();
     void HandleMessageBox(QMessageBox *box);
-    void HandleFileDialog(class QFileDialog *dialog);
-    Reply TakeReply(bool forFile);
+    void HandleFileDialog(QFileDialog *dialog);
 
     QTimer timer;
-    QVector<Reply> replies;
+    QVector<QMessageBox::StandardButton> buttons;
+    QStringList files;
     QVector<SeenDialog> seen;
     std::function<void()> nextBoxAction;
     QWidget *stuck = nullptr;
