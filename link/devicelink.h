@@ -20,7 +20,8 @@ struct FrameFormat
 enum LinkResult : int {
     LinkNoReply = 1,    // no complete reply line within the time-out in any attempt
     LinkOk = 2,         // a reply arrived and passed every check
-    LinkBadReply = 3    // a complete line failed a check, or the request was refused unsent
+    LinkBadReply = 3,   // a complete line failed a check, or the request was refused unsent
+    LinkPortLost = 4    // the port went away (adapter unplugged, peer gone): nothing more can pass
 };
 
 // Flash geometry as the loader reports it.
@@ -74,9 +75,25 @@ public:
     // the port, kept apart so that it can be exercised without a port.
     bool AppendChunk(QByteArray &line, const QByteArray &chunk);
     bool GetLine(QByteArray &line, int timeoutMs);
+    // A reply must have exactly the length its request calls for: 4 bytes
+    // for an acknowledgement, replyLength for a query.
     int ExecCommand(quint8 command, const QByteArray &data, quint8 timeoutMs, quint8 argument);
     int ExecQuery(const QByteArray &data, QByteArray *reply, quint8 command,
-                  quint8 minimum, quint8 timeoutMs, quint8 argument);
+                  quint8 replyLength, quint8 timeoutMs, quint8 argument);
+
+    // Whether the last reply taken can only have answered the request it
+    // was taken for: false after a time-out, a rejected line or a reply to
+    // a resent frame, until the line has been found quiet again.
+    bool InStep() const { return inStep; }
+
+    // How a decoded reply stands against its request: the right length and
+    // CRC (and for an acknowledgement the done status), a well-formed
+    // refusal, or something that cannot be the answer at all.
+    enum class ReplyFit { Fits, Refused, Rejected };
+    static ReplyFit CheckReply(int count, const QByteArray &decoded, int expectedLength,
+                               bool needStatus);
+    // How long the line must stay quiet before the link trusts it again.
+    static int GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud);
 
     // Loader commands
     int ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *sizePage);
@@ -85,14 +102,33 @@ public:
     int ReadBlock(QByteArray *out, quint32 address, int length);
 
 private:
-    bool Exchange(quint8 command, quint8 argument, const QByteArray &data,
-                  int timeoutMs, int attempts, QByteArray &line);
+    struct Request
+    {
+        quint8 command;
+        quint8 argument;
+        QByteArray data;
+        int timeoutMs;
+        int attempts;
+        int replyLength;
+        bool needStatus;
+    };
+
+    int Transact(const Request &request, QByteArray *reply);
+    template <typename Transaction> int Repeat(Transaction transaction);
+    bool FlashHolds(const QByteArray &block, quint32 address);
+    void Resync(const Request &request);
+    bool WaitQuiet(int guardMs);
+    bool PortGone() const;
     void DiscardInput();
     void TraceLine(const QByteArray &text);
 
     QSerialPort *port = nullptr;
     FrameFormat format;
     QTextStream *trace = nullptr;
+    bool inStep = true;
+    bool portWasOpen = false;   // the port was open when the transaction began
+    bool resending = false;     // the command runs its transaction a second time
+    bool resentRefused = false; // the last transaction refused a frame sent before
 };
 
 #endif // DEVICELINK_H

@@ -30,21 +30,28 @@ QByteArray Header(quint32 address, quint16 count)
     return header;
 }
 
-// A command runs its transaction once more when the first did not succeed,
-// whatever the failure, and takes the second result as it is.
-template <typename Transaction>
-int RunTwice(Transaction transaction)
-{
-    const int result = transaction();
-    return result == LinkOk ? result : transaction();
-}
-
 } // namespace
+
+// A command runs its transaction once more when the first did not succeed
+// and takes the second result as it is; not when the port is gone, nor
+// when a resent frame was refused, which a third frame will not change.
+template <typename Transaction>
+int DeviceLink::Repeat(Transaction transaction)
+{
+    resending = false;
+    int result = transaction();
+    if (result != LinkOk && result != LinkPortLost && !resentRefused) {
+        resending = true;
+        result = transaction();
+        resending = false;
+    }
+    return result;
+}
 
 int DeviceLink::ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *sizePage)
 {
     QByteArray reply;
-    const int result = RunTwice([&] {
+    const int result = Repeat([&] {
         return ExecQuery(QByteArray(), &reply, CommandParams, ParamsReplyLength,
                          ParamsTimeoutMs, ArgumentParams);
     });
@@ -63,7 +70,7 @@ int DeviceLink::ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *s
 int DeviceLink::ErasePage(quint32 address, quint16 count)
 {
     const QByteArray request = Header(address, count);
-    return RunTwice([&] {
+    return Repeat([&] {
         return ExecCommand(CommandErase, request, FlashTimeoutMs, ArgumentChange);
     });
 }
@@ -74,21 +81,34 @@ int DeviceLink::WriteBlock(const QByteArray &data, quint32 address, int length)
 {
     if (length < 0 || length > MaxWriteBlock || length > data.size())
         return LinkBadReply;
-    const QByteArray request = Header(address, quint16(length)) + data.left(length);
-    return RunTwice([&] {
+    const QByteArray block = data.left(length);
+    const QByteArray request = Header(address, quint16(length)) + block;
+    const int result = Repeat([&] {
         return ExecCommand(CommandBlock, request, FlashTimeoutMs, ArgumentChange);
     });
+    // Flash that can no longer be programmed refuses a resent frame whose
+    // first copy was written but not acknowledged. Whether that is what
+    // happened, only the flash itself can tell.
+    if (result == LinkBadReply && resentRefused && FlashHolds(block, address))
+        return LinkOk;
+    return result;
 }
 
-// The reply must hold the CRC after the requested bytes, so the CRC is
-// never handed out as data and the output has exactly length bytes.
+bool DeviceLink::FlashHolds(const QByteArray &block, quint32 address)
+{
+    QByteArray stored;
+    return ReadBlock(&stored, address, block.size()) == LinkOk && stored == block;
+}
+
+// The reply must hold exactly the requested bytes between status and CRC:
+// a reply of any other length answers some other request.
 int DeviceLink::ReadBlock(QByteArray *out, quint32 address, int length)
 {
     if (length < 0 || length > MaxReadBlock)
         return LinkBadReply;
     const QByteArray request = Header(address, quint16(length));
     QByteArray reply;
-    const int result = RunTwice([&] {
+    const int result = Repeat([&] {
         return ExecQuery(request, &reply, CommandBlock, quint8(length + ReadFraming),
                          FlashTimeoutMs, ArgumentRead);
     });

@@ -14,6 +14,9 @@ constexpr int CommandAttempts = 2;
 constexpr int QueryAttempts = 3;
 constexpr int AckLength = 4;
 constexpr quint8 StatusDone = 0x1F;
+constexpr int BitsPerChar = 10;     // 8N1: start bit, 8 data bits, stop bit
+constexpr qint32 SlowestBaud = 9600;
+constexpr int MaxQuietWaits = 5;
 
 bool IsOpen(const QSerialPort *port)
 {
@@ -104,7 +107,7 @@ bool DeviceLink::GetLine(QByteArray &line, int timeoutMs)
     deadline.setTimerType(Qt::PreciseTimer);
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (stopwatch.elapsed() > timeoutMs)
+        if (stopwatch.elapsed() > timeoutMs || PortGone())
             return false;
         if (ReadPort(line))
             return true;
@@ -118,48 +121,133 @@ bool DeviceLink::GetLine(QByteArray &line, int timeoutMs)
 int DeviceLink::ExecCommand(quint8 command, const QByteArray &data, quint8 timeoutMs,
                             quint8 argument)
 {
-    if (data.size() > MaxFrameBytes)
-        return LinkBadReply;
-    QByteArray line;
-    if (!Exchange(command, argument, data, timeoutMs, CommandAttempts, line))
-        return LinkNoReply;
-    QByteArray reply;
-    if (DecodeLine(line, &reply) < AckLength || !CrcHolds(reply))
-        return LinkBadReply;
-    return quint8(reply.at(1)) == StatusDone ? LinkOk : LinkBadReply;
+    return Transact(Request{command, argument, data, timeoutMs, CommandAttempts, AckLength, true},
+                    nullptr);
 }
 
 // The reply is handed out only with LinkOk; a refused or failed query
 // leaves it as it was.
 int DeviceLink::ExecQuery(const QByteArray &data, QByteArray *reply, quint8 command,
-                          quint8 minimum, quint8 timeoutMs, quint8 argument)
+                          quint8 replyLength, quint8 timeoutMs, quint8 argument)
 {
-    if (data.size() > MaxFrameBytes)
+    return Transact(Request{command, argument, data, timeoutMs, QueryAttempts, replyLength, false},
+                    reply);
+}
+
+DeviceLink::ReplyFit DeviceLink::CheckReply(int count, const QByteArray &decoded,
+                                            int expectedLength, bool needStatus)
+{
+    if (count < 1 || count != expectedLength || !CrcHolds(decoded))
+        return ReplyFit::Rejected;
+    if (needStatus && (count < 2 || quint8(decoded.at(1)) != StatusDone))
+        return ReplyFit::Refused;
+    return ReplyFit::Fits;
+}
+
+// Only a missing line earns another frame; a complete line, good or bad,
+// ends the transaction. The link counts itself in step again only after a
+// reply that fits the first frame of a command: the reply to a resent frame
+// may be the late answer to the frame before it, with one more answer
+// still on its way, so the line is drained before anything else goes out.
+int DeviceLink::Transact(const Request &request, QByteArray *reply)
+{
+    if (request.data.size() > MaxFrameBytes)
         return LinkBadReply;
+    resentRefused = false;
+    portWasOpen = IsOpen(port);
     QByteArray line;
-    if (!Exchange(command, argument, data, timeoutMs, QueryAttempts, line))
+    bool answered = false;
+    bool firstFrame = !resending;
+    for (int attempt = 0; attempt < request.attempts && !answered; ++attempt) {
+        if (!inStep)
+            Resync(request);
+        if (PortGone())
+            return LinkPortLost;
+        firstFrame = firstFrame && attempt == 0;
+        DiscardInput();
+        SendFrame(request.command, request.argument, request.data);
+        inStep = false;
+        answered = GetLine(line, request.timeoutMs);
+        if (PortGone())
+            return LinkPortLost;
+    }
+    if (!answered)
         return LinkNoReply;
     QByteArray decoded;
     const int count = DecodeLine(line, &decoded);
-    if (count < 1 || count < minimum || !CrcHolds(decoded))
+    const ReplyFit fit = CheckReply(count, decoded, request.replyLength, request.needStatus);
+    if (fit == ReplyFit::Rejected)
         return LinkBadReply;
+    inStep = firstFrame;
+    if (fit == ReplyFit::Refused) {
+        resentRefused = !firstFrame;
+        return LinkBadReply;
+    }
     if (reply)
         *reply = decoded;
     return LinkOk;
 }
 
-// Only a missing line earns another attempt; a complete line, good or bad,
-// ends the exchange.
-bool DeviceLink::Exchange(quint8 command, quint8 argument, const QByteArray &data,
-                          int timeoutMs, int attempts, QByteArray &line)
+// A reply that missed its time-out, or the answer to a resent frame, may
+// still be on its way, and replies carry no sequence number: whatever
+// arrives before the line has been quiet for the guard interval is
+// dropped. The loader answers in order, so once the line is quiet nothing
+// older than the next frame can follow.
+void DeviceLink::Resync(const Request &request)
 {
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        DiscardInput();
-        SendFrame(command, argument, data);
-        if (GetLine(line, timeoutMs))
-            return true;
+    const qint32 baud = IsOpen(port) ? port->baudRate() : 0;
+    const int guard = GuardMs(2 * request.data.size() + 10, 2 * request.replyLength + 2,
+                              request.timeoutMs, baud);
+    if (WaitQuiet(guard))
+        inStep = true;
+}
+
+// The loader may take up to its whole time-out again before a late reply
+// starts (it answers within that budget when healthy, so a reply later
+// than twice the budget is not waited for); the request may still be on
+// the wire, as may the whole reply it draws. At 19200 baud a 64-byte
+// block read gives 11 + 208 + 72 = 291 ms.
+int DeviceLink::GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud)
+{
+    const qint64 rate = baud > 0 ? baud : SlowestBaud;
+    const qint64 wireMs = (qint64(requestBytes + replyBytes) * BitsPerChar * 1000 + rate - 1) / rate;
+    return int(wireMs) + timeoutMs;
+}
+
+// True once the line has stayed quiet for guardMs. A line that keeps
+// talking for several guard intervals is given up on; the next reply will
+// then most likely be rejected too.
+bool DeviceLink::WaitQuiet(int guardMs)
+{
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer quiet;
+    quiet.start();
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    DiscardInput();
+    while (quiet.elapsed() < guardMs) {
+        if (PortGone() || !IsOpen(port) || total.elapsed() > MaxQuietWaits * qint64(guardMs))
+            return false;
+        WaitForEvents(deadline, guardMs - quiet.elapsed());
+        if (!port->readAll().isEmpty()) {
+            quiet.restart();
+            deadline.stop();
+        }
     }
-    return false;
+    DiscardInput();
+    return true;
+}
+
+// The adapter was unplugged or the peer closed the line: the port reports
+// a resource error (and would wake the event loop without end), or it was
+// closed under the transaction.
+bool DeviceLink::PortGone() const
+{
+    if (!portWasOpen)
+        return false;
+    return !IsOpen(port) || port->error() == QSerialPort::ResourceError;
 }
 
 // Replies carry no sequence number, so a reply that came too late for an

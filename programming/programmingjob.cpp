@@ -33,6 +33,26 @@ int BlockLength(int size, int offset)
     return qMin(ProgrammingJob::BlockSize, size - offset);
 }
 
+// Bytes read back are used only from a reply that cannot have answered an
+// earlier request. A reply to a resent frame may be the late answer to
+// the frame before it; the block is then read again, after the link has
+// waited for the line to fall quiet. A read that failed outright is tried
+// once more too: the job going on is worth the few hundred milliseconds.
+int ReadInStep(DeviceLink &link, QByteArray *out, quint32 address, int length)
+{
+    constexpr int Rounds = 3;
+    int result = LinkNoReply;
+    int failures = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        result = link.ReadBlock(out, address, length);
+        if (result == LinkOk && link.InStep())
+            return LinkOk;
+        if (result == LinkPortLost || (result != LinkOk && ++failures > 1))
+            return result;
+    }
+    return result == LinkOk ? LinkBadReply : result;
+}
+
 } // namespace
 
 quint32 AvailableBytes(quint32 start, quint32 end)
@@ -116,7 +136,7 @@ JobOutcome ProgrammingJob::Verify(JobObserver &observer)
         const int length = BlockLength(size, offset);
         const quint32 address = start + quint32(offset);
         QByteArray readBack;
-        const int result = link.ReadBlock(&readBack, address, length);
+        const int result = ReadInStep(link, &readBack, address, length);
         if (result != LinkOk)
             return Failure(JobPass::Verify, result, offset, address, length);
         if (readBack != image.mid(offset, length)) {
@@ -141,7 +161,7 @@ JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *o
         const int blockLength = BlockLength(length, offset);
         const quint32 address = start + quint32(offset);
         QByteArray block;
-        const int result = link.ReadBlock(&block, address, blockLength);
+        const int result = ReadInStep(link, &block, address, blockLength);
         // A short block would shift everything after it in the backup, so it
         // is as much a failure as no reply at all.
         if (result != LinkOk || block.size() != blockLength) {

@@ -22,8 +22,9 @@ QByteArray Framed(const QByteArray &hex, char start = '^')
 }
 
 // A loader command, which runs a failed transaction once more, or "query":
-// one transaction with the read header, a short time-out and length as its
-// minimum. An empty reply is silence; every frame sent is the call's frame.
+// one transaction with the read header, a short time-out and length as the
+// reply's length. An empty reply is silence; every frame sent is the
+// call's frame. inStep: the link trusts the line afterwards.
 struct Call
 {
     QByteArray call;
@@ -31,6 +32,7 @@ struct Call
     QByteArrayList replies;
     int result, frames;
     QByteArray value;
+    bool inStep = true;
 };
 
 } // namespace
@@ -65,6 +67,7 @@ void TestLinkTraffic::init()
     QVERIFY(!peer->slavePath.isEmpty());
     port.reset(new QSerialPort(peer->slavePath));
     QVERIFY2(port->open(QIODevice::ReadWrite), qPrintable(port->errorString()));
+    link = DeviceLink();
     link.SetPort(port.data());
     traceText.clear();
     link.SetTrace(&traceStream);
@@ -76,25 +79,28 @@ void TestLinkTraffic::calls_data()
     const QByteArray none, deadBeef = QByteArray::fromHex("DEADBEEF"), read("^001FDEADBEEFABE4\r");
     const QByteArray long102 = Framed("001F" + QByteArray(200, '5')), read3 = Framed("001FDEADBE");
     const QByteArray params = Framed("000000000008FFFF01080004"), params13 = Framed("001F00000008FFFF010800");
-    QTest::newRow("query over several polls") << Call{"query", 102, {long102}, LinkOk, 1, QByteArray::fromHex(long102)};
-    QTest::newRow("query below minimum") << Call{"query", 5, {Ack}, LinkBadReply, 1, Untouched};
-    QTest::newRow("query third attempt") << Call{"query", 4, {"", "", Ack}, LinkOk, 3, QByteArray::fromHex(Ack)};
+    QTest::newRow("query over several polls") << Call{"query", 104, {long102}, LinkOk, 1, QByteArray::fromHex(long102)};
+    QTest::newRow("query, ack is too short") << Call{"query", 5, {Ack}, LinkBadReply, 1, Untouched, false};
+    QTest::newRow("query third attempt") << Call{"query", 4, {"", "", Ack}, LinkOk, 3, QByteArray::fromHex(Ack), false};
     QTest::newRow("params status 00") << Call{"params", 0, {params}, LinkOk, 1, "8000000 801ffff 1024"};
     QTest::newRow("params 13 bytes") << Call{"params", 0, {params13, params13}, LinkBadReply, 2,
-                                             "aaaaaaaa aaaaaaaa 2863311530"};
-    QTest::newRow("erase bad crc then ack") << Call{"erase", 0, {"^001FFED2\r", Ack}, LinkOk, 2, none};
-    QTest::newRow("erase status 00") << Call{"erase", 0, {Framed("0000"), Framed("0000")}, LinkBadReply, 2, none};
-    QTest::newRow("erase silent") << Call{"erase", 0, {}, LinkNoReply, 4, none};
+                                             "aaaaaaaa aaaaaaaa 2863311530", false};
+    QTest::newRow("erase bad crc then ack") << Call{"erase", 0, {"^001FFED2\r", Ack}, LinkOk, 2, none, false};
+    QTest::newRow("erase, 5-byte ack") << Call{"erase", 0, {Framed("001F00"), Ack}, LinkOk, 2, none, false};
+    QTest::newRow("erase status 00") << Call{"erase", 0, {Framed("0000"), Framed("0000")}, LinkBadReply, 2, none, false};
+    QTest::newRow("erase silent") << Call{"erase", 0, {}, LinkNoReply, 4, none, false};
     QTest::newRow("write 4") << Call{"write4", 4, {Ack}, LinkOk, 1, none};
     QTest::newRow("write 5 of 4") << Call{"write4", 5, {Ack}, LinkBadReply, 0, none};
     QTest::newRow("write -1") << Call{"write4", -1, {Ack}, LinkBadReply, 0, none};
     QTest::newRow("write 249") << Call{"write", 249, {Ack}, LinkOk, 1, none};
     QTest::newRow("write 250") << Call{"write", 250, {Ack}, LinkBadReply, 0, none};
-    QTest::newRow("read without crc room") << Call{"read", 4, {read3, read3}, LinkBadReply, 2, Untouched};
-    QTest::newRow("read bad crc then good") << Call{"read", 4, {"^001FDEADBEEFABE5\r", read}, LinkOk, 2, deadBeef};
+    QTest::newRow("read without crc room") << Call{"read", 4, {read3, read3}, LinkBadReply, 2, Untouched, false};
+    QTest::newRow("read bad crc then good") << Call{"read", 4, {"^001FDEADBEEFABE5\r", read}, LinkOk, 2, deadBeef, false};
     QTest::newRow("read split with noise") << Call{"read", 4, {"zz\xFF^001FDE|ADBEEF|ABE4\r"}, LinkOk, 1, deadBeef};
-    QTest::newRow("read longer reply") << Call{"read", 4, {Framed("001FDEADBEEF0102")}, LinkOk, 1, deadBeef};
-    QTest::newRow("read silent") << Call{"read", 4, {}, LinkNoReply, 6, Untouched};
+    // A longer reply answers some other request, even when it begins with the bytes asked for.
+    QTest::newRow("read longer reply") << Call{"read", 4, {Framed("001FDEADBEEF0102"), Framed("001FDEADBEEF0102")},
+                                               LinkBadReply, 2, Untouched, false};
+    QTest::newRow("read silent") << Call{"read", 4, {}, LinkNoReply, 6, Untouched, false};
     QTest::newRow("read 252") << Call{"read", 252, {read}, LinkBadReply, 0, Untouched};
     QTest::newRow("read -1") << Call{"read", -1, {read}, LinkBadReply, 0, Untouched};
 }
@@ -127,33 +133,41 @@ void TestLinkTraffic::calls()
     QTest::qWait(20);   // a frame sent by mistake would arrive meanwhile
     QCOMPARE(peer->Frames(), QVector<QByteArray>(c.frames, frame).toList());
     QCOMPARE(got, c.value);
+    QCOMPARE(link.InStep(), c.inStep);
 }
 
 // A reply that came after its request gave up must not answer the next
-// request, whether the port already buffered it or the driver holds it.
+// request, whether the port already buffered it, the driver holds it, or
+// it is still on its way when the next request is due. The loader answers
+// that request after the stale reply, and refuses it.
 void TestLinkTraffic::staleReplyIsDiscarded_data()
 {
-    QTest::addColumn<bool>("buffered");
-    QTest::newRow("buffered by the port") << true;
-    QTest::newRow("held by the driver") << false;
+    QTest::addColumn<QString>("where");
+    QTest::newRow("buffered by the port") << "port";
+    QTest::newRow("held by the driver") << "driver";
+    QTest::newRow("on its way") << "wire";
 }
 
 void TestLinkTraffic::staleReplyIsDiscarded()
 {
-    QFETCH(bool, buffered);
+    QFETCH(QString, where);
+    peer->SetReplies({"", "", "|" + Framed("0000")});
     QCOMPARE(link.ExecCommand(0x21, Header, ShortTimeoutMs, 0x12), int(LinkNoReply));
-    peer->Write(Ack);
-    if (buffered) {
+    if (where == "wire") {
+        QTimer::singleShot(10, Qt::PreciseTimer, [this] { peer->Write(Ack); });
+    } else if (where == "port") {
+        peer->Write(Ack);
         QTRY_VERIFY_WITH_TIMEOUT(port->bytesAvailable() > 0, 1000);
     } else {
+        peer->Write(Ack);
         int held = 0;
         for (int ms = 0; held == 0 && ms < 1000; ++ms, QTest::qSleep(1))
             QCOMPARE(::ioctl(port->handle(), FIONREAD, &held), 0);
         QCOMPARE(held, Ack.size());
         QCOMPARE(port->bytesAvailable(), qint64(0));
     }
-    QCOMPARE(link.ExecCommand(0x64, Header, ShortTimeoutMs, 0x12), int(LinkNoReply));
-    QCOMPARE(peer->Frames().size(), 4);
+    QCOMPARE(link.ExecCommand(0x64, Header, ShortTimeoutMs, 0x12), int(LinkBadReply));
+    QCOMPARE(peer->Frames().size(), 3);
 }
 
 void TestLinkTraffic::trace()

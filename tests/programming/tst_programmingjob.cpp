@@ -167,7 +167,7 @@ private slots:
         const QString write = ":cmd=0x64:arg=0x12", read = ":cmd=0x64:arg=0x02";
         QTest::newRow("erase refused") << FailureRow{4000, "status:cmd=0x21", JobPass::Erase, 2, 0, LinkBadReply, 0};
         QTest::newRow("no reply, short block") << FailureRow{100, "drop" + write, JobPass::Write, 64, 36, LinkNoReply, 0};
-        QTest::newRow("device vanishes") << FailureRow{2000, "vanish" + write, JobPass::Write, 64, 64, LinkNoReply, 0};
+        QTest::newRow("device vanishes") << FailureRow{2000, "vanish" + write, JobPass::Write, 64, 64, LinkPortLost, 0};
         QTest::newRow("bad CRC on read-back") << FailureRow{4000, "crc" + read, JobPass::Verify, 1024, 64, LinkBadReply, 0};
         QTest::newRow("worn cell") << FailureRow{4000, "worn" + write, JobPass::Verify, 640, 64, 0, 64};
         QTest::newRow("worn cell, short block") << FailureRow{100, "worn" + write, JobPass::Verify, 64, 36, 0, 36};
