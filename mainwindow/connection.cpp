@@ -10,12 +10,18 @@
 
 void MainWindow::OpenPort()
 {
+    // A connect that slipped in while a job is ending would start a second
+    // conversation inside the first.
+    if (jobRunning)
+        return;
     serialPort->setPortName(comboBoxPort->currentText());
     if (!serialPort->open(QIODevice::ReadWrite)) {
         serialPort->close();
         QMessageBox::critical(this, tr("Error"), tr("Не удается открыть порт"), QMessageBox::Ok);
         return;
     }
+    // The error of a port lost before must not pass for a new loss.
+    serialPort->clearError();
 
     // The line runs at the speed the selector shows, so the selector never lies.
     serialPort->setBaudRate(comboBoxBaud->currentText().toInt());
@@ -44,7 +50,12 @@ void MainWindow::QueryFlashParams()
     quint32 start = 0;
     quint32 end = 0;
     quint32 pageSize = 0;
-    if (deviceLink->ReadFlashParams(&start, &end, &pageSize) != LinkOk)
+    const int result = deviceLink->ReadFlashParams(&start, &end, &pageSize);
+    if (result == LinkPortLost) {
+        PortLost(QString());
+        return;
+    }
+    if (result != LinkOk)
         return;
 
     const QString text = QString::asprintf(
@@ -62,8 +73,11 @@ void MainWindow::QueryFlashParams()
     ui->spinBoxSizePage->setValue(int(pageSize));
 }
 
+// A disconnect during a job ends the job at its next wait for the loader;
+// until then the job keeps its own buttons, and no connect can begin.
 void MainWindow::ClosePort()
 {
+    disconnectRequested = jobRunning;
     serialPort->setDataTerminalReady(true);
     serialPort->setRequestToSend(false);
     serialPort->setDataTerminalReady(false);
@@ -71,10 +85,26 @@ void MainWindow::ClosePort()
         serialPort->close();
 
     // The settings group stays usable: the user may always type the geometry.
-    actionConnect->setEnabled(true);
+    actionConnect->setEnabled(!jobRunning);
     actionDisconnect->setEnabled(false);
     comboBoxPort->setEnabled(true);
+    comboBoxBaud->setEnabled(true);
+    if (jobRunning)
+        return;
     ui->pushButtonCansel->setEnabled(false);
     ui->pushButtonWrite->setEnabled(false);
-    comboBoxBaud->setEnabled(true);
+}
+
+// The adapter was unplugged or the device's line closed: back to the
+// disconnected state, saying which port, so the user can plug in and
+// connect again without guessing. What failed comes first, if anything.
+void MainWindow::PortLost(const QString &failure)
+{
+    const QString name = comboBoxPort->currentText();
+    ClosePort();
+    QString text = QString::asprintf(tr("Связь через порт %s потеряна").toUtf8().constData(),
+                                     name.toUtf8().constData());
+    if (!failure.isEmpty())
+        text = failure + QStringLiteral("\n\n") + text;
+    QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
 }

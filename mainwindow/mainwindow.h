@@ -43,12 +43,14 @@ private:
     void CreateActions();
     void RestoreDataFile();
     void QueryFlashParams();
+    void PortLost(const QString &failure);
 
     // The programming job (writedata.cpp)
     struct JobPlan;
     bool PrepareJob(JobPlan *plan);
     void EndCheckFailed();
     void ReportFailure(const JobOutcome &outcome);
+    QString FailureText(const JobOutcome &outcome);
     void EndJob();
     bool AskCancel(JobPass pass);
     friend class WindowJobObserver;
@@ -69,6 +71,7 @@ private:
     bool cancelPressed;
     bool jobRunning = false;
     bool closeRequested = false;    // the window was closed while a job ran
+    bool disconnectRequested = false;   // the user disconnected while a job ran
 };
 
 #endif // MAINWINDOW_H

@@ -52,6 +52,9 @@ private:
 
 void MainWindow::WriteData()
 {
+    // The write button is off during a job, but a slot may still be queued.
+    if (jobRunning)
+        return;
     JobPlan plan;
     if (!PrepareJob(&plan))
         return;
@@ -60,6 +63,7 @@ void MainWindow::WriteData()
     ui->pushButtonCansel->setEnabled(true);
     ui->pushButtonWrite->setEnabled(false);
     cancelPressed = false;
+    disconnectRequested = false;
 
     jobRunning = true;
     WindowJobObserver observer(*this);
@@ -139,7 +143,18 @@ void MainWindow::EndCheckFailed()
     ui->groupBoxProcess->setEnabled(false);
 }
 
+// A port that went away under the job (not the user's disconnect) takes
+// the window back to its disconnected state.
 void MainWindow::ReportFailure(const JobOutcome &outcome)
+{
+    const QString text = FailureText(outcome);
+    if (outcome.linkResult == LinkPortLost && !disconnectRequested)
+        PortLost(text);
+    else
+        QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
+}
+
+QString MainWindow::FailureText(const JobOutcome &outcome)
 {
     QString text;
     if (outcome.pass == JobPass::Erase) {
@@ -156,7 +171,7 @@ void MainWindow::ReportFailure(const JobOutcome &outcome)
             tr("Ошибка верификации flash\nAdress %d\nSize block %d\nSize send block %d").toUtf8().constData(),
             outcome.index, outcome.blockLength, outcome.readBackLength);
     }
-    QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
+    return text;
 }
 
 // The end of every job that got past its checks, done or not. The write
@@ -168,6 +183,7 @@ void MainWindow::EndJob()
     fileData->close();
     ui->pushButtonCansel->setEnabled(false);
     ui->pushButtonWrite->setEnabled(serialPort->isOpen());
+    actionConnect->setEnabled(!serialPort->isOpen());
 }
 
 bool MainWindow::AskCancel(JobPass pass)

@@ -246,12 +246,16 @@ void WindowJobTest::failureInEachPass()
     const SeenDialog &box = driver->answerer.Last();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.title, QStringLiteral("Ошибка"));
-    QTEST(box.text, "message");
+    QFETCH(QString, message);
+    // A lost port is named, and the window is back to disconnected.
+    if (vanish)
+        message += QStringLiteral("\n\nСвязь через порт %1 потеряна").arg(driver->sim->SlavePath());
+    QCOMPARE(box.text, message);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(driver->PassLabel(), pass);
-    QVERIFY(driver->IdleAfterJob(driver->Port()->isOpen()));
-    if (!vanish)
-        QVERIFY(driver->Port()->isOpen());
+    QVERIFY(driver->IdleAfterJob(!vanish));
+    QCOMPARE(driver->Port()->isOpen(), !vanish);
+    QCOMPARE(driver->ConnectAction()->isEnabled(), vanish);
 }
 
 void WindowJobTest::cancelInEachPass_data()
@@ -308,18 +312,27 @@ void WindowJobTest::cancelInEachPass()
     QVERIFY(driver->IdleAfterJob(true));
 }
 
+// Disconnecting ends the job as a failure; a connect right after it cannot
+// start a second job inside the first, nor give the write button back.
 void WindowJobTest::disconnectDuringJob()
 {
     Prepare(Pattern(3000));
-    OnProgress(QStringLiteral("Запись"), [this] { driver->DisconnectAction()->trigger(); });
+    OnProgress(QStringLiteral("Запись"), [this] {
+        driver->DisconnectAction()->trigger();
+        QVERIFY(driver->CancelButton()->isEnabled() && !driver->WriteButton()->isEnabled());
+        driver->Connect();
+        QVERIFY(!driver->WriteButton()->isEnabled());
+        driver->WriteButton()->click();
+    });
 
     PressWrite();
 
     QCOMPARE(Texts().size(), 2);
     QVERIFY(Texts().last().startsWith(QStringLiteral("Ошибка при записи flash\nAdrees 64\n")));
-    // Nothing to write to: the write button stays off until the next connect.
+    QVERIFY(!Texts().last().contains(QStringLiteral("потеряна")));
     QVERIFY(!driver->Port()->isOpen());
     QVERIFY(driver->IdleAfterJob(false));
+    QVERIFY(driver->ConnectAction()->isEnabled());
 }
 
 void WindowJobTest::fileChangedDuringJob()
