@@ -15,10 +15,6 @@
 
 namespace {
 
-// A mistyped --end could turn a backup into a read of gigabytes lasting
-// days; the devices this tool serves have at most a few MiB of flash.
-constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
-
 struct Geometry
 {
     quint32 start = 0;
@@ -31,10 +27,10 @@ QString Seconds(const QElapsedTimer &timer)
     return QString::number(timer.elapsed() / 1000.0, 'f', 2);
 }
 
-int Report(const JobOutcome &outcome, ProgressObserver &progress)
+int Report(const JobOutcome &outcome, ProgressObserver &progress, const QString &port)
 {
     progress.Finish();
-    return Fail(OutcomeStatus(outcome), OutcomeMessage(outcome));
+    return Fail(OutcomeStatus(outcome), OutcomeMessage(outcome, port));
 }
 
 int ListPorts()
@@ -76,8 +72,8 @@ int ResolveGeometry(DeviceLink &link, const CliOptions &options, Geometry *geome
     if (ask) {
         const int result = link.ReadFlashParams(&start, &end, &pageSize);
         if (result != LinkOk)
-            return Fail(ExitDeviceFailed, QStringLiteral("the device did not report its flash "
-                                                         "parameters: %1").arg(ResultName(result)));
+            return Fail(ExitDeviceFailed, QStringLiteral("the device did not report its flash parameters: %1")
+                                              .arg(LinkFailure(result, options.port)));
     }
     geometry->start = options.start.given ? options.start.value : start;
     geometry->end = options.end.given ? options.end.value : end;
@@ -136,6 +132,9 @@ int Session::Run()
     const bool needsImage = options.command == CliCommand::Write || options.command == CliCommand::Verify;
     if (needsImage && !file.open(QIODevice::ReadOnly))
         return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
+    // An empty image would end in a "success" that put nothing on the device.
+    if (needsImage && file.size() == 0)
+        return Fail(ExitUsage, QStringLiteral("%1 is empty").arg(options.file));
     if (!OpenLine(port, options))
         return Fail(ExitDeviceFailed, QStringLiteral("cannot open port %1: %2").arg(options.port, port.errorString()));
     if (options.command == CliCommand::Info)
@@ -154,7 +153,7 @@ int Session::Info()
     const int result = link.ReadFlashParams(&start, &end, &pageSize);
     if (result != LinkOk)
         return Fail(ExitDeviceFailed, QStringLiteral("the device did not report its flash parameters: %1")
-                                          .arg(ResultName(result)));
+                                          .arg(LinkFailure(result, options.port)));
     Say(stdout, QStringLiteral("start %1\nend %2\npage-size %3").arg(Hex(start), Hex(end)).arg(pageSize));
     return ExitDone;
 }
@@ -179,7 +178,7 @@ int Session::WriteOrVerify(QFile &file)
     timer.start();
     const JobOutcome outcome = write ? job.Run(progress) : job.Verify(progress);
     if (outcome.status != JobOutcome::Done)
-        return Report(outcome, progress);
+        return Report(outcome, progress, options.port);
     progress.Finish();
     if (write)
         Say(stdout, QStringLiteral("wrote and verified %1 bytes (%2 pages) at %3 in %4 s")
@@ -193,11 +192,12 @@ int Session::WriteOrVerify(QFile &file)
 
 int Session::Read()
 {
-    const quint32 length = options.length.given ? options.length.value
-                                                : AvailableBytes(geometry.start, geometry.end);
-    if (length > MaxReadLength)
-        return Fail(ExitUsage, QStringLiteral("%1 bytes is more than this tool reads at once (%2)")
-                                   .arg(length).arg(MaxReadLength));
+    // Checked again now that the device has filled in what the command
+    // line left out.
+    quint32 length = 0;
+    const QString error = ReadLength(geometry.start, geometry.end, options.length, &length);
+    if (!error.isEmpty())
+        return Fail(ExitUsage, error);
     // Opened before the device is read so that a bad path fails at once,
     // and committed only after a complete read: a partial backup must
     // never look like a whole one.
@@ -211,7 +211,7 @@ int Session::Read()
     timer.start();
     const JobOutcome outcome = job.Read(progress, int(length), &data);
     if (outcome.status != JobOutcome::Done)
-        return Report(outcome, progress);
+        return Report(outcome, progress, options.port);
     progress.Finish();
     if (out.write(data) != data.size() || !out.commit())
         return Fail(ExitUsage, QStringLiteral("cannot write %1: %2").arg(options.file, out.errorString()));

@@ -39,17 +39,30 @@ QString Hex(quint32 value)
 
 QString ResultName(int linkResult)
 {
-    return linkResult == LinkNoReply ? QStringLiteral("no reply") : QStringLiteral("bad reply");
+    switch (linkResult) {
+    case LinkNoReply: return QStringLiteral("no reply");
+    case LinkPortLost: return QStringLiteral("port lost");
+    default: return QStringLiteral("bad reply");
+    }
 }
 
-QString OutcomeMessage(const JobOutcome &outcome)
+// A lost port is the one failure the device is not to blame for; naming
+// the port points a bench operator at the cable or adapter that went away.
+QString LinkFailure(int linkResult, const QString &port)
+{
+    if (linkResult == LinkPortLost)
+        return QStringLiteral("%1 (%2)").arg(ResultName(linkResult), port);
+    return ResultName(linkResult);
+}
+
+QString OutcomeMessage(const JobOutcome &outcome, const QString &port)
 {
     const QString pass = ProgressObserver::PassName(outcome.pass);
     if (outcome.status == JobOutcome::Cancelled)
         return QStringLiteral("interrupted: %1 stopped after %2").arg(pass, Place(outcome));
     const QString result = outcome.mismatch
         ? QStringLiteral("mismatch (%1 bytes read back)").arg(outcome.readBackLength)
-        : ResultName(outcome.linkResult);
+        : LinkFailure(outcome.linkResult, port);
     return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result);
 }
 

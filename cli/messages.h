@@ -15,10 +15,12 @@ int Fail(int status, const QString &text);
 
 QString Hex(quint32 value);
 QString ResultName(int linkResult);
+// A link result as a failure message ends with it; a lost port is named.
+QString LinkFailure(int linkResult, const QString &port);
 
 // The one-line account of a job that did not end in success, and the
 // exit status that goes with it.
-QString OutcomeMessage(const JobOutcome &outcome);
+QString OutcomeMessage(const JobOutcome &outcome, const QString &port);
 int OutcomeStatus(const JobOutcome &outcome);
 
 #endif // MESSAGES_H

@@ -1,8 +1,15 @@
 #include "options.h"
 
+#include "messages.h"
+
 #include <QCommandLineParser>
 
 namespace {
+
+// A mistyped --end could turn a backup into a read of gigabytes lasting
+// days; the devices this tool serves have at most a few MiB of flash.
+constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
+constexpr quint64 AddressSpace = quint64(1) << 32;
 
 const char *const Usage =
     "Usage:\n"
@@ -18,9 +25,10 @@ const char *const Usage =
     "  --port PORT      serial port (name such as ttyUSB0 or a path)\n"
     "  --baud N         line speed, 9600 (default) or 19200\n"
     "  --start ADDR     first flash address of the image\n"
-    "  --end ADDR       end of the flash range\n"
+    "  --end ADDR       last flash address of the range\n"
     "  --page-size N    bytes per flash page\n"
-    "  --length N       bytes to read (default: end minus start)\n"
+    "  --length N       bytes to read (default: from start to end, the end\n"
+    "                   address included: the whole application area)\n"
     "  --quiet          no progress\n"
     "  --trace          the link's trace on standard error\n"
     "  --help           this text\n"
@@ -93,6 +101,13 @@ QString CheckCombination(const CliOptions &options)
         return QStringLiteral("--port is required");
     if (options.length.given && options.command != CliCommand::Read)
         return QStringLiteral("--length applies to read only");
+    // A read range the command line settles on its own is refused before
+    // the port is opened. With --length the start may still come from the
+    // device; 0 stands in for it and is checked again once it is known.
+    const bool rangeGiven = options.length.given || (options.start.given && options.end.given);
+    quint32 length = 0;
+    if (options.command == CliCommand::Read && rangeGiven)
+        return ReadLength(options.start.value, options.end.value, options.length, &length);
     return QString();
 }
 
@@ -110,6 +125,22 @@ bool ParseNumber(const QString &text, quint32 *value)
         return false;
     *value = digits.toUInt(&ok, hex ? 16 : 10);
     return ok;
+}
+
+QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quint32 *bytes)
+{
+    if (length.given && length.value == 0)
+        return QStringLiteral("--length 0 reads nothing");
+    if (!length.given && start > end)
+        return QStringLiteral("start %1 is beyond end %2: nothing to read").arg(Hex(start), Hex(end));
+    // In 64 bits: the whole 4 GiB from 0 to 0xffffffff does not fit in 32.
+    const quint64 count = length.given ? length.value : quint64(end) - start + 1;
+    if (start + count > AddressSpace)
+        return QStringLiteral("%1 bytes from start %2 run past 0xffffffff").arg(count).arg(Hex(start));
+    if (count > MaxReadLength)
+        return QStringLiteral("%1 bytes is more than this tool reads at once (%2)").arg(count).arg(MaxReadLength);
+    *bytes = quint32(count);
+    return QString();
 }
 
 ParseResult ParseArguments(const QStringList &arguments)

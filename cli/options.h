@@ -48,6 +48,13 @@ struct ParseResult
 
 ParseResult ParseArguments(const QStringList &arguments);
 
+// The bytes a read covers: --length from the start, or else the whole
+// range from start to end, the end address included (the device reports
+// its last flash address as the end). An empty range, one that runs past
+// the top of the address space or one too long to read gives an error
+// text instead.
+QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quint32 *bytes);
+
 // "0x"-prefixed hexadecimal or plain decimal; a leading zero is decimal,
 // not octal, so "010" means ten as a user would expect.
 bool ParseNumber(const QString &text, quint32 *value);

@@ -81,11 +81,12 @@ private slots:
         imagePath = dir.filePath("image.bin");
         QFile file(imagePath);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+        QVERIFY(QFile(imagePath + ".empty").open(QIODevice::WriteOnly));
     }
 
     void exitStatus_data()
     {
-        const QStringList write = {"--port", "{port}", "write", "{file}"};
+        const QStringList write = {"--port", "{port}", "write", "{file}"}, noPort = {"--port", "/dev/tamrivo-none"};
         QTest::addColumn<ExitRow>("row");
         QTest::newRow("write") << ExitRow{{}, write, 0, R"(wrote and verified 3000 bytes \(3 pages\) at 0x8003000 in [\d.]+ s\n)",
                                           "verify [########################] 3000/3000 bytes"};
@@ -102,6 +103,18 @@ private slots:
             << ExitRow{{}, QStringList(write) << "--end" << "0x8003800", 2, "", "3000 bytes, more than the 2048 bytes"};
         QTest::newRow("start inside a page") << ExitRow{{}, QStringList(write) << "--start" << "0x8003100", 2, "",
                                                         "start 0x8003100 is not a whole number of pages of 1024 bytes"};
+        QTest::newRow("port lost") << ExitRow{{"--fault", "vanish:cmd=0x64:arg=0x12:frame=3"}, write, 1, "",
+            "write failed at offset 128 (flash address 0x8003080, block of 64 bytes): port lost ({port})"};
+        // Refused before the port is opened: noPort would fail with status 1.
+        QTest::newRow("empty image") << ExitRow{{}, QStringList(noPort) << "write" << "{file}.empty", 2, "", "is empty"};
+        QTest::newRow("read of 0 bytes")
+            << ExitRow{{}, QStringList(noPort) << "--length" << "0" << "read" << "{file}.r", 2, "", "reads nothing"};
+        QTest::newRow("read past 0xffffffff") << ExitRow{{}, QStringList(noPort) << "--start" << "0xffffff00"
+            << "--length" << "0x101" << "read" << "{file}.r", 2, "", "257 bytes from start 0xffffff00 run past"};
+        QTest::newRow("read of all 4 GiB") << ExitRow{{}, QStringList(noPort) << "--start" << "0" << "--end"
+            << "0xffffffff" << "read" << "{file}.r", 2, "", "4294967296 bytes is more than"};
+        QTest::newRow("read from beyond the end") << ExitRow{{}, {"--port", "{port}", "--end", "0x8002fff", "read",
+            "{file}.r"}, 2, "", "start 0x8003000 is beyond end 0x8002fff"};
         QTest::newRow("unreadable file") << ExitRow{{}, {"--port", "{port}", "write", "{file}.x"}, 2, "", "cannot read"};
         QTest::newRow("unknown command") << ExitRow{{}, {"--port", "{port}", "flash", "{file}"}, 2, "", "unknown command"};
     }
@@ -112,6 +125,7 @@ private slots:
         QProcess sim;
         const QString port = StartSim(sim, row.simArguments, dir.filePath("dump.bin"));
         QVERIFY(!port.isEmpty());
+        row.err.replace("{port}", port);
 
         const CliRun run = RunCli(row.arguments, port, imagePath);
 
@@ -137,9 +151,12 @@ private slots:
         QCOMPARE(read.status, 0);
         QVERIFY2(read.err.contains("LineCode = ^001F"), qPrintable(read.err));
         QVERIFY(ReadFile(backup) == image);
+        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "read", "{file}"}, port, backup).status, 0);
         QVERIFY(StopSim(sim));
         // The loader's pages and everything past the image are still erased.
         QVERIFY(ReadFile(dump) == QByteArray(0x10000, '\xFF').replace(AppOffset, image.size(), image));
+        // Without --length: the whole application area, the device's last address included.
+        QVERIFY(ReadFile(backup) == ReadFile(dump).mid(AppOffset));
     }
 
     void interruptedWrite()
