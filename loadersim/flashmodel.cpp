@@ -2,10 +2,12 @@
 
 #include <QFile>
 
-FlashModel::FlashModel(quint32 base, quint32 size, quint32 pageSize, quint32 loaderSize)
+FlashModel::FlashModel(quint32 base, quint32 size, quint32 pageSize, quint32 loaderSize,
+                       bool strictRewrite)
     : base(base),
       pageSize(qMax<quint32>(pageSize, 1)),
       loaderSize(qMin(loaderSize, size)),
+      strictRewrite(strictRewrite),
       cells(int(size), char(0xFF))
 {
 }
@@ -47,7 +49,7 @@ LoaderStatus FlashModel::Write(quint32 address, const QByteArray &data)
     const int offset = int(address - base);
     for (int i = 0; i < data.size(); ++i) {
         const char cell = cells.at(offset + i);
-        if (cell != char(0xFF) && cell != data.at(i))
+        if (cell != char(0xFF) && (strictRewrite || cell != data.at(i)))
             return StatusNotErased;
     }
     cells.replace(offset, data.size(), data);

@@ -13,19 +13,22 @@ enum LoaderStatus : quint8 {
     StatusBadHex = 0x02,
     StatusUnknownCommand = 0x03,
     StatusOutOfRange = 0x04,    // outside the flash or the application area
-    StatusNotErased = 0x05,     // a target byte is programmed and differs
+    StatusNotErased = 0x05,     // a target byte is programmed (and differs, unless strict)
     StatusBadLength = 0x06,     // request data do not match their header
     StatusInjected = 0x0E       // refused on purpose by a BadStatus fault
 };
 
 // A NOR flash: erased bytes read 0xFF, erase works on whole pages,
-// programming only ever succeeds on erased bytes (or bytes that already
-// hold the value, so that a repeated write whose acknowledgement was lost
-// still succeeds). The loader's own pages at the bottom are protected.
+// programming only ever succeeds on erased bytes. A lenient loader also
+// lets a byte that already holds the value through, so that a repeated
+// write whose acknowledgement was lost still succeeds; STM32F1-class
+// flash refuses even that, which strictRewrite models. The loader's own
+// pages at the bottom are protected.
 class FlashModel
 {
 public:
-    FlashModel(quint32 base, quint32 size, quint32 pageSize, quint32 loaderSize);
+    FlashModel(quint32 base, quint32 size, quint32 pageSize, quint32 loaderSize,
+               bool strictRewrite = false);
 
     quint32 Base() const { return base; }
     quint32 Size() const { return quint32(cells.size()); }
@@ -54,6 +57,7 @@ private:
     quint32 base;
     quint32 pageSize;
     quint32 loaderSize;
+    bool strictRewrite;
     QByteArray cells;
 };
 

@@ -86,6 +86,9 @@ void AddOptions(QCommandLineParser *parser)
         {QStringLiteral("image"), QStringLiteral("Load the flash contents from FILE (from the flash base)."), QStringLiteral("file")},
         {QStringLiteral("dump"), QStringLiteral("Save the flash contents to FILE on exit."), QStringLiteral("file")},
         {QStringLiteral("error-replies"), QStringLiteral("Answer bad CRC, bad hex and unknown commands with an error status instead of silence.")},
+        {QStringLiteral("strict-rewrite"), QStringLiteral("Refuse to write over any byte that is not erased, even with the "
+                                                          "value it holds, as STM32F1 flash does (default: an identical "
+                                                          "re-write is accepted).")},
         {QStringLiteral("verbose"), QStringLiteral("Log every frame received and reply sent to standard error.")},
         {QStringLiteral("fault"), QLatin1String(faultHelp), QStringLiteral("spec")},
     });
@@ -113,6 +116,7 @@ bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString 
     if (!TakeNumbers(parser, &config, error))
         return false;
     config.errorReplies = parser.isSet(QStringLiteral("error-replies"));
+    config.strictRewrite = parser.isSet(QStringLiteral("strict-rewrite"));
     config.verbose = parser.isSet(QStringLiteral("verbose"));
     for (const QString &text : parser.values(QStringLiteral("fault"))) {
         FaultRule rule;

@@ -43,6 +43,7 @@ struct SimConfig {
     int lateDelayMs = 600;          // how late a LateReply comes
     int splitGapMs = 20;            // pause between the pieces of a SplitReply
     bool errorReplies = false;      // bad CRC/hex, unknown command: error reply, not silence
+    bool strictRewrite = false;     // refuse to program any byte not erased, even with its value
     quint32 seed = 1;
     QVector<FaultRule> faults;
     bool verbose = false;           // log frames received and replies sent

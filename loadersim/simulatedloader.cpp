@@ -70,7 +70,8 @@ bool MakeRaw(int fd, int baud, QString *error)
 SimulatedLoader::SimulatedLoader(const SimConfig &config, QObject *parent)
     : QObject(parent),
       config(config),
-      flash(config.flashBase, config.flashSize, config.pageSize, config.loaderSize),
+      flash(config.flashBase, config.flashSize, config.pageSize, config.loaderSize,
+            config.strictRewrite),
       core(config, &flash),
       inputTimer(new QTimer(this)),
       outputTimer(new QTimer(this))
@@ -206,9 +207,13 @@ void SimulatedLoader::FeedArrived()
     }
 }
 
+// The loader handles one frame at a time: it starts on a frame once the
+// frame has arrived and the one before is done, silent ones included, so
+// a reply held back holds back every reply behind it.
 void SimulatedLoader::Queue(const SimReply &reply, qint64 frameDoneNs)
 {
-    const qint64 notBefore = frameDoneNs + qint64(reply.delayMs) * NsPerMs;
+    const qint64 notBefore = qMax(frameDoneNs, busyUntilNs) + qint64(reply.delayMs) * NsPerMs;
+    busyUntilNs = notBefore;
     if (reply.pieces.isEmpty()) {
         if (reply.closeLine)
             outgoing.enqueue(Outgoing{QByteArray(), notBefore, 0, true});

@@ -74,6 +74,7 @@ private:
     QElapsedTimer clock;
     QQueue<Received> incoming;
     qint64 rxFreeNs = 0;        // when the simulated receive line falls idle
+    qint64 busyUntilNs = 0;     // when the loader is done with the last frame it took
     QQueue<Outgoing> outgoing;
     qint64 txStartNs = -1;      // start of the piece being sent; -1: none started
     int txSent = 0;

@@ -14,7 +14,7 @@ static QByteArray Decoded(const SimReply &reply)
 }
 
 struct Rig {
-    explicit Rig(const SimConfig &c = {}) : flash(c.flashBase, c.flashSize, c.pageSize, c.loaderSize), core(c, &flash) {}
+    explicit Rig(const SimConfig &c = {}) : flash(c.flashBase, c.flashSize, c.pageSize, c.loaderSize, c.strictRewrite), core(c, &flash) {}
     SimReply One(const QByteArray &frame) { const auto all = core.Feed(frame); return all.size() == 1 ? all[0] : SimReply(); }
     FlashModel flash;
     LoaderCore core;
@@ -52,16 +52,18 @@ private slots:
     }
 
     // On a flash of zeros but for the first application page; the frames
-    // before the last must succeed. "flash": what the flash then holds at "at".
+    // before the last must succeed. "flash": what the flash then holds at "at";
+    // "strict": refuse re-writes of an equal value.
     void requests_data()
     {
         for (const char *column : {"request", "reply", "flash"})
             QTest::addColumn<QByteArray>(column);
         QTest::addColumn<int>("status");
         QTest::addColumn<quint32>("at");
+        QTest::addColumn<bool>("strict");
         const auto row = [](const char *name, const QByteArray &request, int status, const QByteArray &reply = {},
-                            quint32 at = 0, const QByteArray &flash = {}) {
-            QTest::newRow(name) << request << reply << flash << status << at;
+                            quint32 at = 0, const QByteArray &flash = {}, bool strict = false) {
+            QTest::newRow(name) << request << reply << flash << status << at << strict;
         };
         const QByteArray abcd = QByteArray::fromHex("A1B2C3D4"), clash = QByteArray::fromHex("FFFF00FF");
         const QByteArray none, zero(1, '\0'), zeros(0x400, '\0');
@@ -69,6 +71,9 @@ private slots:
         row("write erased", WriteFrame(App, abcd), 0x1F, none, App, abcd);
         row("write retry of same bytes", WriteFrame(App, abcd) + WriteFrame(App, abcd), 0x1F, none, App, abcd);
         row("write first byte already equal", WriteFrame(App, "\xA1") + WriteFrame(App, abcd), 0x1F, none, App, abcd);
+        row("strict: write retry refused", WriteFrame(App, abcd) + WriteFrame(App, abcd), 0x05, none, App, abcd, true);
+        row("strict: first byte equal refused whole", WriteFrame(App, "\xA1") + WriteFrame(App, abcd), 0x05, none, App,
+            QByteArray::fromHex("A1FFFFFF"), true);
         row("write differing byte", WriteFrame(App, abcd) + WriteFrame(App, QByteArray::fromHex("A1B2C3D5")), 0x05, none, App, abcd);
         row("write clash refused whole", WriteFrame(App + 2, zero) + WriteFrame(App, abcd), 0x05, none, App, clash);
         row("write into loader area", WriteFrame(App - 2, abcd), 0x04, none, App - 2, zero + zero + clash.left(2));
@@ -98,8 +103,10 @@ private slots:
         QFETCH(QByteArray, flash);
         QFETCH(int, status);
         QFETCH(quint32, at);
+        QFETCH(bool, strict);
         SimConfig config;
         config.errorReplies = true;
+        config.strictRewrite = strict;
         Rig rig(config);
         for (quint32 a = config.flashBase; a < config.flashBase + config.flashSize; ++a)
             rig.flash.Poke(a, a < App || a >= App + 0x400 ? '\0' : char(0xFF));

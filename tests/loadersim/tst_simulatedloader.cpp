@@ -7,10 +7,11 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 
-// Sends a request and waits for the reply line; returns the milliseconds
-// from sending to its last character, or -1.
+// Sends requests and waits for as many reply lines; returns the
+// milliseconds from sending to the last character, or -1.
 static double Exchange(QSerialPort &port, const QByteArray &request, QByteArray *reply, int timeoutMs = 2000)
 {
+    const int lines = request.count('\r');
     QElapsedTimer clock;
     clock.start();
     port.write(request);
@@ -18,7 +19,7 @@ static double Exchange(QSerialPort &port, const QByteArray &request, QByteArray 
     for (reply->clear(); clock.elapsed() < timeoutMs;) {
         QTest::qWait(1);
         *reply += port.readAll();
-        if (reply->endsWith('\r'))
+        if (reply->count('\r') >= lines)
             return clock.nsecsElapsed() / 1e6;
     }
     return -1.0;
@@ -56,6 +57,27 @@ private slots:
         QVERIFY(reply.startsWith("^001F"));
         const double expected = (request.size() + reply.size()) * 10 * 1000.0 / baud + 3 * eraseDelayMs;
         QVERIFY2(qAbs(measured - expected) <= expected * 0.1, qPrintable(QString("%1 ms, not %2").arg(measured).arg(expected)));
+    }
+
+    // The loader takes one frame at a time: a read held back by a fault
+    // holds back the erase sent right behind it, which then still takes
+    // its own time.
+    void lateReplyHoldsBackTheNext()
+    {
+        SimConfig config;
+        config.eraseDelayMs = 50;
+        config.lateDelayMs = 200;
+        FaultRule late;
+        QVERIFY(ParseFaultRule("late:cmd=0x64", &late));
+        config.faults = {late};
+        SimulatedLoader loader(config);
+        QVERIFY(loader.OpenPty());
+        QSerialPort port(loader.SlavePath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QByteArray replies;
+        const double measured = Exchange(port, ReadFrame(App, 4) + EraseFrame(App, 3), &replies);
+        QVERIFY(replies.startsWith("^001FFFFFFFFF") && replies.indexOf("\r^001F") > 0);
+        QVERIFY2(measured >= 200 + 3 * 50, qPrintable(QString("%1 ms").arg(measured)));
     }
 
     // Path printed and linked, clients served in turn, flash dumped on SIGTERM.
