@@ -1,0 +1,461 @@
+// tamrivo-soak: runs many seeded jobs through the real programs, the
+// simulated loader and tamrivo-cli, and sorts out how each one ended. What
+// it looks for is the tool reporting success for flash that does not hold
+// the image (or for a backup that does not hold the flash): under faults
+// by chance that can hide in a few frames out of thousands, where tests
+// with hand-placed faults do not look.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThreadPool>
+
+#include <cstdio>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int BlockLength = 64;         // what the tool writes and reads back at a time
+constexpr int BitsPerChar = 10;         // 8N1
+constexpr int LinkWaitMs = 5000;
+constexpr int StopWaitMs = 10000;
+const char ToolPrefix[] = "tamrivo-cli: ";
+
+enum class Mode { Write, Read };
+
+struct SoakOptions {
+    int jobs = 10;
+    int baud = 19200;
+    int size = 3000;
+    int seed = 1;
+    int parallel = 2;
+    Mode mode = Mode::Write;
+    int hangLimitS = 0;             // 0: from the wire time
+    quint32 appOffset = 0x3000;     // application start in the flash dump
+    QStringList simArguments;
+};
+
+enum class Verdict { Succeeded, FailedCleanly, FalseSuccess, Crash, Hang, SetupError, Count };
+
+struct JobReport {
+    quint32 seed = 0;
+    Verdict verdict = Verdict::SetupError;
+    double seconds = 0.0;           // the tool's run
+    QString detail;
+};
+
+QString VerdictName(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Succeeded: return QStringLiteral("succeeded");
+    case Verdict::FailedCleanly: return QStringLiteral("failed cleanly");
+    case Verdict::FalseSuccess: return QStringLiteral("FALSE SUCCESS");
+    case Verdict::Crash: return QStringLiteral("CRASH");
+    case Verdict::Hang: return QStringLiteral("HANG");
+    default: return QStringLiteral("setup error");
+    }
+}
+
+// Characters on the line per block, hex doubling every byte between the
+// start character and the carriage return: the read-back (request with
+// address and length, reply with the data) and, when writing, the write
+// request and its bare acknowledgement before it.
+int CharsPerBlock(Mode mode)
+{
+    const int readBack = (2 + 2 * (2 + 6 + 2)) + (2 + 2 * (2 + BlockLength + 2));
+    const int write = (2 + 2 * (2 + 6 + BlockLength + 2)) + (2 + 2 * (2 + 2));
+    return mode == Mode::Write ? write + readBack : readBack;
+}
+
+int HangLimitMs(const SoakOptions &options)
+{
+    if (options.hangLimitS > 0)
+        return options.hangLimitS * 1000;
+    const int blocks = (options.size + BlockLength - 1) / BlockLength;
+    const double wireS = double(blocks) * CharsPerBlock(options.mode) * BitsPerChar / options.baud;
+    return int((10 * wireS + 30) * 1000);
+}
+
+QString ProgramPath(const char *name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+}
+
+QByteArray RandomBytes(quint32 seed, int size)
+{
+    std::mt19937 generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char &byte : bytes)
+        byte = char(generator());
+    return bytes;
+}
+
+bool WriteFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString LastLine(const QString &path)
+{
+    return QString::fromLocal8Bit(ReadFile(path).trimmed().split('\n').last()).trimmed();
+}
+
+// -1 if equal; a shorter one differs where it ends.
+int FirstDifference(const QByteArray &a, const QByteArray &b)
+{
+    const int common = qMin(a.size(), b.size());
+    for (int i = 0; i < common; ++i) {
+        if (a.at(i) != b.at(i))
+            return i;
+    }
+    return a.size() == b.size() ? -1 : common;
+}
+
+// One job in a directory of its own: a simulator on its own link, the
+// tool against it, then the flash the simulator saves when stopped.
+class Job
+{
+public:
+    Job(const SoakOptions &options, quint32 seed)
+        : options(options), seed(seed), image(RandomBytes(seed, options.size)) {}
+
+    JobReport Run();
+
+private:
+    QString Path(const char *name) const { return dir.filePath(QLatin1String(name)); }
+    bool StartSimulator(QString *error);
+    bool StopSimulator(QString *error);
+    void RunTool(JobReport *report);
+    void Classify(bool finished, JobReport *report);
+    void Judge(JobReport *report) const;
+
+    const SoakOptions &options;
+    const quint32 seed;
+    const QByteArray image;
+    QTemporaryDir dir;
+    QProcess simulator;
+    QProcess tool;
+};
+
+JobReport Job::Run()
+{
+    JobReport report;
+    report.seed = seed;
+    QString error;
+    if (!dir.isValid()) {
+        report.detail = QStringLiteral("no temporary directory");
+        return report;
+    }
+    if (!StartSimulator(&error)) {
+        report.detail = error;
+        return report;
+    }
+    RunTool(&report);
+    if (!StopSimulator(&error)) {
+        report.verdict = Verdict::SetupError;
+        report.detail = error;
+    } else if (report.verdict == Verdict::Succeeded) {
+        Judge(&report);
+    }
+    return report;
+}
+
+// A read job starts from a flash holding the random bytes at the
+// application start, so that a backup shifted by a block shows.
+bool Job::StartSimulator(QString *error)
+{
+    QStringList arguments = {
+        QStringLiteral("--link"), Path("line"), QStringLiteral("--baud"), QString::number(options.baud),
+        QStringLiteral("--seed"), QString::number(seed), QStringLiteral("--dump"), Path("flash.bin"),
+    };
+    const bool preload = options.mode == Mode::Read;
+    if (preload)
+        arguments << QStringLiteral("--image") << Path("preload.bin");
+    if (preload && !WriteFile(Path("preload.bin"), QByteArray(int(options.appOffset), '\0') + image)) {
+        *error = QStringLiteral("cannot write the flash image");
+        return false;
+    }
+    simulator.setStandardOutputFile(QProcess::nullDevice());
+    simulator.setStandardErrorFile(Path("sim.log"));
+    simulator.start(ProgramPath("tamrivo-loader-sim"), arguments + options.simArguments);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFileInfo(Path("line")).isSymLink()) {
+        const bool ended = simulator.waitForFinished(20) || simulator.state() == QProcess::NotRunning;
+        if (ended || waited.elapsed() > LinkWaitMs) {
+            *error = QStringLiteral("simulator made no link: %1").arg(LastLine(Path("sim.log")));
+            simulator.kill();
+            simulator.waitForFinished(StopWaitMs);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The simulator saves its flash on SIGTERM; it may have ended on its own
+// already, when a fault closed the line.
+bool Job::StopSimulator(QString *error)
+{
+    if (simulator.state() != QProcess::NotRunning) {
+        simulator.terminate();
+        if (!simulator.waitForFinished(StopWaitMs)) {
+            simulator.kill();
+            simulator.waitForFinished(StopWaitMs);
+            *error = QStringLiteral("simulator did not stop on SIGTERM");
+            return false;
+        }
+    }
+    if (simulator.exitStatus() != QProcess::NormalExit || simulator.exitCode() != 0) {
+        *error = QStringLiteral("simulator failed: %1").arg(LastLine(Path("sim.log")));
+        return false;
+    }
+    return true;
+}
+
+void Job::RunTool(JobReport *report)
+{
+    QStringList arguments = {
+        QStringLiteral("--port"), Path("line"), QStringLiteral("--baud"), QString::number(options.baud),
+        QStringLiteral("--quiet"),
+    };
+    if (options.mode == Mode::Write) {
+        if (!WriteFile(Path("image.bin"), image)) {
+            report->detail = QStringLiteral("cannot write the image");
+            return;
+        }
+        arguments << QStringLiteral("write") << Path("image.bin");
+    } else {
+        arguments << QStringLiteral("--length") << QString::number(options.size)
+                  << QStringLiteral("read") << Path("out.bin");
+    }
+    tool.setStandardOutputFile(QProcess::nullDevice());
+    tool.setStandardErrorFile(Path("cli.log"));
+    QElapsedTimer clock;
+    clock.start();
+    tool.start(ProgramPath("tamrivo-cli"), arguments);
+    if (!tool.waitForStarted()) {
+        report->detail = QStringLiteral("cannot start tamrivo-cli: %1").arg(tool.errorString());
+        return;
+    }
+    const bool finished = tool.waitForFinished(HangLimitMs(options));
+    report->seconds = clock.elapsed() / 1000.0;
+    Classify(finished, report);
+}
+
+// A clean failure is exit status 1 with the tool's own message last; an
+// exit status it does not document counts with the crashes.
+void Job::Classify(bool finished, JobReport *report)
+{
+    const QString said = LastLine(Path("cli.log"));
+    if (!finished) {
+        tool.kill();
+        tool.waitForFinished(StopWaitMs);
+        report->verdict = Verdict::Hang;
+        report->detail = said;
+    } else if (tool.exitStatus() == QProcess::CrashExit) {
+        report->verdict = Verdict::Crash;
+        report->detail = QStringLiteral("killed by a signal: %1").arg(said);
+    } else if (tool.exitCode() == 0) {
+        report->verdict = Verdict::Succeeded;
+    } else if (tool.exitCode() == 1 && said.startsWith(QLatin1String(ToolPrefix))) {
+        report->verdict = Verdict::FailedCleanly;
+        report->detail = said;
+    } else {
+        report->verdict = Verdict::Crash;
+        report->detail = QStringLiteral("exit status %1: %2").arg(tool.exitCode()).arg(said);
+    }
+}
+
+// A success stands only if the flash holds the image (write) or the
+// backup holds the flash (read).
+void Job::Judge(JobReport *report) const
+{
+    const QByteArray flash = ReadFile(Path("flash.bin")).mid(int(options.appOffset), options.size);
+    if (flash.size() != options.size) {
+        report->verdict = Verdict::SetupError;
+        report->detail = QStringLiteral("flash dump missing or short");
+        return;
+    }
+    const bool write = options.mode == Mode::Write;
+    const int at = write ? FirstDifference(flash, image) : FirstDifference(ReadFile(Path("out.bin")), flash);
+    if (at < 0)
+        return;
+    report->verdict = Verdict::FalseSuccess;
+    report->detail = QStringLiteral("%1 at offset %2")
+                         .arg(write ? QStringLiteral("flash differs from the image")
+                                    : QStringLiteral("backup differs from the flash"))
+                         .arg(at);
+}
+
+void PrintJob(const JobReport &report)
+{
+    const QString line = QStringLiteral("seed %1  %2 %3 s  %4")
+                             .arg(report.seed, -6)
+                             .arg(VerdictName(report.verdict), -14)
+                             .arg(report.seconds, 7, 'f', 2)
+                             .arg(report.detail);
+    std::printf("%s\n", qPrintable(line.trimmed()));
+    std::fflush(stdout);
+}
+
+// Returns the exit status: 1 if any job shows a fault of the tool or the
+// soak could not judge it.
+int Summarize(const std::vector<JobReport> &reports)
+{
+    int count[int(Verdict::Count)] = {};
+    double seconds = 0.0;
+    for (const JobReport &report : reports) {
+        ++count[int(report.verdict)];
+        seconds += report.seconds;
+    }
+    const auto n = [&](Verdict verdict) { return count[int(verdict)]; };
+    std::printf("\njobs %d, succeeded %d, failed cleanly %d, false successes %d, crashes %d, hangs %d, "
+                "setup errors %d; mean job time %.2f s\n",
+                int(reports.size()), n(Verdict::Succeeded), n(Verdict::FailedCleanly), n(Verdict::FalseSuccess),
+                n(Verdict::Crash), n(Verdict::Hang), n(Verdict::SetupError),
+                reports.empty() ? 0.0 : seconds / double(reports.size()));
+    return n(Verdict::FalseSuccess) + n(Verdict::Crash) + n(Verdict::Hang) + n(Verdict::SetupError) > 0 ? 1 : 0;
+}
+
+// The simulator's --loader-size, in either of its spellings.
+quint32 AppOffset(const QStringList &simArguments, quint32 fallback)
+{
+    const QString name = QStringLiteral("--loader-size");
+    quint32 offset = fallback;
+    for (int i = 0; i < simArguments.size(); ++i) {
+        const QString &argument = simArguments.at(i);
+        QString value;
+        if (argument == name && i + 1 < simArguments.size())
+            value = simArguments.at(i + 1);
+        else if (argument.startsWith(name + QLatin1Char('=')))
+            value = argument.mid(name.size() + 1);
+        bool ok = false;
+        const quint32 parsed = value.toUInt(&ok, 0);
+        if (ok)
+            offset = parsed;
+    }
+    return offset;
+}
+
+bool TakeNumber(const QCommandLineParser &parser, const char *name, int minimum, int *target, QString *error)
+{
+    const QString key = QLatin1String(name);
+    if (!parser.isSet(key))
+        return true;
+    bool ok = false;
+    const int value = parser.value(key).toInt(&ok);
+    if (!ok || value < minimum) {
+        *error = QStringLiteral("--%1: bad number '%2'").arg(key, parser.value(key));
+        return false;
+    }
+    *target = value;
+    return true;
+}
+
+void AddOptions(QCommandLineParser *parser)
+{
+    parser->setApplicationDescription(QStringLiteral(
+        "Runs seeded jobs of tamrivo-cli against tamrivo-loader-sim, each with its own simulator, "
+        "and checks the flash each leaves. Arguments after -- go to every simulator, e.g. "
+        "-- --fault late:p=0.05 --late-delay 300. A job is repeated with --seed S --jobs 1 and the "
+        "same simulator arguments. Exit status 1 if any job ended in a false success, a crash, a "
+        "hang or a setup error."));
+    parser->addHelpOption();
+    parser->addOptions({
+        {QStringLiteral("jobs"), QStringLiteral("Jobs to run (default 10)."), QStringLiteral("n")},
+        {QStringLiteral("baud"), QStringLiteral("Line rate of simulator and tool (default 19200)."), QStringLiteral("rate")},
+        {QStringLiteral("size"), QStringLiteral("Image bytes per job (default 3000)."), QStringLiteral("bytes")},
+        {QStringLiteral("seed"), QStringLiteral("Seed of the first job, the next ones counting up (default 1)."), QStringLiteral("n")},
+        {QStringLiteral("parallel"), QStringLiteral("Jobs run at once (default 2)."), QStringLiteral("k")},
+        {QStringLiteral("mode"), QStringLiteral("write: flash a random image; read: back up a random flash (default write)."),
+         QStringLiteral("mode")},
+        {QStringLiteral("hang-limit"), QStringLiteral("Seconds the tool may take before it counts as hung "
+                                                      "(default: ten times the wire time plus 30)."), QStringLiteral("s")},
+    });
+}
+
+bool ParseOptions(const QStringList &arguments, SoakOptions *options, QString *error)
+{
+    const int split = arguments.indexOf(QStringLiteral("--"));
+    if (split >= 0)
+        options->simArguments = arguments.mid(split + 1);
+    QCommandLineParser parser;
+    AddOptions(&parser);
+    const QStringList own = split >= 0 ? QStringList(arguments.mid(0, split)) : arguments;
+    if (!parser.parse(own)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    const QString mode = parser.value(QStringLiteral("mode"));
+    if (!mode.isEmpty() && mode != QLatin1String("write") && mode != QLatin1String("read")) {
+        *error = QStringLiteral("--mode: '%1' is neither write nor read").arg(mode);
+        return false;
+    }
+    options->mode = mode == QLatin1String("read") ? Mode::Read : Mode::Write;
+    options->appOffset = AppOffset(options->simArguments, options->appOffset);
+    return TakeNumber(parser, "jobs", 1, &options->jobs, error)
+        && TakeNumber(parser, "baud", 1, &options->baud, error)
+        && TakeNumber(parser, "size", 1, &options->size, error)
+        && TakeNumber(parser, "seed", 0, &options->seed, error)
+        && TakeNumber(parser, "parallel", 1, &options->parallel, error)
+        && TakeNumber(parser, "hang-limit", 1, &options->hangLimitS, error);
+}
+
+int Fail(const QString &message)
+{
+    std::fprintf(stderr, "tamrivo-soak: %s\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    SoakOptions options;
+    QString error;
+    if (!ParseOptions(app.arguments(), &options, &error))
+        return Fail(error);
+    for (const char *name : {"tamrivo-loader-sim", "tamrivo-cli"}) {
+        if (!QFileInfo(ProgramPath(name)).isExecutable())
+            return Fail(QStringLiteral("%1 not found next to this program").arg(ProgramPath(name)));
+    }
+    std::printf("%d %s jobs of %d bytes at %d baud, %d at once, hang limit %d s, simulator: %s\n",
+                options.jobs, options.mode == Mode::Write ? "write" : "read", options.size, options.baud,
+                options.parallel, HangLimitMs(options) / 1000,
+                options.simArguments.isEmpty() ? "no extra arguments" : qPrintable(options.simArguments.join(' ')));
+    std::fflush(stdout);
+
+    // Each job runs its processes to the end with blocking waits, on a
+    // pool thread of its own.
+    std::vector<JobReport> reports(size_t(options.jobs));
+    QThreadPool pool;
+    pool.setMaxThreadCount(options.parallel);
+    for (int i = 0; i < options.jobs; ++i) {
+        pool.start([&options, &reports, i] {
+            Job job(options, quint32(options.seed) + quint32(i));
+            reports[size_t(i)] = job.Run();
+            PrintJob(reports[size_t(i)]);
+        });
+    }
+    pool.waitForDone();
+    return Summarize(reports);
+}
