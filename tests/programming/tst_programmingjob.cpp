@@ -46,7 +46,11 @@ struct Recorder : JobObserver
 struct Bench
 {
     explicit Bench(const QVector<FaultRule> &faults = {})
-        : sim([&] { SimConfig config; config.faults = faults; return config; }())
+        : Bench([&] { SimConfig config; config.faults = faults; return config; }())
+    {
+    }
+    explicit Bench(const SimConfig &config)
+        : sim(config)
     {
         sim.OpenPty();
         port.setPortName(sim.SlavePath());
@@ -76,12 +80,16 @@ struct Bench
 struct CancelRow { JobPass pass; int question, pagesErased, bytesWritten, frames; };
 struct FailureRow { int size; QString fault; JobPass pass; int index, blockLength, linkResult, readBackLength; };
 struct RangeRow { quint32 start, end, pageSize, size; RangeCheck check; quint32 pages; };
+// A loader that answers late, in order, or whose flash refuses re-writes; readLength > 0 reads instead.
+struct TrustRow { int baud, lateDelayMs; bool strict; QStringList faults; QByteArray image; int readLength;
+                  JobOutcome::Status status; int mismatchAt; };
 
 } // namespace
 
 Q_DECLARE_METATYPE(CancelRow)
 Q_DECLARE_METATYPE(FailureRow)
 Q_DECLARE_METATYPE(RangeRow)
+Q_DECLARE_METATYPE(TrustRow)
 
 class TestProgrammingJob : public QObject
 {
@@ -194,6 +202,51 @@ private slots:
         // The job stops in that pass, and the failing step is not counted done.
         QCOMPARE(recorder.starts.size(), int(row.pass) + 1);
         QCOMPARE(recorder.lastProgress.last(), row.index > 0 ? row.index : -1);
+    }
+
+    // What the job reports as written, verified or read must be in the flash.
+    void trust_data()
+    {
+        QTest::addColumn<TrustRow>("row");
+        const QString read = ":cmd=0x64:arg=0x02", write = ":cmd=0x64:arg=0x12";
+        // The late reply to the first read of block 16 must not pass for block 17,
+        // whose zeros equal block 16's but whose flash holds a worn bit.
+        QTest::newRow("late read, then a worn cell under repeated data")
+            << TrustRow{9600, 215, false, {"late" + read + ":frame=17", "worn" + write + ":frame=18"},
+                        Image(1024) + QByteArray(128, '\0'), 0, JobOutcome::Failed, 1088};
+        QTest::newRow("late read in a backup") << TrustRow{19200, 300, false, {"late" + read + ":frame=3"},
+                                                           QByteArray(), 640, JobOutcome::Done, -1};
+        QTest::newRow("lost write ack, flash refuses the resend")
+            << TrustRow{0, 0, true, {"drop" + write + ":frame=5"}, Image(3000), 0, JobOutcome::Done, -1};
+    }
+
+    void trust()
+    {
+        QFETCH(TrustRow, row);
+        SimConfig config;
+        config.baud = row.baud;
+        config.lateDelayMs = row.lateDelayMs;
+        config.strictRewrite = row.strict;
+        for (const QString &text : row.faults) {
+            config.faults.append(FaultRule());
+            QVERIFY(ParseFaultRule(text, &config.faults.last()));
+        }
+        Bench bench(config);
+        QVERIFY(bench.opened);
+        Recorder recorder;
+        ProgrammingJob job(bench.link, AppStart, PageSize, row.image);
+        QByteArray data;
+        const JobOutcome outcome = row.readLength > 0 ? job.Read(recorder, row.readLength, &data) : job.Run(recorder);
+
+        QCOMPARE(int(outcome.status), int(row.status));
+        if (row.mismatchAt >= 0) {
+            QVERIFY(outcome.mismatch);
+            QCOMPARE(outcome.index, row.mismatchAt);
+        } else if (row.readLength > 0) {
+            QCOMPARE(data, bench.sim.Flash().Read(AppStart, row.readLength));
+        } else {
+            QVERIFY(bench.sim.Flash().Read(AppStart, row.image.size()) == row.image);
+        }
     }
 
     void range_data()
