@@ -51,7 +51,7 @@ void MainWindow::QueryFlashParams()
     quint32 end = 0;
     quint32 pageSize = 0;
     const int result = deviceLink->ReadFlashParams(&start, &end, &pageSize);
-    if (result == LinkPortLost) {
+    if (result == LinkPortLost && serialPort->isOpen()) {
         PortLost(QString());
         return;
     }
@@ -77,7 +77,6 @@ void MainWindow::QueryFlashParams()
 // until then the job keeps its own buttons, and no connect can begin.
 void MainWindow::ClosePort()
 {
-    disconnectRequested = jobRunning;
     serialPort->setDataTerminalReady(true);
     serialPort->setRequestToSend(false);
     serialPort->setDataTerminalReady(false);

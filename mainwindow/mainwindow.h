@@ -71,7 +71,6 @@ private:
     bool cancelPressed;
     bool jobRunning = false;
     bool closeRequested = false;    // the window was closed while a job ran
-    bool disconnectRequested = false;   // the user disconnected while a job ran
 };
 
 #endif // MAINWINDOW_H

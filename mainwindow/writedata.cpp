@@ -63,7 +63,6 @@ void MainWindow::WriteData()
     ui->pushButtonCansel->setEnabled(true);
     ui->pushButtonWrite->setEnabled(false);
     cancelPressed = false;
-    disconnectRequested = false;
 
     jobRunning = true;
     WindowJobObserver observer(*this);
@@ -143,12 +142,13 @@ void MainWindow::EndCheckFailed()
     ui->groupBoxProcess->setEnabled(false);
 }
 
-// A port that went away under the job (not the user's disconnect) takes
-// the window back to its disconnected state.
+// A port that went away under the job takes the window back to its
+// disconnected state. One the user closed is no longer open: the job just
+// failed, and the user knows why.
 void MainWindow::ReportFailure(const JobOutcome &outcome)
 {
     const QString text = FailureText(outcome);
-    if (outcome.linkResult == LinkPortLost && !disconnectRequested)
+    if (outcome.linkResult == LinkPortLost && serialPort->isOpen())
         PortLost(text);
     else
         QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
