@@ -92,6 +92,10 @@ public:
     enum class ReplyFit { Fits, Refused, Rejected };
     static ReplyFit CheckReply(int count, const QByteArray &decoded, int expectedLength,
                                bool needStatus);
+    // A port error after which nothing more can pass: a hung-up line or a
+    // removed adapter fails every read (QSerialPort reports a read or a
+    // resource error, depending on the system's error number).
+    static bool IsDeadPortError(int error);
     // How long the line must stay quiet before the link trusts it again.
     static int GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud);
 

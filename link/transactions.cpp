@@ -240,14 +240,17 @@ bool DeviceLink::WaitQuiet(int guardMs)
     return true;
 }
 
-// The adapter was unplugged or the peer closed the line: the port reports
-// a resource error (and would wake the event loop without end), or it was
-// closed under the transaction.
+// The adapter was unplugged or the peer closed the line: reading fails
+// for good (and the port would wake the event loop without end), or the
+// port was closed under the transaction.
 bool DeviceLink::PortGone() const
 {
-    if (!portWasOpen)
-        return false;
-    return !IsOpen(port) || port->error() == QSerialPort::ResourceError;
+    return portWasOpen && (!IsOpen(port) || IsDeadPortError(port->error()));
+}
+
+bool DeviceLink::IsDeadPortError(int error)
+{
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
 }
 
 // Replies carry no sequence number, so a reply that came too late for an

@@ -22,6 +22,7 @@ void MainWindow::OpenPort()
     }
     // The error of a port lost before must not pass for a new loss.
     serialPort->clearError();
+    portLost = false;
 
     // The line runs at the speed the selector shows, so the selector never lies.
     serialPort->setBaudRate(comboBoxBaud->currentText().toInt());
@@ -50,11 +51,11 @@ void MainWindow::QueryFlashParams()
     quint32 start = 0;
     quint32 end = 0;
     quint32 pageSize = 0;
+    queryRunning = true;
     const int result = deviceLink->ReadFlashParams(&start, &end, &pageSize);
-    if (result == LinkPortLost && serialPort->isOpen()) {
+    queryRunning = false;
+    if (portLost)
         PortLost(QString());
-        return;
-    }
     if (result != LinkOk)
         return;
 
@@ -77,11 +78,12 @@ void MainWindow::QueryFlashParams()
 // until then the job keeps its own buttons, and no connect can begin.
 void MainWindow::ClosePort()
 {
-    serialPort->setDataTerminalReady(true);
-    serialPort->setRequestToSend(false);
-    serialPort->setDataTerminalReady(false);
-    if (serialPort->isOpen())
+    if (serialPort->isOpen()) {
+        serialPort->setDataTerminalReady(true);
+        serialPort->setRequestToSend(false);
+        serialPort->setDataTerminalReady(false);
         serialPort->close();
+    }
 
     // The settings group stays usable: the user may always type the geometry.
     actionConnect->setEnabled(!jobRunning);
@@ -94,9 +96,24 @@ void MainWindow::ClosePort()
     ui->pushButtonWrite->setEnabled(false);
 }
 
-// The adapter was unplugged or the device's line closed: back to the
-// disconnected state, saying which port, so the user can plug in and
-// connect again without guessing. What failed comes first, if anything.
+// A port whose adapter was unplugged, or whose device closed the line,
+// reports its error on every turn of the event loop for as long as it
+// stays open, so it is closed at once. A command in flight then ends
+// with the port lost and its caller tells the user; otherwise it is told
+// here.
+void MainWindow::PortError(int error)
+{
+    if (!DeviceLink::IsDeadPortError(error) || !serialPort->isOpen())
+        return;
+    portLost = true;
+    serialPort->close();
+    if (!jobRunning && !queryRunning)
+        PortLost(QString());
+}
+
+// Back to the disconnected state, saying which port, so the user can plug
+// in and connect again without guessing. What failed comes first, if
+// anything.
 void MainWindow::PortLost(const QString &failure)
 {
     const QString name = comboBoxPort->currentText();

@@ -48,6 +48,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     deviceLink = new DeviceLink;
     deviceLink->SetPort(serialPort);
+    connect(serialPort, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { PortError(error); });
 
     comboBoxBaud = new QComboBox;
     comboBoxBaud->setObjectName(QStringLiteral("comboBoxBaud"));

@@ -43,6 +43,7 @@ private:
     void CreateActions();
     void RestoreDataFile();
     void QueryFlashParams();
+    void PortError(int error);
     void PortLost(const QString &failure);
 
     // The programming job (writedata.cpp)
@@ -71,6 +72,8 @@ private:
     bool cancelPressed;
     bool jobRunning = false;
     bool closeRequested = false;    // the window was closed while a job ran
+    bool queryRunning = false;      // the flash parameters are being asked for
+    bool portLost = false;          // the port went away since it was opened
 };
 
 #endif // MAINWINDOW_H

@@ -143,12 +143,11 @@ void MainWindow::EndCheckFailed()
 }
 
 // A port that went away under the job takes the window back to its
-// disconnected state. One the user closed is no longer open: the job just
-// failed, and the user knows why.
+// disconnected state. After the user's own disconnect the job just failed.
 void MainWindow::ReportFailure(const JobOutcome &outcome)
 {
     const QString text = FailureText(outcome);
-    if (outcome.linkResult == LinkPortLost && serialPort->isOpen())
+    if (portLost)
         PortLost(text);
     else
         QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);

@@ -17,6 +17,7 @@ private slots:
     void parametersOffered();
     void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
+    void disconnectAndConnectAgain_data();
     void disconnectAndConnectAgain();
     void lineRunsAtChosenBaud_data();
     void lineRunsAtChosenBaud();
@@ -107,12 +108,30 @@ void WindowConnectTest::portThatCannotBeOpened()
     QVERIFY(!driver.WriteButton()->isEnabled());
 }
 
+// By the user, or by the device's line going away while the window is
+// idle: the window must not spin on the dead port, and must say which it was.
+void WindowConnectTest::disconnectAndConnectAgain_data()
+{
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("disconnect") << false;
+    QTest::newRow("port lost") << true;
+}
+
 void WindowConnectTest::disconnectAndConnectAgain()
 {
+    QFETCH(bool, lost);
     SimConfig config;
     WindowDriver driver(&config);
     driver.Connect();
-    driver.DisconnectAction()->trigger();
+    const QString path = driver.sim->SlavePath();
+    if (lost) {
+        driver.sim->Close();
+        QTRY_COMPARE(driver.answerer.Count(), 2);
+        QCOMPARE(driver.answerer.Last().text, QStringLiteral("Связь через порт %1 потеряна").arg(path));
+        QVERIFY(driver.sim->OpenPty());
+    } else {
+        driver.DisconnectAction()->trigger();
+    }
 
     QVERIFY(!driver.Port()->isOpen());
     QVERIFY(driver.ConnectAction()->isEnabled() && !driver.DisconnectAction()->isEnabled());
@@ -123,7 +142,8 @@ void WindowConnectTest::disconnectAndConnectAgain()
 
     driver.Connect();
     QVERIFY(driver.Port()->isOpen());
-    QCOMPARE(driver.answerer.Count(), 2);
+    QCOMPARE(driver.answerer.Count(), lost ? 3 : 2);
+    QVERIFY(driver.WriteButton()->isEnabled());
 }
 
 void WindowConnectTest::lineRunsAtChosenBaud_data()
