@@ -36,18 +36,23 @@ int BlockLength(int size, int offset)
 // Bytes read back are used only from a reply that cannot have answered an
 // earlier request. A reply to a resent frame may be the late answer to
 // the frame before it; the block is then read again, after the link has
-// waited for the line to fall quiet. A read that failed outright is tried
-// once more too: the job going on is worth the few hundred milliseconds.
+// waited for the line to fall quiet. Two such readings that agree show
+// what the flash holds: even if one answered an earlier request, that
+// request's bytes are these. A read that failed outright is tried once
+// more too: the job going on is worth the few hundred milliseconds.
 int ReadInStep(DeviceLink &link, QByteArray *out, quint32 address, int length)
 {
     constexpr int Rounds = 3;
     int result = LinkNoReply;
     int failures = 0;
+    QByteArray doubtful;
     for (int round = 0; round < Rounds; ++round) {
         result = link.ReadBlock(out, address, length);
-        if (result == LinkOk && link.InStep())
+        if (result == LinkOk && (link.InStep() || *out == doubtful))
             return LinkOk;
-        if (result == LinkPortLost || (result != LinkOk && ++failures > 1))
+        if (result == LinkOk)
+            doubtful = *out;
+        else if (result == LinkPortLost || ++failures > 1)
             return result;
     }
     return result == LinkOk ? LinkBadReply : result;
