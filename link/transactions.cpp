@@ -145,10 +145,10 @@ DeviceLink::ReplyFit DeviceLink::CheckReply(int count, const QByteArray &decoded
 }
 
 // Only a missing line earns another frame; a complete line, good or bad,
-// ends the transaction. The link counts itself in step again only after a
-// reply that fits the first frame of a command: the reply to a resent frame
-// may be the late answer to the frame before it, with one more answer
-// still on its way, so the line is drained before anything else goes out.
+// ends the transaction. Once a frame is out the link is out of step until
+// a reply fits, and stays so when the reply fits a resent frame: it may be
+// the late answer to the frame before, with one more answer still on its
+// way, so the line is drained before anything else goes out.
 int DeviceLink::Transact(const Request &request, QByteArray *reply)
 {
     if (request.data.size() > MaxFrameBytes)
