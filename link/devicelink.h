@@ -133,6 +133,7 @@ private:
     bool portWasOpen = false;   // the port was open when the transaction began
     bool resending = false;     // the command runs its transaction a second time
     bool resentRefused = false; // the last transaction refused a frame sent before
+    int commandFrames = 0;      // frames the command in progress has sent
 };
 
 #endif // DEVICELINK_H

@@ -39,6 +39,7 @@ template <typename Transaction>
 int DeviceLink::Repeat(Transaction transaction)
 {
     resending = false;
+    commandFrames = 0;
     int result = transaction();
     if (result != LinkOk && result != LinkPortLost && !resentRefused) {
         resending = true;
@@ -86,10 +87,10 @@ int DeviceLink::WriteBlock(const QByteArray &data, quint32 address, int length)
     const int result = Repeat([&] {
         return ExecCommand(CommandBlock, request, FlashTimeoutMs, ArgumentChange);
     });
-    // Flash that can no longer be programmed refuses a resent frame whose
-    // first copy was written but not acknowledged. Whether that is what
-    // happened, only the flash itself can tell.
-    if (result == LinkBadReply && resentRefused && FlashHolds(block, address))
+    // A frame sent again after a lost or garbled acknowledgement may find
+    // its first copy already written, and flash that cannot program a cell
+    // twice refuses it. Whether the block is in, only the flash can tell.
+    if (result == LinkBadReply && commandFrames > 1 && FlashHolds(block, address))
         return LinkOk;
     return result;
 }

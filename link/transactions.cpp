@@ -166,6 +166,7 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
         firstFrame = firstFrame && attempt == 0;
         DiscardInput();
         SendFrame(request.command, request.argument, request.data);
+        ++commandFrames;
         inStep = false;
         answered = GetLine(line, request.timeoutMs);
         if (PortGone())
