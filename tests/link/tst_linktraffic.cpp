@@ -1,25 +1,89 @@
+// The frame codec, and the link's traffic with a scripted loader on a
+// pseudo-terminal.
 #include "devicelink.h"
-#include "ptypeer.h"
 
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr quint8 ShortTimeoutMs = 100;
 const QByteArray Untouched("untouched"), Header = QByteArray::fromHex("000000080400"), Ack("^001FFED1\r");
 
+quint16 CrcOver(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (char byte : bytes)
+        crc = DeviceLink::UpdateCrc16(crc, quint8(byte));
+    return crc;
+}
+
 // The start character, the bytes given in hex and a CRC that checks.
 QByteArray Framed(const QByteArray &hex, char start = '^')
 {
     const QByteArray bytes = QByteArray::fromHex(hex);
-    quint16 crc = 0xFFFF;
-    for (char byte : bytes)
-        crc = DeviceLink::UpdateCrc16(crc, quint8(byte));
+    const quint16 crc = CrcOver(bytes);
     return start + (bytes + char(crc >> 8) + char(crc & 0xFF)).toHex().toUpper() + '\r';
 }
+
+// The loader's end of a pseudo-terminal. While the link processes events it
+// collects each frame sent and answers with the next scripted reply: empty
+// is silence, '|' splits it into pieces written 20 ms apart. It holds the
+// slave open too, so the master never reads EIO while the port is closed.
+class PtyPeer
+{
+public:
+    PtyPeer()
+    {
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return;
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        slavePath = QString::fromLocal8Bit(name);
+        notifier.reset(new QSocketNotifier(master, QSocketNotifier::Read));
+        QObject::connect(notifier.data(), &QSocketNotifier::activated, [this] { TakeInput(); });
+    }
+    ~PtyPeer()
+    {
+        notifier.reset();
+        ::close(master);
+        ::close(slave);
+    }
+    void Write(const QByteArray &bytes)
+    {
+        if (::write(master, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            qFatal("PtyPeer: short write");
+    }
+
+    QString slavePath;
+    QList<QByteArray> frames, script;
+
+private:
+    void TakeInput()
+    {
+        char buffer[1024];
+        for (ssize_t count; (count = ::read(master, buffer, sizeof buffer)) > 0;)
+            pending.append(buffer, int(count));
+        for (int end; (end = pending.indexOf('\r')) >= 0; pending.remove(0, end + 1)) {
+            frames.append(pending.left(end + 1));
+            const QList<QByteArray> pieces = script.isEmpty() ? QList<QByteArray>() : script.takeFirst().split('|');
+            Write(pieces.value(0));
+            for (int i = 1; i < pieces.size(); ++i)
+                QTimer::singleShot(i * 20, Qt::PreciseTimer, notifier.data(),
+                                   [this, piece = pieces.at(i)] { Write(piece); });
+        }
+    }
+
+    int master = -1, slave = -1;
+    QScopedPointer<QSocketNotifier> notifier;
+    QByteArray pending;
+};
 
 // A loader command, which runs a failed transaction once more, or "query":
 // one transaction with the read header, a short time-out and length as the
@@ -43,160 +107,162 @@ class TestLinkTraffic : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void calls_data();
-    void calls();
-    void staleReplyIsDiscarded_data();
-    void staleReplyIsDiscarded();
-    void trace();
-    void closedPortEndsInNoReply();
-
-private:
     QScopedPointer<PtyPeer> peer;
     QScopedPointer<QSerialPort> port;
     DeviceLink link;
-    QString traceText;
-    QTextStream traceStream{&traceText};
+
+private slots:
+    void crcAndFrames()
+    {
+        QCOMPARE(CrcOver("123456789"), quint16(0x29B1));
+        QCOMPARE(link.EncodeFrame(0xA3, 0x01, QByteArray()), QByteArray("#A3014503\r"));
+        QCOMPARE(link.EncodeFrame(0x21, 0x12, QByteArray::fromHex("004000080100")),
+                 QByteArray("#2112004000080100D1E5\r"));
+        QVERIFY(link.EncodeFrame(0x64, 0x12, QByteArray(256, '\x5A')).isEmpty());   // too long for one frame
+    }
+
+    void decodeLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("noise around") << QByteArray("\x01x^0A0B\rFFZ^") << 2 << QByteArray::fromHex("0A0B");
+        QTest::newRow("no line end") << QByteArray("^0A0B") << 0 << QByteArray();
+        QTest::newRow("no start") << QByteArray("001FFED1\r") << -1 << QByteArray("kept");
+        QTest::newRow("odd digits") << QByteArray("^ABC\r") << -1 << QByteArray::fromHex("AB");
+        QTest::newRow("lower case") << QByteArray("^001ffed1\r") << -1 << QByteArray::fromHex("00");
+        QTest::newRow("255 bytes") << "^" + QByteArray(510, '7') + "\r" << 255 << QByteArray(255, '\x77');
+        QTest::newRow("256 bytes") << "^" + QByteArray(512, '7') + "\r" << -1 << QByteArray(255, '\x77');
+    }
+
+    void decodeLine()
+    {
+        QFETCH(QByteArray, line);
+        QByteArray out("kept");
+        QTEST(link.DecodeLine(line, &out), "count");
+        QTEST(out, "bytes");
+    }
+
+    void init()
+    {
+        port.reset();
+        peer.reset(new PtyPeer);
+        QVERIFY(!peer->slavePath.isEmpty());
+        port.reset(new QSerialPort(peer->slavePath));
+        QVERIFY2(port->open(QIODevice::ReadWrite), qPrintable(port->errorString()));
+        link = DeviceLink();
+        link.SetPort(port.data());
+        link.SetTrace(nullptr);
+    }
+
+    void calls_data()
+    {
+        QTest::addColumn<Call>("c");
+        const QByteArray none, deadBeef = QByteArray::fromHex("DEADBEEF"), read("^001FDEADBEEFABE4\r");
+        const QByteArray long102 = Framed("001F" + QByteArray(200, '5')), read3 = Framed("001FDEADBE");
+        const QByteArray params = Framed("000000000008FFFF01080004"), params13 = Framed("001F00000008FFFF010800");
+        const QByteArray longer = Framed("001FDEADBEEF0102");
+        QTest::newRow("query over several polls") << Call{"query", 104, {long102}, LinkOk, 1, QByteArray::fromHex(long102)};
+        QTest::newRow("query, ack is too short") << Call{"query", 5, {Ack}, LinkBadReply, 1, Untouched, false};
+        QTest::newRow("query third attempt") << Call{"query", 4, {"", "", Ack}, LinkOk, 3, QByteArray::fromHex(Ack), false};
+        QTest::newRow("params status 00") << Call{"params", 0, {params}, LinkOk, 1, "8000000 801ffff 1024"};
+        QTest::newRow("params 13 bytes") << Call{"params", 0, {params13, params13}, LinkBadReply, 2,
+                                                 "aaaaaaaa aaaaaaaa 2863311530", false};
+        QTest::newRow("erase bad crc then ack") << Call{"erase", 0, {"^001FFED2\r", Ack}, LinkOk, 2, none, false};
+        QTest::newRow("erase, 5-byte ack") << Call{"erase", 0, {Framed("001F00"), Ack}, LinkOk, 2, none, false};
+        QTest::newRow("erase status 00") << Call{"erase", 0, {Framed("0000"), Framed("0000")}, LinkBadReply, 2, none, false};
+        QTest::newRow("erase silent") << Call{"erase", 0, {}, LinkNoReply, 4, none, false};
+        QTest::newRow("write 4") << Call{"write4", 4, {Ack}, LinkOk, 1, none};
+        QTest::newRow("write 5 of 4") << Call{"write4", 5, {Ack}, LinkBadReply, 0, none};
+        QTest::newRow("write -1") << Call{"write4", -1, {Ack}, LinkBadReply, 0, none};
+        QTest::newRow("write 249") << Call{"write", 249, {Ack}, LinkOk, 1, none};
+        QTest::newRow("write 250") << Call{"write", 250, {Ack}, LinkBadReply, 0, none};
+        QTest::newRow("read without crc room") << Call{"read", 4, {read3, read3}, LinkBadReply, 2, Untouched, false};
+        QTest::newRow("read bad crc then good") << Call{"read", 4, {"^001FDEADBEEFABE5\r", read}, LinkOk, 2, deadBeef, false};
+        QTest::newRow("read split with noise") << Call{"read", 4, {"zz\xFF^001FDE|ADBEEF|ABE4\r"}, LinkOk, 1, deadBeef};
+        // A longer reply answers some other request, even when it begins with the bytes asked for.
+        QTest::newRow("read longer reply") << Call{"read", 4, {longer, longer}, LinkBadReply, 2, Untouched, false};
+        QTest::newRow("read silent") << Call{"read", 4, {}, LinkNoReply, 6, Untouched, false};
+        QTest::newRow("read 252") << Call{"read", 252, {read}, LinkBadReply, 0, Untouched};
+        QTest::newRow("read -1") << Call{"read", -1, {read}, LinkBadReply, 0, Untouched};
+    }
+
+    void calls()
+    {
+        QFETCH(Call, c);
+        peer->script = c.replies;
+        QByteArray got, frame("#6402000000080400B66D\r");
+        if (c.call == "params") {
+            frame = "#A3014503\r";
+            quint32 start = 0xAAAAAAAA, end = 0xAAAAAAAA, page = 0xAAAAAAAA;
+            QCOMPARE(link.ReadFlashParams(&start, &end, &page), c.result);
+            got = QString("%1 %2 %3").arg(start, 0, 16).arg(end, 0, 16).arg(page).toLatin1();
+        } else if (c.call == "erase") {
+            frame = "#2112000000080100C08D\r";
+            QCOMPARE(link.ErasePage(0x08000000, 1), c.result);
+        } else if (c.call == "write4") {
+            frame = "#6412000000080400DEADBEEF9E18\r";
+            QCOMPARE(link.WriteBlock(QByteArray::fromHex("DEADBEEF"), 0x08000000, c.length), c.result);
+        } else if (c.call == "write") {
+            frame = Framed("641200000008F900" + QByteArray("5A").repeated(249), '#');
+            QCOMPARE(link.WriteBlock(QByteArray(250, '\x5A'), 0x08000000, c.length), c.result);
+        } else {
+            got = Untouched;
+            QCOMPARE(c.call == "read" ? link.ReadBlock(&got, 0x08000000, c.length)
+                                      : link.ExecQuery(Header, &got, 0x64, quint8(c.length), ShortTimeoutMs, 0x02),
+                     c.result);
+        }
+        QTest::qWait(20);   // a frame sent by mistake would arrive meanwhile
+        QCOMPARE(peer->frames, QVector<QByteArray>(c.frames, frame).toList());
+        QCOMPARE(got, c.value);
+        QCOMPARE(link.InStep(), c.inStep);
+    }
+
+    // A reply that came after its request gave up must not answer the next
+    // request, whether the port already buffered it, the driver holds it, or
+    // it is still on its way when the next request is due. The loader answers
+    // that request after the stale reply, and refuses it.
+    void staleReplyIsDiscarded_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("buffered by the port") << "port";
+        QTest::newRow("held by the driver") << "driver";
+        QTest::newRow("on its way") << "wire";
+    }
+
+    void staleReplyIsDiscarded()
+    {
+        QFETCH(QString, where);
+        peer->script = {"", "", "|" + Framed("0000")};
+        QCOMPARE(link.ExecCommand(0x21, Header, ShortTimeoutMs, 0x12), int(LinkNoReply));
+        if (where == "wire") {
+            QTimer::singleShot(10, Qt::PreciseTimer, [this] { peer->Write(Ack); });
+        } else if (where == "port") {
+            peer->Write(Ack);
+            QTRY_VERIFY_WITH_TIMEOUT(port->bytesAvailable() > 0, 1000);
+        } else {
+            peer->Write(Ack);
+            int held = 0;
+            for (int ms = 0; held == 0 && ms < 1000; ++ms, QTest::qSleep(1))
+                QCOMPARE(::ioctl(port->handle(), FIONREAD, &held), 0);
+            QCOMPARE(held, Ack.size());
+            QCOMPARE(port->bytesAvailable(), qint64(0));
+        }
+        QCOMPARE(link.ExecCommand(0x64, Header, ShortTimeoutMs, 0x12), int(LinkBadReply));
+        QCOMPARE(peer->frames.size(), 3);
+    }
+
+    // A port closed before the command, or none at all, gets no reply; the
+    // port was not lost under it.
+    void closedPortEndsInNoReply()
+    {
+        port->close();
+        QCOMPARE(link.ErasePage(0x08000000, 1), int(LinkNoReply));
+        QVERIFY(peer->frames.isEmpty());
+        link.SetPort(nullptr);
+        QCOMPARE(link.ExecQuery(Header, nullptr, 0x64, 4, ShortTimeoutMs, 0x02), int(LinkNoReply));
+    }
 };
-
-void TestLinkTraffic::init()
-{
-    port.reset();
-    peer.reset(new PtyPeer);
-    QVERIFY(!peer->slavePath.isEmpty());
-    port.reset(new QSerialPort(peer->slavePath));
-    QVERIFY2(port->open(QIODevice::ReadWrite), qPrintable(port->errorString()));
-    link = DeviceLink();
-    link.SetPort(port.data());
-    traceText.clear();
-    link.SetTrace(&traceStream);
-}
-
-void TestLinkTraffic::calls_data()
-{
-    QTest::addColumn<Call>("c");
-    const QByteArray none, deadBeef = QByteArray::fromHex("DEADBEEF"), read("^001FDEADBEEFABE4\r");
-    const QByteArray long102 = Framed("001F" + QByteArray(200, '5')), read3 = Framed("001FDEADBE");
-    const QByteArray params = Framed("000000000008FFFF01080004"), params13 = Framed("001F00000008FFFF010800");
-    QTest::newRow("query over several polls") << Call{"query", 104, {long102}, LinkOk, 1, QByteArray::fromHex(long102)};
-    QTest::newRow("query, ack is too short") << Call{"query", 5, {Ack}, LinkBadReply, 1, Untouched, false};
-    QTest::newRow("query third attempt") << Call{"query", 4, {"", "", Ack}, LinkOk, 3, QByteArray::fromHex(Ack), false};
-    QTest::newRow("params status 00") << Call{"params", 0, {params}, LinkOk, 1, "8000000 801ffff 1024"};
-    QTest::newRow("params 13 bytes") << Call{"params", 0, {params13, params13}, LinkBadReply, 2,
-                                             "aaaaaaaa aaaaaaaa 2863311530", false};
-    QTest::newRow("erase bad crc then ack") << Call{"erase", 0, {"^001FFED2\r", Ack}, LinkOk, 2, none, false};
-    QTest::newRow("erase, 5-byte ack") << Call{"erase", 0, {Framed("001F00"), Ack}, LinkOk, 2, none, false};
-    QTest::newRow("erase status 00") << Call{"erase", 0, {Framed("0000"), Framed("0000")}, LinkBadReply, 2, none, false};
-    QTest::newRow("erase silent") << Call{"erase", 0, {}, LinkNoReply, 4, none, false};
-    QTest::newRow("write 4") << Call{"write4", 4, {Ack}, LinkOk, 1, none};
-    QTest::newRow("write 5 of 4") << Call{"write4", 5, {Ack}, LinkBadReply, 0, none};
-    QTest::newRow("write -1") << Call{"write4", -1, {Ack}, LinkBadReply, 0, none};
-    QTest::newRow("write 249") << Call{"write", 249, {Ack}, LinkOk, 1, none};
-    QTest::newRow("write 250") << Call{"write", 250, {Ack}, LinkBadReply, 0, none};
-    QTest::newRow("read without crc room") << Call{"read", 4, {read3, read3}, LinkBadReply, 2, Untouched, false};
-    QTest::newRow("read bad crc then good") << Call{"read", 4, {"^001FDEADBEEFABE5\r", read}, LinkOk, 2, deadBeef, false};
-    QTest::newRow("read split with noise") << Call{"read", 4, {"zz\xFF^001FDE|ADBEEF|ABE4\r"}, LinkOk, 1, deadBeef};
-    // A longer reply answers some other request, even when it begins with the bytes asked for.
-    QTest::newRow("read longer reply") << Call{"read", 4, {Framed("001FDEADBEEF0102"), Framed("001FDEADBEEF0102")},
-                                               LinkBadReply, 2, Untouched, false};
-    QTest::newRow("read silent") << Call{"read", 4, {}, LinkNoReply, 6, Untouched, false};
-    QTest::newRow("read 252") << Call{"read", 252, {read}, LinkBadReply, 0, Untouched};
-    QTest::newRow("read -1") << Call{"read", -1, {read}, LinkBadReply, 0, Untouched};
-}
-
-void TestLinkTraffic::calls()
-{
-    QFETCH(Call, c);
-    peer->SetReplies(c.replies);
-    QByteArray got, frame("#6402000000080400B66D\r");
-    if (c.call == "params") {
-        frame = "#A3014503\r";
-        quint32 start = 0xAAAAAAAA, end = 0xAAAAAAAA, page = 0xAAAAAAAA;
-        QCOMPARE(link.ReadFlashParams(&start, &end, &page), c.result);
-        got = QString("%1 %2 %3").arg(start, 0, 16).arg(end, 0, 16).arg(page).toLatin1();
-    } else if (c.call == "erase") {
-        frame = "#2112000000080100C08D\r";
-        QCOMPARE(link.ErasePage(0x08000000, 1), c.result);
-    } else if (c.call == "write4") {
-        frame = "#6412000000080400DEADBEEF9E18\r";
-        QCOMPARE(link.WriteBlock(QByteArray::fromHex("DEADBEEF"), 0x08000000, c.length), c.result);
-    } else if (c.call == "write") {
-        frame = Framed("641200000008F900" + QByteArray("5A").repeated(249), '#');
-        QCOMPARE(link.WriteBlock(QByteArray(250, '\x5A'), 0x08000000, c.length), c.result);
-    } else {
-        got = Untouched;
-        QCOMPARE(c.call == "read" ? link.ReadBlock(&got, 0x08000000, c.length)
-                                  : link.ExecQuery(Header, &got, 0x64, quint8(c.length), ShortTimeoutMs, 0x02),
-                 c.result);
-    }
-    QTest::qWait(20);   // a frame sent by mistake would arrive meanwhile
-    QCOMPARE(peer->Frames(), QVector<QByteArray>(c.frames, frame).toList());
-    QCOMPARE(got, c.value);
-    QCOMPARE(link.InStep(), c.inStep);
-}
-
-// A reply that came after its request gave up must not answer the next
-// request, whether the port already buffered it, the driver holds it, or
-// it is still on its way when the next request is due. The loader answers
-// that request after the stale reply, and refuses it.
-void TestLinkTraffic::staleReplyIsDiscarded_data()
-{
-    QTest::addColumn<QString>("where");
-    QTest::newRow("buffered by the port") << "port";
-    QTest::newRow("held by the driver") << "driver";
-    QTest::newRow("on its way") << "wire";
-}
-
-void TestLinkTraffic::staleReplyIsDiscarded()
-{
-    QFETCH(QString, where);
-    peer->SetReplies({"", "", "|" + Framed("0000")});
-    QCOMPARE(link.ExecCommand(0x21, Header, ShortTimeoutMs, 0x12), int(LinkNoReply));
-    if (where == "wire") {
-        QTimer::singleShot(10, Qt::PreciseTimer, [this] { peer->Write(Ack); });
-    } else if (where == "port") {
-        peer->Write(Ack);
-        QTRY_VERIFY_WITH_TIMEOUT(port->bytesAvailable() > 0, 1000);
-    } else {
-        peer->Write(Ack);
-        int held = 0;
-        for (int ms = 0; held == 0 && ms < 1000; ++ms, QTest::qSleep(1))
-            QCOMPARE(::ioctl(port->handle(), FIONREAD, &held), 0);
-        QCOMPARE(held, Ack.size());
-        QCOMPARE(port->bytesAvailable(), qint64(0));
-    }
-    QCOMPARE(link.ExecCommand(0x64, Header, ShortTimeoutMs, 0x12), int(LinkBadReply));
-    QCOMPARE(peer->Frames().size(), 3);
-}
-
-void TestLinkTraffic::trace()
-{
-    peer->SetReplies({"", "zz^001F|FED1\r"});
-    QCOMPARE(link.ExecQuery(Header, nullptr, 0x64, 4, ShortTimeoutMs, 0x02), int(LinkOk));
-    QCOMPARE(traceText.split('\n'), QStringList({"Call GetLine", "Call GetLine", "line=^001F", "line+FED1\r",
-                                                 "", "LineCode = ^001FFED1\r", ""}));
-    traceText.clear();
-    link.SetTrace(nullptr);
-    peer->SetReplies({Ack});
-    QCOMPARE(link.ExecCommand(0x64, Header, ShortTimeoutMs, 0x12), int(LinkOk));
-    QCOMPARE(traceText, QString());
-}
-
-void TestLinkTraffic::closedPortEndsInNoReply()
-{
-    port->close();
-    QCOMPARE(link.ErasePage(0x08000000, 1), int(LinkNoReply));
-    QCOMPARE(traceText.count("Call GetLine\n"), 4);
-
-    traceText.clear();
-    link.SetPort(nullptr);
-    QElapsedTimer stopwatch;
-    stopwatch.start();
-    QCOMPARE(link.ExecQuery(Header, nullptr, 0x64, 4, ShortTimeoutMs, 0x02), int(LinkNoReply));
-    QVERIFY(stopwatch.elapsed() > 3 * ShortTimeoutMs);
-    QCOMPARE(traceText.count("Call GetLine\n"), 3);
-}
 
 QTEST_GUILESS_MAIN(TestLinkTraffic)
 #include "tst_linktraffic.moc"

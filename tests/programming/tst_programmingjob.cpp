@@ -42,15 +42,21 @@ struct Recorder : JobObserver
     bool ShouldStop(JobPass pass) override { return ++questions.last() == stopAt && pass == stopPass; }
 };
 
+SimConfig WithFaults(SimConfig config, const QStringList &faults)
+{
+    for (const QString &text : faults) {
+        config.faults.append(FaultRule());
+        if (!ParseFaultRule(text, &config.faults.last()))
+            qFatal("bad fault rule %s", qPrintable(text));
+    }
+    return config;
+}
+
 // A simulated device on a pseudo-terminal, its application area filled so that a stray erase shows.
 struct Bench
 {
-    explicit Bench(const QVector<FaultRule> &faults = {})
-        : Bench([&] { SimConfig config; config.faults = faults; return config; }())
-    {
-    }
-    explicit Bench(const SimConfig &config)
-        : sim(config)
+    explicit Bench(const SimConfig &config = {}, const QStringList &faults = {})
+        : sim(WithFaults(config, faults))
     {
         sim.OpenPty();
         port.setPortName(sim.SlavePath());
@@ -100,13 +106,13 @@ private slots:
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("pages");
-
         QTest::newRow("empty") << 0 << 0;
         QTest::newRow("short last block") << 100 << 1;
         QTest::newRow("exactly one page") << 1024 << 1;
         QTest::newRow("into the fourth page") << 3 * 1024 + 17 << 4;
     }
 
+    // Reading back afterwards gives the image and the bytes that follow it.
     void fullJobAndRead()
     {
         QFETCH(int, size);
@@ -118,23 +124,18 @@ private slots:
         ProgrammingJob job(bench.link, AppStart, PageSize, image);
 
         QCOMPARE(int(job.Run(recorder).status), int(JobOutcome::Done));
-        QCOMPARE(recorder.starts, QStringList({QStringLiteral("0:%1").arg(pages), QStringLiteral("1:%1").arg(size),
-                                               QStringLiteral("2:%1").arg(size)}));
-        const int blocks = (size + 63) / 64;
-        const int last = size > 0 ? size : -1;
-        QCOMPARE(recorder.lastProgress, QList<int>({pages > 0 ? pages : -1, last, last}));
-        QCOMPARE(recorder.questions, QList<int>({pages, blocks, blocks}));
-        QCOMPARE(bench.sim.FramesReceived(), pages + 2 * blocks);
-        const QByteArray flash = bench.Expected(pages, image);
-        QVERIFY(bench.sim.Flash().Contents() == flash);
-
-        // Reading back gives the image and the bytes that follow it.
         QByteArray data;
         QCOMPARE(int(job.Read(recorder, size + 100, &data).status), int(JobOutcome::Done));
-        QCOMPARE(data, flash.mid(int(AppStart - FlashBase), size + 100));
-        QCOMPARE(recorder.starts.last(), QStringLiteral("3:%1").arg(size + 100));
-        QCOMPARE(recorder.lastProgress.last(), size + 100);
+
+        const int blocks = (size + 63) / 64, last = size > 0 ? size : -1;
+        const QString starts = QStringLiteral("0:%1 1:%2 2:%2 3:%3").arg(pages).arg(size).arg(size + 100);
+        QCOMPARE(recorder.starts.join(' '), starts);
+        QCOMPARE(recorder.lastProgress, QList<int>({pages > 0 ? pages : -1, last, last, size + 100}));
+        QCOMPARE(recorder.questions, QList<int>({pages, blocks, blocks, (size + 163) / 64}));
         QCOMPARE(bench.sim.FramesReceived(), pages + 2 * blocks + (size + 163) / 64);
+        const QByteArray flash = bench.Expected(pages, image);
+        QVERIFY(bench.sim.Flash().Contents() == flash);
+        QCOMPARE(data, flash.mid(int(AppStart - FlashBase), size + 100));
     }
 
     void cancel_data()
@@ -147,6 +148,7 @@ private slots:
         QTest::newRow("verify, first block") << CancelRow{JobPass::Verify, 1, 3, 3000, 3 + 47 + 1};
     }
 
+    // The command in flight is finished, and nothing is sent after it.
     void cancel()
     {
         QFETCH(CancelRow, row);
@@ -163,7 +165,6 @@ private slots:
         QCOMPARE(outcome.pass, row.pass);
         QCOMPARE(recorder.starts.size(), int(row.pass) + 1);
         QCOMPARE(recorder.questions.last(), row.question);
-        // The command in flight is finished, and nothing is sent after it.
         QCOMPARE(bench.sim.FramesReceived(), row.frames);
         QVERIFY(bench.sim.Flash().Contents() == bench.Expected(row.pagesErased, image.left(row.bytesWritten)));
     }
@@ -180,13 +181,13 @@ private slots:
         QTest::newRow("worn cell") << FailureRow{4000, "worn" + write, JobPass::Verify, 640, 64, 0, 64};
         QTest::newRow("worn cell, short block") << FailureRow{100, "worn" + write, JobPass::Verify, 64, 36, 0, 36};
     }
+
+    // The job stops in the failing pass, and the failing step is not counted done.
     void failure()
     {
         QFETCH(FailureRow, row);
         const quint32 address = AppStart + quint32(row.pass == JobPass::Erase ? row.index * PageSize : row.index);
-        FaultRule rule;
-        QVERIFY(ParseFaultRule(QStringLiteral("%1:count=-1:addr=%2").arg(row.fault).arg(address), &rule));
-        Bench bench({rule});
+        Bench bench({}, {QStringLiteral("%1:count=-1:addr=%2").arg(row.fault).arg(address)});
         QVERIFY(bench.opened);
         Recorder recorder;
         const JobOutcome outcome = ProgrammingJob(bench.link, AppStart, PageSize, Image(row.size)).Run(recorder);
@@ -199,7 +200,6 @@ private slots:
         QCOMPARE(outcome.linkResult, row.linkResult);
         QCOMPARE(outcome.mismatch, row.linkResult == 0);
         QCOMPARE(outcome.readBackLength, row.readBackLength);
-        // The job stops in that pass, and the failing step is not counted done.
         QCOMPARE(recorder.starts.size(), int(row.pass) + 1);
         QCOMPARE(recorder.lastProgress.last(), row.index > 0 ? row.index : -1);
     }
@@ -227,11 +227,7 @@ private slots:
         config.baud = row.baud;
         config.lateDelayMs = row.lateDelayMs;
         config.strictRewrite = row.strict;
-        for (const QString &text : row.faults) {
-            config.faults.append(FaultRule());
-            QVERIFY(ParseFaultRule(text, &config.faults.last()));
-        }
-        Bench bench(config);
+        Bench bench(config, row.faults);
         QVERIFY(bench.opened);
         Recorder recorder;
         ProgrammingJob job(bench.link, AppStart, PageSize, row.image);
