@@ -86,18 +86,10 @@ public:
     // a resent frame, until the line has been found quiet again.
     bool InStep() const { return inStep; }
 
-    // How a decoded reply stands against its request: the right length and
-    // CRC (and for an acknowledgement the done status), a well-formed
-    // refusal, or something that cannot be the answer at all.
-    enum class ReplyFit { Fits, Refused, Rejected };
-    static ReplyFit CheckReply(int count, const QByteArray &decoded, int expectedLength,
-                               bool needStatus);
     // A port error after which nothing more can pass: a hung-up line or a
     // removed adapter fails every read (QSerialPort reports a read or a
     // resource error, depending on the system's error number).
     static bool IsDeadPortError(int error);
-    // How long the line must stay quiet before the link trusts it again.
-    static int GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud);
 
     // Loader commands
     int ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *sizePage);
@@ -106,6 +98,15 @@ public:
     int ReadBlock(QByteArray *out, quint32 address, int length);
 
 private:
+    // How a decoded reply stands against its request: the right length and
+    // CRC (and for an acknowledgement the done status), a well-formed
+    // refusal, or something that cannot be the answer at all.
+    enum class ReplyFit { Fits, Refused, Rejected };
+    static ReplyFit CheckReply(int count, const QByteArray &decoded, int expectedLength,
+                               bool needStatus);
+    // How long the line must stay quiet before the link trusts it again.
+    static int GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud);
+
     struct Request
     {
         quint8 command;
