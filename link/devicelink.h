@@ -81,6 +81,12 @@ public:
     int ExecQuery(const QByteArray &data, QByteArray *reply, quint8 command,
                   quint8 replyLength, quint8 timeoutMs, quint8 argument);
 
+    // How long one attempt waits for its reply: the loader's time-out plus
+    // the wire time at baud (10 bits a character) of a request frame with
+    // dataBytes of data and of a reply of replyLength decoded bytes. The
+    // line must stay quiet as long before the link trusts it again.
+    static int AttemptMs(int dataBytes, int replyLength, int timeoutMs, qint32 baud);
+
     // Whether the last reply taken can only have answered the request it
     // was taken for: false after a time-out, a rejected line or a reply to
     // a resent frame, until the line has been found quiet again.
@@ -104,8 +110,6 @@ private:
     enum class ReplyFit { Fits, Refused, Rejected };
     static ReplyFit CheckReply(int count, const QByteArray &decoded, int expectedLength,
                                bool needStatus);
-    // How long the line must stay quiet before the link trusts it again.
-    static int GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud);
 
     struct Request
     {
@@ -121,8 +125,9 @@ private:
     int Transact(const Request &request, QByteArray *reply);
     template <typename Transaction> int Repeat(Transaction transaction);
     bool FlashHolds(const QByteArray &block, quint32 address);
+    int AttemptMs(const Request &request) const;
     void Resync(const Request &request);
-    bool WaitQuiet(int guardMs);
+    bool WaitQuiet(int quietMs);
     bool PortGone() const;
     void DiscardInput();
     void TraceLine(const QByteArray &text);

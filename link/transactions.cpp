@@ -15,7 +15,6 @@ constexpr int QueryAttempts = 3;
 constexpr int AckLength = 4;
 constexpr quint8 StatusDone = 0x1F;
 constexpr int BitsPerChar = 10;     // 8N1: start bit, 8 data bits, stop bit
-constexpr qint32 SlowestBaud = 9600;
 constexpr int MaxQuietWaits = 5;
 
 bool IsOpen(const QSerialPort *port)
@@ -168,7 +167,7 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
         SendFrame(request.command, request.argument, request.data);
         ++commandFrames;
         inStep = false;
-        answered = GetLine(line, request.timeoutMs);
+        answered = GetLine(line, AttemptMs(request));
         if (PortGone())
             return LinkPortLost;
     }
@@ -191,34 +190,42 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
 
 // A reply that missed its time-out, or the answer to a resent frame, may
 // still be on its way, and replies carry no sequence number: whatever
-// arrives before the line has been quiet for the guard interval is
-// dropped. The loader answers in order, so once the line is quiet nothing
-// older than the next frame can follow.
+// arrives before the line has been quiet for a whole attempt's time is
+// dropped: the loader may take its whole budget again before a late reply
+// starts (a healthy loader answers within it, so a reply later than twice
+// the budget is not waited for). The loader answers in order, so once the
+// line is quiet nothing older than the next frame can follow.
 void DeviceLink::Resync(const Request &request)
 {
-    const qint32 baud = IsOpen(port) ? port->baudRate() : 0;
-    const int guard = GuardMs(2 * request.data.size() + 10, 2 * request.replyLength + 2,
-                              request.timeoutMs, baud);
-    if (WaitQuiet(guard))
+    if (WaitQuiet(AttemptMs(request)))
         inStep = true;
 }
 
-// The loader may take up to its whole time-out again before a late reply
-// starts (it answers within that budget when healthy, so a reply later
-// than twice the budget is not waited for); the request may still be on
-// the wire, as may the whole reply it draws. At 19200 baud a 64-byte
-// block read gives 11 + 208 + 72 = 291 ms.
-int DeviceLink::GuardMs(int requestBytes, int replyBytes, int timeoutMs, qint32 baud)
+int DeviceLink::AttemptMs(const Request &request) const
 {
-    const qint64 rate = baud > 0 ? baud : SlowestBaud;
-    const qint64 wireMs = (qint64(requestBytes + replyBytes) * BitsPerChar * 1000 + rate - 1) / rate;
-    return int(wireMs) + timeoutMs;
+    return AttemptMs(request.data.size(), request.replyLength, request.timeoutMs,
+                     IsOpen(port) ? port->baudRate() : 0);
 }
 
-// True once the line has stayed quiet for guardMs. A line that keeps
+// The loader's time-out is its own budget to answer: the wait for a reply
+// begins when the request has left the line and ends when the longest
+// reply it can draw could have arrived. Counted from the write alone, a
+// 64-byte write at 9600 baud would leave the loader and the adapter about
+// 40 of their 208 ms. A frame carries its data as hex pairs between "#",
+// command, argument, CRC and the line end; a reply likewise between "^"
+// and the line end. A closed port has no line and waits the time-out.
+int DeviceLink::AttemptMs(int dataBytes, int replyLength, int timeoutMs, qint32 baud)
+{
+    if (baud <= 0)
+        return timeoutMs;
+    const qint64 chars = (1 + 2 * (2 + dataBytes + 2) + 1) + (1 + 2 * replyLength + 1);
+    return timeoutMs + int((chars * BitsPerChar * 1000 + baud - 1) / baud);
+}
+
+// True once the line has stayed quiet for quietMs. A line that keeps
 // talking for several guard intervals is given up on; the next reply will
 // then most likely be rejected too.
-bool DeviceLink::WaitQuiet(int guardMs)
+bool DeviceLink::WaitQuiet(int quietMs)
 {
     QElapsedTimer total;
     total.start();
@@ -228,10 +235,10 @@ bool DeviceLink::WaitQuiet(int guardMs)
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     DiscardInput();
-    while (quiet.elapsed() < guardMs) {
-        if (PortGone() || !IsOpen(port) || total.elapsed() > MaxQuietWaits * qint64(guardMs))
+    while (quiet.elapsed() < quietMs) {
+        if (PortGone() || !IsOpen(port) || total.elapsed() > MaxQuietWaits * qint64(quietMs))
             return false;
-        WaitForEvents(deadline, guardMs - quiet.elapsed());
+        WaitForEvents(deadline, quietMs - quiet.elapsed());
         if (!port->readAll().isEmpty()) {
             quiet.restart();
             deadline.stop();

@@ -143,6 +143,31 @@ private slots:
         QTEST(out, "bytes");
     }
 
+    // The loader keeps its whole time-out: the wait adds the wire time of the frame and of the longest reply.
+    void attemptTime_data()
+    {
+        QTest::addColumn<int>("dataBytes");
+        QTest::addColumn<int>("replyLength");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("64-byte write, 9600") << 70 << 4 << 208 << 9600 << 208 + 167;
+        QTest::newRow("64-byte write, 19200") << 70 << 4 << 208 << 19200 << 208 + 84;
+        QTest::newRow("64-byte read, 9600") << 6 << 68 << 208 << 9600 << 208 + 167;
+        QTest::newRow("parameters, 19200") << 0 << 14 << 200 << 19200 << 200 + 21;
+        QTest::newRow("248-byte write, 19200") << 254 << 4 << 208 << 19200 << 208 + 275;
+        QTest::newRow("no line") << 70 << 4 << 208 << 0 << 208;
+    }
+
+    void attemptTime()
+    {
+        QFETCH(int, dataBytes);
+        QFETCH(int, replyLength);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, baud);
+        QTEST(DeviceLink::AttemptMs(dataBytes, replyLength, timeoutMs, baud), "ms");
+    }
+
     void init()
     {
         port.reset();
