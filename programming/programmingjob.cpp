@@ -28,11 +28,6 @@ JobOutcome Cancel(JobPass pass, int index, quint32 address)
     return outcome;
 }
 
-int BlockLength(int size, int offset)
-{
-    return qMin(ProgrammingJob::BlockSize, size - offset);
-}
-
 // Bytes read back are used only from a reply that cannot have answered an
 // earlier request. A reply to a resent frame may be the late answer to
 // the frame before it; the block is then read again, after the link has
@@ -89,15 +84,40 @@ ProgrammingJob::ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize
 {
 }
 
+bool ProgrammingJob::SetBlockSize(int bytes)
+{
+    if (bytes < 1 || bytes > MaxBlockSize)
+        return false;
+    blockSize = bytes;
+    return true;
+}
+
+// A job stopped anywhere before the first block went in leaves it erased:
+// the application cannot start half-written. Only its very last step puts
+// the first block in, once everything else is in place and verified.
 JobOutcome ProgrammingJob::Run(JobObserver &observer)
 {
     JobOutcome outcome = Erase(observer);
     if (outcome.status != JobOutcome::Done)
-        return outcome;
-    outcome = Write(observer);
+        return Stopped(outcome);
+    QVector<FlashBlock> blocks = PlanBlocks(start, image.size(), blockSize);
+    const bool firstLast = order == BlockOrder::FirstBlockLast && !blocks.isEmpty()
+        && blocks.first().address == start;
+    const FlashBlock first = firstLast ? blocks.takeFirst() : FlashBlock();
+    int done = 0;
+    observer.PassStarted(JobPass::Write, image.size());
+    outcome = WriteBlocks(observer, blocks, &done);
     if (outcome.status != JobOutcome::Done)
-        return outcome;
-    return Verify(observer);
+        return Stopped(outcome);
+    done = 0;
+    observer.PassStarted(JobPass::Verify, image.size());
+    outcome = VerifyBlocks(observer, blocks, &done);
+    if (outcome.status != JobOutcome::Done || !firstLast)
+        return Stopped(outcome);
+    const int result = WriteOne(first);
+    if (result != LinkOk)
+        return Stopped(Failure(JobPass::Write, result, first.offset, first.address, first.length));
+    return Stopped(VerifyBlocks(observer, {first}, &done));
 }
 
 JobOutcome ProgrammingJob::Erase(JobObserver &observer)
@@ -109,6 +129,7 @@ JobOutcome ProgrammingJob::Erase(JobObserver &observer)
         const int result = link.ErasePage(address, 1);
         if (result != LinkOk)
             return Failure(JobPass::Erase, result, i, address, 0);
+        firstBlockErased = firstBlockErased || address == start;
         observer.Progress(i + 1);
         if (observer.ShouldStop(JobPass::Erase))
             return Cancel(JobPass::Erase, i + 1, address + pageSize);
@@ -116,45 +137,48 @@ JobOutcome ProgrammingJob::Erase(JobObserver &observer)
     return JobOutcome();
 }
 
-JobOutcome ProgrammingJob::Write(JobObserver &observer)
+JobOutcome ProgrammingJob::WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks,
+                                       int *done)
 {
-    const int size = image.size();
-    observer.PassStarted(JobPass::Write, size);
-    for (int offset = 0; offset < size; offset += BlockSize) {
-        const int length = BlockLength(size, offset);
-        const quint32 address = start + quint32(offset);
-        const int result = link.WriteBlock(image.mid(offset, length), address, length);
+    for (const FlashBlock &block : blocks) {
+        const int result = WriteOne(block);
         if (result != LinkOk)
-            return Failure(JobPass::Write, result, offset, address, length);
-        observer.Progress(offset + length);
+            return Failure(JobPass::Write, result, block.offset, block.address, block.length);
+        *done += block.length;
+        observer.Progress(*done);
         if (observer.ShouldStop(JobPass::Write))
-            return Cancel(JobPass::Write, offset + length, address + quint32(length));
+            return Cancel(JobPass::Write, block.offset + block.length, block.address + quint32(block.length));
+    }
+    return JobOutcome();
+}
+
+JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks,
+                                        int *done)
+{
+    for (const FlashBlock &block : blocks) {
+        QByteArray readBack;
+        const int result = ReadOne(block, &readBack);
+        if (result != LinkOk)
+            return Failure(JobPass::Verify, result, block.offset, block.address, block.length);
+        if (readBack != image.mid(block.offset, block.length)) {
+            JobOutcome outcome = Failure(JobPass::Verify, 0, block.offset, block.address, block.length);
+            outcome.mismatch = true;
+            outcome.readBackLength = readBack.size();
+            return outcome;
+        }
+        *done += block.length;
+        observer.Progress(*done);
+        if (observer.ShouldStop(JobPass::Verify))
+            return Cancel(JobPass::Verify, block.offset + block.length, block.address + quint32(block.length));
     }
     return JobOutcome();
 }
 
 JobOutcome ProgrammingJob::Verify(JobObserver &observer)
 {
-    const int size = image.size();
-    observer.PassStarted(JobPass::Verify, size);
-    for (int offset = 0; offset < size; offset += BlockSize) {
-        const int length = BlockLength(size, offset);
-        const quint32 address = start + quint32(offset);
-        QByteArray readBack;
-        const int result = ReadInStep(link, &readBack, address, length);
-        if (result != LinkOk)
-            return Failure(JobPass::Verify, result, offset, address, length);
-        if (readBack != image.mid(offset, length)) {
-            JobOutcome outcome = Failure(JobPass::Verify, 0, offset, address, length);
-            outcome.mismatch = true;
-            outcome.readBackLength = readBack.size();
-            return outcome;
-        }
-        observer.Progress(offset + length);
-        if (observer.ShouldStop(JobPass::Verify))
-            return Cancel(JobPass::Verify, offset + length, address + quint32(length));
-    }
-    return JobOutcome();
+    int done = 0;
+    observer.PassStarted(JobPass::Verify, image.size());
+    return Stopped(VerifyBlocks(observer, PlanBlocks(start, image.size(), blockSize), &done));
 }
 
 JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *out)
@@ -162,23 +186,52 @@ JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *o
     out->clear();
     out->reserve(qMax(length, 0));
     observer.PassStarted(JobPass::Read, length);
-    for (int offset = 0; offset < length; offset += BlockSize) {
-        const int blockLength = BlockLength(length, offset);
-        const quint32 address = start + quint32(offset);
-        QByteArray block;
-        const int result = ReadInStep(link, &block, address, blockLength);
+    for (const FlashBlock &block : PlanBlocks(start, length, blockSize)) {
+        QByteArray bytes;
+        const int result = ReadOne(block, &bytes);
         // A short block would shift everything after it in the backup, so it
         // is as much a failure as no reply at all.
-        if (result != LinkOk || block.size() != blockLength) {
+        if (result != LinkOk || bytes.size() != block.length) {
             JobOutcome outcome = Failure(JobPass::Read, result == LinkOk ? LinkBadReply : result,
-                                         offset, address, blockLength);
-            outcome.readBackLength = result == LinkOk ? block.size() : 0;
-            return outcome;
+                                         block.offset, block.address, block.length);
+            outcome.readBackLength = result == LinkOk ? bytes.size() : 0;
+            return Stopped(outcome);
         }
-        out->append(block);
-        observer.Progress(offset + blockLength);
+        out->append(bytes);
+        observer.Progress(block.offset + block.length);
         if (observer.ShouldStop(JobPass::Read))
-            return Cancel(JobPass::Read, offset + blockLength, address + quint32(blockLength));
+            return Stopped(Cancel(JobPass::Read, block.offset + block.length,
+                                  block.address + quint32(block.length)));
     }
     return JobOutcome();
+}
+
+// A loader that cannot take a frame as long as the block ignores it like
+// line noise or refuses it; either shows on the first long block, before
+// any of them has gone through.
+int ProgrammingJob::WriteOne(const FlashBlock &block)
+{
+    if (block.address == start)
+        firstBlockErased = false;
+    const int result = link.WriteBlock(image.mid(block.offset, block.length), block.address, block.length);
+    const bool longBlock = block.length > DefaultBlockSize;
+    lastRefused = longBlock && !longWriteTaken && (result == LinkNoReply || result == LinkBadReply);
+    longWriteTaken = longWriteTaken || (longBlock && result == LinkOk);
+    return result;
+}
+
+int ProgrammingJob::ReadOne(const FlashBlock &block, QByteArray *out)
+{
+    const int result = ReadInStep(link, out, block.address, block.length);
+    const bool longBlock = block.length > DefaultBlockSize;
+    lastRefused = longBlock && !longReadTaken && (result == LinkNoReply || result == LinkBadReply);
+    longReadTaken = longReadTaken || (longBlock && result == LinkOk);
+    return result;
+}
+
+JobOutcome ProgrammingJob::Stopped(JobOutcome outcome) const
+{
+    outcome.firstBlockErased = firstBlockErased;
+    outcome.blockSizeRefused = outcome.status == JobOutcome::Failed && lastRefused;
+    return outcome;
 }

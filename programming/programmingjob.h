@@ -1,6 +1,8 @@
 #ifndef PROGRAMMINGJOB_H
 #define PROGRAMMINGJOB_H
 
+#include "blockplan.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -35,7 +37,19 @@ struct JobOutcome
     quint32 address = 0;            // flash address of the failing page or block
     int blockLength = 0;            // length of the failing block
     int readBackLength = 0;         // bytes the device gave back for it (verify)
+    // The application's first block is erased, so the application cannot
+    // start until a job completes.
+    bool firstBlockErased = false;
+    // The failing block was the first one longer than the loader's usual
+    // 64 bytes that the job sent (a write, or a read): the loader may not
+    // take frames that long.
+    bool blockSizeRefused = false;
 };
+
+// Which block goes in first. Loaders that start the application as soon as
+// its first word is programmed must not see the first block before all the
+// others are written and verified.
+enum class BlockOrder { FirstBlockLast, InOrder };
 
 // The checks a job must pass before anything is erased.
 enum class RangeCheck { Fits, TooLarge, Unaligned };
@@ -47,30 +61,50 @@ quint32 PagesFor(quint32 size, quint32 pageSize);
 RangeCheck CheckRange(quint32 start, quint32 end, quint32 pageSize, quint32 size);
 
 // Erases, writes and verifies one image in the device's flash through a
-// DeviceLink, in 64-byte blocks from the start address. UI-free: the
-// window and the command-line tool drive it through a JobObserver.
+// DeviceLink, in blocks of 64 bytes (or another size the loader takes)
+// from the start address. UI-free: the window and the command-line tool
+// drive it through a JobObserver.
 class ProgrammingJob
 {
 public:
-    static constexpr int BlockSize = 64;
+    static constexpr int DefaultBlockSize = 64;
+    static constexpr int MaxBlockSize = 248;    // fits both a write and a read frame
 
     ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize, const QByteArray &image);
 
-    // Erase, write and verify; stops at the first failure or cancel.
+    // Sizes outside 1..MaxBlockSize are refused and leave the size as it was.
+    bool SetBlockSize(int bytes);
+    void SetOrder(BlockOrder newOrder) { order = newOrder; }
+
+    // Erase, write and verify; stops at the first failure or cancel. In
+    // the FirstBlockLast order the first block is written and verified
+    // after every other block has been, as the end of the verify pass.
     JobOutcome Run(JobObserver &observer);
 
-    JobOutcome Erase(JobObserver &observer);
-    JobOutcome Write(JobObserver &observer);
+    // Compares the whole image with the flash, in order.
     JobOutcome Verify(JobObserver &observer);
 
     // Reads length bytes from the start address into *out (for backups).
     JobOutcome Read(JobObserver &observer, int length, QByteArray *out);
 
 private:
+    JobOutcome Erase(JobObserver &observer);
+    JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, int *done);
+    JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, int *done);
+    int WriteOne(const FlashBlock &block);
+    int ReadOne(const FlashBlock &block, QByteArray *out);
+    JobOutcome Stopped(JobOutcome outcome) const;
+
     DeviceLink &link;
     quint32 start;
     quint32 pageSize;
     QByteArray image;
+    int blockSize = DefaultBlockSize;
+    BlockOrder order = BlockOrder::FirstBlockLast;
+    bool firstBlockErased = false;
+    bool longWriteTaken = false;    // a block longer than 64 bytes was written
+    bool longReadTaken = false;     // ... or read back
+    bool lastRefused = false;       // the last block failed as the first long one
 };
 
 #endif // PROGRAMMINGJOB_H

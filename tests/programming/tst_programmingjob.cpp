@@ -8,6 +8,7 @@
 #include <QSerialPort>
 #include <QStringList>
 #include <QTest>
+#include <QTextStream>
 
 namespace {
 
@@ -44,6 +45,7 @@ struct Recorder : JobObserver
 
 SimConfig WithFaults(SimConfig config, const QStringList &faults)
 {
+    config.verbose = true;
     for (const QString &text : faults) {
         config.faults.append(FaultRule());
         if (!ParseFaultRule(text, &config.faults.last()))
@@ -56,8 +58,9 @@ SimConfig WithFaults(SimConfig config, const QStringList &faults)
 struct Bench
 {
     explicit Bench(const SimConfig &config = {}, const QStringList &faults = {})
-        : sim(WithFaults(config, faults))
+        : logStream(&log), sim(WithFaults(config, faults))
     {
+        sim.SetLog(&logStream);
         sim.OpenPty();
         port.setPortName(sim.SlavePath());
         opened = port.open(QIODevice::ReadWrite);
@@ -67,15 +70,34 @@ struct Bench
         before = sim.Flash().Contents();
     }
 
-    // The flash as it was, with pages erased and bytes written from AppStart.
-    QByteArray Expected(int pages, const QByteArray &written) const
+    // The flash as it was, with pages erased from AppStart and image bytes from..to written.
+    QByteArray Expected(int pages, const QByteArray &image, int from = 0, int to = -1) const
     {
         QByteArray flash = before;
         const int offset = int(AppStart - FlashBase);
         flash.replace(offset, pages * PageSize, QByteArray(pages * PageSize, '\xFF'));
-        return flash.replace(offset, written.size(), written);
+        to = to < 0 ? image.size() : to;
+        return flash.replace(offset + from, to - from, image.mid(from, to - from));
     }
 
+    // The frames the loader took, as command letter and offset from AppStart: "E0 W64 R64 ...".
+    QString Frames() const
+    {
+        QStringList frames;
+        for (const QString &line : log.split('\n')) {
+            const int at = line.indexOf(" rx #");
+            if (at < 0)
+                continue;
+            const QByteArray bytes = QByteArray::fromHex(line.mid(at + 5).toLatin1());
+            const quint32 address = quint8(bytes[2]) | quint8(bytes[3]) << 8 | quint8(bytes[4]) << 16 | quint32(quint8(bytes[5])) << 24;
+            const char kind = bytes[0] == '\x21' ? 'E' : bytes[1] == '\x12' ? 'W' : 'R';
+            frames << kind + QString::number(address - AppStart);
+        }
+        return frames.join(' ');
+    }
+
+    QString log;
+    QTextStream logStream;     // outlives the loader, which logs its closing
     SimulatedLoader sim;
     QSerialPort port;
     DeviceLink link;
@@ -83,8 +105,10 @@ struct Bench
     bool opened = false;
 };
 
-struct CancelRow { JobPass pass; int question, pagesErased, bytesWritten, frames; };
-struct FailureRow { int size; QString fault; JobPass pass; int index, blockLength, linkResult, readBackLength; };
+struct CancelRow { JobPass pass; int question, pagesErased, writtenTo, frames; };
+// progress: the last value the failing pass reported; passes: how many passes began.
+struct FailureRow { int size; QString fault; JobPass pass; int index, blockLength, linkResult, readBackLength,
+                    progress, passes; bool firstBlockErased; };
 struct RangeRow { quint32 start, end, pageSize, size; RangeCheck check; quint32 pages; };
 // A loader that answers late, in order, or whose flash refuses re-writes; readLength > 0 reads instead.
 struct TrustRow { int baud, lateDelayMs; bool strict; QStringList faults; QByteArray image; int readLength;
@@ -92,6 +116,7 @@ struct TrustRow { int baud, lateDelayMs; bool strict; QStringList faults; QByteA
 
 } // namespace
 
+Q_DECLARE_METATYPE(BlockOrder)
 Q_DECLARE_METATYPE(CancelRow)
 Q_DECLARE_METATYPE(FailureRow)
 Q_DECLARE_METATYPE(RangeRow)
@@ -127,28 +152,63 @@ private slots:
         QByteArray data;
         QCOMPARE(int(job.Read(recorder, size + 100, &data).status), int(JobOutcome::Done));
 
-        const int blocks = (size + 63) / 64, last = size > 0 ? size : -1;
+        // The first block goes in at the very end, counted in the verify pass's progress.
+        const int blocks = (size + 63) / 64, last = size > 0 ? size : -1, written = blocks > 1 ? size - 64 : -1;
         const QString starts = QStringLiteral("0:%1 1:%2 2:%2 3:%3").arg(pages).arg(size).arg(size + 100);
         QCOMPARE(recorder.starts.join(' '), starts);
-        QCOMPARE(recorder.lastProgress, QList<int>({pages > 0 ? pages : -1, last, last, size + 100}));
-        QCOMPARE(recorder.questions, QList<int>({pages, blocks, blocks, (size + 163) / 64}));
+        QCOMPARE(recorder.lastProgress, QList<int>({pages > 0 ? pages : -1, written, last, size + 100}));
+        QCOMPARE(recorder.questions, QList<int>({pages, qMax(blocks - 1, 0), blocks, (size + 163) / 64}));
         QCOMPARE(bench.sim.FramesReceived(), pages + 2 * blocks + (size + 163) / 64);
         const QByteArray flash = bench.Expected(pages, image);
         QVERIFY(bench.sim.Flash().Contents() == flash);
         QCOMPARE(data, flash.mid(int(AppStart - FlashBase), size + 100));
     }
 
+    // The application's first block goes in last unless asked otherwise; a larger block size reads back whole.
+    void order_data()
+    {
+        QTest::addColumn<BlockOrder>("order");
+        QTest::addColumn<int>("blockSize");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("frames");
+        const BlockOrder last = BlockOrder::FirstBlockLast;
+        QTest::newRow("first block last") << last << 64 << 200 << "E0 W64 W128 W192 R64 R128 R192 W0 R0";
+        QTest::newRow("in order") << BlockOrder::InOrder << 64 << 200 << "E0 W0 W64 W128 W192 R0 R64 R128 R192";
+        QTest::newRow("one block") << last << 64 << 40 << "E0 W0 R0";
+        QTest::newRow("248-byte blocks") << last << 248 << 1100 << "E0 E1024 W248 W496 W744 W992 R248 R496 R744 R992 W0 R0";
+    }
+
+    void order()
+    {
+        QFETCH(BlockOrder, order);
+        QFETCH(int, blockSize);
+        QFETCH(int, size);
+        Bench bench;
+        QVERIFY(bench.opened);
+        const QByteArray image = Image(size);
+        Recorder recorder;
+        ProgrammingJob job(bench.link, AppStart, PageSize, image);
+        job.SetOrder(order);
+        QVERIFY(job.SetBlockSize(blockSize));
+
+        QCOMPARE(int(job.Run(recorder).status), int(JobOutcome::Done));
+        QTEST(bench.Frames(), "frames");
+        QByteArray data;
+        QCOMPARE(int(job.Read(recorder, size, &data).status), int(JobOutcome::Done));
+        QCOMPARE(data, image);
+    }
+
     void cancel_data()
     {
         QTest::addColumn<CancelRow>("row");
-        // A 3000-byte image: 3 pages, 47 blocks.
-        QTest::newRow("erase, second page") << CancelRow{JobPass::Erase, 2, 2, 0, 2};
-        QTest::newRow("write, third block") << CancelRow{JobPass::Write, 3, 3, 192, 3 + 3};
-        QTest::newRow("write, last block") << CancelRow{JobPass::Write, 47, 3, 3000, 3 + 47};
-        QTest::newRow("verify, first block") << CancelRow{JobPass::Verify, 1, 3, 3000, 3 + 47 + 1};
+        // A 3000-byte image: 3 pages, 47 blocks, the first written last.
+        QTest::newRow("erase, second page") << CancelRow{JobPass::Erase, 2, 2, 64, 2};
+        QTest::newRow("write, third block") << CancelRow{JobPass::Write, 3, 3, 256, 3 + 3};
+        QTest::newRow("write, last block") << CancelRow{JobPass::Write, 46, 3, 3000, 3 + 46};
+        QTest::newRow("verify, last before the first") << CancelRow{JobPass::Verify, 46, 3, 3000, 3 + 46 + 46};
     }
 
-    // The command in flight is finished, and nothing is sent after it.
+    // The command in flight is finished, nothing is sent after it, and the application's first block stays erased.
     void cancel()
     {
         QFETCH(CancelRow, row);
@@ -166,7 +226,8 @@ private slots:
         QCOMPARE(recorder.starts.size(), int(row.pass) + 1);
         QCOMPARE(recorder.questions.last(), row.question);
         QCOMPARE(bench.sim.FramesReceived(), row.frames);
-        QVERIFY(bench.sim.Flash().Contents() == bench.Expected(row.pagesErased, image.left(row.bytesWritten)));
+        QVERIFY(outcome.firstBlockErased);
+        QVERIFY(bench.sim.Flash().Contents() == bench.Expected(row.pagesErased, image, 64, row.writtenTo));
     }
 
     void failure_data()
@@ -174,12 +235,15 @@ private slots:
         // Each fault hits every attempt at the failing page or block, so the link's retries cannot hide it.
         QTest::addColumn<FailureRow>("row");
         const QString write = ":cmd=0x64:arg=0x12", read = ":cmd=0x64:arg=0x02";
-        QTest::newRow("erase refused") << FailureRow{4000, "status:cmd=0x21", JobPass::Erase, 2, 0, LinkBadReply, 0};
-        QTest::newRow("no reply, short block") << FailureRow{100, "drop" + write, JobPass::Write, 64, 36, LinkNoReply, 0};
-        QTest::newRow("device vanishes") << FailureRow{2000, "vanish" + write, JobPass::Write, 64, 64, LinkPortLost, 0};
-        QTest::newRow("bad CRC on read-back") << FailureRow{4000, "crc" + read, JobPass::Verify, 1024, 64, LinkBadReply, 0};
-        QTest::newRow("worn cell") << FailureRow{4000, "worn" + write, JobPass::Verify, 640, 64, 0, 64};
-        QTest::newRow("worn cell, short block") << FailureRow{100, "worn" + write, JobPass::Verify, 64, 36, 0, 36};
+        using P = JobPass;
+        QTest::newRow("erase refused") << FailureRow{4000, "status:cmd=0x21", P::Erase, 2, 0, LinkBadReply, 0, 2, 1, true};
+        QTest::newRow("no reply, short block") << FailureRow{100, "drop" + write, P::Write, 64, 36, LinkNoReply, 0, -1, 2, true};
+        QTest::newRow("device vanishes") << FailureRow{2000, "vanish" + write, P::Write, 64, 64, LinkPortLost, 0, -1, 2, true};
+        QTest::newRow("bad CRC on read-back") << FailureRow{4000, "crc" + read, P::Verify, 1024, 64, LinkBadReply, 0, 960, 3, true};
+        QTest::newRow("worn cell") << FailureRow{4000, "worn" + write, P::Verify, 640, 64, 0, 64, 576, 3, true};
+        QTest::newRow("worn cell, short block") << FailureRow{100, "worn" + write, P::Verify, 64, 36, 0, 36, -1, 3, true};
+        QTest::newRow("first block refused") << FailureRow{3000, "status" + write, P::Write, 0, 64, LinkBadReply, 0, 2936, 3, false};
+        QTest::newRow("first block worn") << FailureRow{3000, "worn" + write, P::Verify, 0, 64, 0, 64, 2936, 3, false};
     }
 
     // The job stops in the failing pass, and the failing step is not counted done.
@@ -200,8 +264,9 @@ private slots:
         QCOMPARE(outcome.linkResult, row.linkResult);
         QCOMPARE(outcome.mismatch, row.linkResult == 0);
         QCOMPARE(outcome.readBackLength, row.readBackLength);
-        QCOMPARE(recorder.starts.size(), int(row.pass) + 1);
-        QCOMPARE(recorder.lastProgress.last(), row.index > 0 ? row.index : -1);
+        QCOMPARE(outcome.firstBlockErased, row.firstBlockErased);
+        QCOMPARE(recorder.starts.size(), row.passes);
+        QCOMPARE(recorder.lastProgress.last(), row.progress);
     }
 
     // What the job reports as written, verified or read must be in the flash.
@@ -212,7 +277,7 @@ private slots:
         // The late reply to the first read of block 16 must not pass for block 17,
         // whose zeros equal block 16's but whose flash holds a worn bit.
         QTest::newRow("late read, then a worn cell under repeated data")
-            << TrustRow{9600, 215, false, {"late" + read + ":frame=17", "worn" + write + ":frame=18"},
+            << TrustRow{9600, 300, false, {"late" + read + ":addr=0x08003400", "worn" + write + ":addr=0x08003440"},
                         Image(1024) + QByteArray(128, '\0'), 0, JobOutcome::Failed, 1088};
         QTest::newRow("late read in a backup") << TrustRow{19200, 300, false, {"late" + read + ":frame=3"},
                                                            QByteArray(), 640, JobOutcome::Done, -1};
