@@ -174,6 +174,8 @@ int Session::WriteOrVerify(QFile &file)
     file.close();
 
     ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
+    job.SetBlockSize(options.blockSize);
+    job.SetOrder(options.inOrder ? BlockOrder::InOrder : BlockOrder::FirstBlockLast);
     QElapsedTimer timer;
     timer.start();
     const JobOutcome outcome = write ? job.Run(progress) : job.Verify(progress);
@@ -181,9 +183,11 @@ int Session::WriteOrVerify(QFile &file)
         return Report(outcome, progress, options.port);
     progress.Finish();
     if (write)
-        Say(stdout, QStringLiteral("wrote and verified %1 bytes (%2 pages) at %3 in %4 s")
+        Say(stdout, QStringLiteral("wrote and verified %1 bytes (%2 pages) at %3 in %4 s, %5")
                         .arg(image.size()).arg(PagesFor(size, geometry.pageSize))
-                        .arg(Hex(geometry.start), Seconds(timer)));
+                        .arg(Hex(geometry.start), Seconds(timer),
+                             options.inOrder ? QStringLiteral("in order")
+                                             : QStringLiteral("first block last")));
     else
         Say(stdout, QStringLiteral("verified %1 bytes at %2 in %3 s")
                         .arg(image.size()).arg(Hex(geometry.start), Seconds(timer)));
@@ -206,6 +210,7 @@ int Session::Read()
         return Fail(ExitUsage, QStringLiteral("cannot write %1: %2").arg(options.file, out.errorString()));
 
     ProgrammingJob job(link, geometry.start, geometry.pageSize, QByteArray());
+    job.SetBlockSize(options.blockSize);
     QByteArray data;
     QElapsedTimer timer;
     timer.start();

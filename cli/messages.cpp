@@ -55,15 +55,30 @@ QString LinkFailure(int linkResult, const QString &port)
     return ResultName(linkResult);
 }
 
+// What the user should know beyond where the job stopped: the loader may
+// not take frames that long, and an application whose first block is
+// erased does not start.
+QString Advice(const JobOutcome &outcome)
+{
+    QString advice;
+    if (outcome.blockSizeRefused)
+        advice += QStringLiteral("; the device did not take a %1-byte block: try a smaller --block-size")
+                      .arg(outcome.blockLength);
+    if (outcome.firstBlockErased)
+        advice += QStringLiteral("; the application's first block is erased: "
+                                 "it will not start until a write completes");
+    return advice;
+}
+
 QString OutcomeMessage(const JobOutcome &outcome, const QString &port)
 {
     const QString pass = ProgressObserver::PassName(outcome.pass);
     if (outcome.status == JobOutcome::Cancelled)
-        return QStringLiteral("interrupted: %1 stopped after %2").arg(pass, Place(outcome));
+        return QStringLiteral("interrupted: %1 stopped after %2").arg(pass, Place(outcome)) + Advice(outcome);
     const QString result = outcome.mismatch
         ? QStringLiteral("mismatch (%1 bytes read back)").arg(outcome.readBackLength)
         : LinkFailure(outcome.linkResult, port);
-    return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result);
+    return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result) + Advice(outcome);
 }
 
 int OutcomeStatus(const JobOutcome &outcome)

@@ -29,6 +29,12 @@ const char *const Usage =
     "  --page-size N    bytes per flash page\n"
     "  --length N       bytes to read (default: from start to end, the end\n"
     "                   address included: the whole application area)\n"
+    "  --block-size N   bytes per frame for write, verify and read: even, 64\n"
+    "                   (default) to 248; larger is faster if the loader\n"
+    "                   takes frames that long\n"
+    "  --in-order       write from the first block up; by default the\n"
+    "                   application's first block goes in last, so that an\n"
+    "                   interrupted write never leaves a startable half image\n"
     "  --quiet          no progress\n"
     "  --trace          the link's trace on standard error\n"
     "  --help           this text\n"
@@ -101,6 +107,12 @@ QString CheckCombination(const CliOptions &options)
         return QStringLiteral("--port is required");
     if (options.length.given && options.command != CliCommand::Read)
         return QStringLiteral("--length applies to read only");
+    if (options.inOrder && options.command != CliCommand::Write)
+        return QStringLiteral("--in-order applies to write only");
+    // Even, as the flash is programmed in half-words; 248 is the most a
+    // write frame (6 header bytes) and a read reply both carry.
+    if (options.blockSize < 64 || options.blockSize > 248 || options.blockSize % 2 != 0)
+        return QStringLiteral("--block-size must be an even number from 64 to 248");
     // A read range the command line settles on its own is refused before
     // the port is opened. With --length the start may still come from the
     // device; 0 stands in for it and is checked again once it is known.
@@ -149,7 +161,7 @@ ParseResult ParseArguments(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({
         {"port", "", "PORT"}, {"baud", "", "N"}, {"start", "", "ADDR"}, {"end", "", "ADDR"},
-        {"page-size", "", "N"}, {"length", "", "N"}, {"quiet", ""}, {"trace", ""},
+        {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"quiet", ""}, {"trace", ""},
         {"help", ""}, {"version", ""},
     });
     if (!parser.parse(arguments))
@@ -178,12 +190,17 @@ ParseResult ParseArguments(const QStringList &arguments)
     options.command = command->command;
     options.file = command->takesFile ? words.at(1) : QString();
     options.port = parser.value("port");
+    options.inOrder = parser.isSet("in-order");
     options.quiet = parser.isSet("quiet");
     options.trace = parser.isSet("trace");
     quint32 baud = 9600;
     if (parser.isSet("baud") && !ParseNumber(parser.value("baud"), &baud))
         return UsageError(QStringLiteral("--baud must be 9600 or 19200"));
     options.baud = qint32(baud);
+    quint32 blockSize = 64;
+    if (parser.isSet("block-size") && !ParseNumber(parser.value("block-size"), &blockSize))
+        return UsageError(QStringLiteral("--block-size must be an even number from 64 to 248"));
+    options.blockSize = int(qMin<quint32>(blockSize, 0x7FFFFFFF));
 
     QString error;
     if (!TakeNumbers(parser, &options, &error))

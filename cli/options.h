@@ -32,6 +32,8 @@ struct CliOptions
     OptionalValue end;
     OptionalValue pageSize;
     OptionalValue length;
+    int blockSize = 64;
+    bool inOrder = false;
     bool quiet = false;
     bool trace = false;
 };

@@ -88,7 +88,7 @@ private slots:
     {
         const QStringList write = {"--port", "{port}", "write", "{file}"}, noPort = {"--port", "/dev/tamrivo-none"};
         QTest::addColumn<ExitRow>("row");
-        QTest::newRow("write") << ExitRow{{}, write, 0, R"(wrote and verified 3000 bytes \(3 pages\) at 0x8003000 in [\d.]+ s\n)",
+        QTest::newRow("write") << ExitRow{{}, write, 0, R"(wrote and verified 3000 bytes \(3 pages\) at 0x8003000 in [\d.]+ s, first block last\n)",
                                           "verify [########################] 3000/3000 bytes"};
         QTest::newRow("info") << ExitRow{{"--flash-size", "0x20000", "--page-size", "2048", "--loader-size", "0x4000"},
             {"--port", "{port}", "--baud", "19200", "info"}, 0, "start 0x8004000\nend 0x801ffff\npage-size 2048\n", ""};
@@ -104,7 +104,12 @@ private slots:
         QTest::newRow("start inside a page") << ExitRow{{}, QStringList(write) << "--start" << "0x8003100", 2, "",
                                                         "start 0x8003100 is not a whole number of pages of 1024 bytes"};
         QTest::newRow("port lost") << ExitRow{{"--fault", "vanish:cmd=0x64:arg=0x12:frame=3"}, write, 1, "",
-            "write failed at offset 128 (flash address 0x8003080, block of 64 bytes): port lost ({port})"};
+            "write failed at offset 192 (flash address 0x80030c0, block of 64 bytes): port lost ({port}); "
+            "the application's first block is erased: it will not start until a write completes"};
+        QTest::newRow("in order") << ExitRow{{}, QStringList(write) << "--in-order", 0,
+                                             R"(wrote and verified 3000 bytes .* s, in order\n)", "3000/3000 bytes"};
+        QTest::newRow("odd block size") << ExitRow{{}, QStringList(noPort) << "--block-size" << "131" << "read" << "{file}.r",
+                                                   2, "", "--block-size must be an even number from 64 to 248"};
         // Refused before the port is opened: noPort would fail with status 1.
         QTest::newRow("empty image") << ExitRow{{}, QStringList(noPort) << "write" << "{file}.empty", 2, "", "is empty"};
         QTest::newRow("read of 0 bytes")
@@ -143,11 +148,12 @@ private slots:
         const QString port = StartSim(sim, {}, dump);
         QVERIFY(!port.isEmpty());
 
-        const CliRun write = RunCli({"--port", "{port}", "--quiet", "write", "{file}"}, port, imagePath);
+        const CliRun write = RunCli({"--port", "{port}", "--quiet", "--block-size", "248", "write", "{file}"},
+                                    port, imagePath);
         QCOMPARE(write.status, 0);
         QCOMPARE(write.err, QString());
-        const CliRun read = RunCli({"--port", "{port}", "--quiet", "--trace", "--length", "3000", "read", "{file}"},
-                                   port, backup);
+        const CliRun read = RunCli({"--port", "{port}", "--quiet", "--trace", "--block-size", "200", "--length", "3000",
+                                    "read", "{file}"}, port, backup);
         QCOMPARE(read.status, 0);
         QVERIFY2(read.err.contains("LineCode = ^001F"), qPrintable(read.err));
         QVERIFY(ReadFile(backup) == image);
@@ -178,10 +184,11 @@ private slots:
         QCOMPARE(cli.exitCode(), 130);
         progress += cli.readAllStandardError();
         QVERIFY2(progress.contains("interrupted: write stopped after offset"), progress.constData());
+        QVERIFY2(progress.contains("it will not start until a write completes"), progress.constData());
         QVERIFY(StopSim(sim));
-        // Stopped after the block in flight: the start is written, the end still erased.
+        // Stopped after the block in flight: the second block is written, the first and the end still erased.
         const QByteArray flash = ReadFile(dump);
-        QCOMPARE(flash.mid(AppOffset, 64), image.left(64));
+        QCOMPARE(flash.mid(AppOffset, 128), QByteArray(64, '\xFF') + image.mid(64, 64));
         QCOMPARE(flash.mid(AppOffset + image.size() - 64, 64), QByteArray(64, '\xFF'));
     }
 };
