@@ -52,6 +52,7 @@ private:
     void EndCheckFailed();
     void ReportFailure(const JobOutcome &outcome);
     QString FailureText(const JobOutcome &outcome);
+    static QString NotStartingText();
     void EndJob();
     bool AskCancel(JobPass pass);
     friend class WindowJobObserver;

@@ -76,6 +76,10 @@ void MainWindow::WriteData()
     if (outcome.status == JobOutcome::Done)
         QMessageBox::information(this, tr("Информация"), tr("Данные успешно записаны"),
                                  QMessageBox::Ok);
+    // A window being closed has nobody left to tell.
+    if (outcome.status == JobOutcome::Cancelled && outcome.firstBlockErased && !closeRequested)
+        QMessageBox::warning(this, tr("Внимание"), tr("Запись прервана.") + NotStartingText(),
+                             QMessageBox::Ok);
     if (closeRequested)
         close();
 }
@@ -146,7 +150,9 @@ void MainWindow::EndCheckFailed()
 // disconnected state. After the user's own disconnect the job just failed.
 void MainWindow::ReportFailure(const JobOutcome &outcome)
 {
-    const QString text = FailureText(outcome);
+    QString text = FailureText(outcome);
+    if (outcome.firstBlockErased)
+        text += NotStartingText();
     if (portLost)
         PortLost(text);
     else
@@ -171,6 +177,13 @@ QString MainWindow::FailureText(const JobOutcome &outcome)
             outcome.index, outcome.blockLength, outcome.readBackLength);
     }
     return text;
+}
+
+// The job writes the application's first block last, so a job stopped
+// early leaves an application that cannot start rather than a half one.
+QString MainWindow::NotStartingText()
+{
+    return QStringLiteral("\n\n") + tr("Приложение не запустится, пока запись не будет выполнена до конца");
 }
 
 // The end of every job that got past its checks, done or not. The write

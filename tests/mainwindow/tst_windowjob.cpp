@@ -18,6 +18,7 @@ struct FailureRow
 
 const quint32 AppStart = 0x08003000;
 const QString Done = Box(QMessageBox::Information, "Информация", QMessageBox::Ok, "Данные успешно записаны");
+const QString NotStarting = "\n\nПриложение не запустится, пока запись не будет выполнена до конца";
 
 QByteArray Pattern(int size)
 {
@@ -187,9 +188,9 @@ private slots:
             "Ошибка при чтении flash\nAdrees 64\nSize block 64", "Верификация" };
         QTest::newRow("worn cell") << FailureRow{ FaultKind::WornCell, 0x64, 0x12, 192,
             "Ошибка верификации flash\nAdress 192\nSize block 64\nSize send block 64", "Верификация" };
-        // The cable pulled after the third block: no reply ever again.
+        // The cable pulled after the third block written (the first goes in last): no reply ever again.
         QTest::newRow("port vanishes") << FailureRow{ FaultKind::Vanish, 0x64, 0x12, -1,
-            "Ошибка при записи flash\nAdrees 128\nSize block 64", "Запись" };
+            "Ошибка при записи flash\nAdrees 192\nSize block 64", "Запись" };
     }
 
     void failureInEachPass()
@@ -202,7 +203,9 @@ private slots:
 
         PressWrite();
 
-        // A lost port is named, and the window is back to disconnected.
+        // Every failure here comes after the first page is erased. A lost port is
+        // named, and the window is back to disconnected.
+        row.message += NotStarting;
         if (vanish)
             row.message += QStringLiteral("\n\nСвязь через порт %1 потеряна").arg(driver->sim->SlavePath());
         QCOMPARE(driver->answerer.seen.size(), 2);
@@ -213,7 +216,8 @@ private slots:
 
     // The cancel button, or closing the window, asks whether to stop: "No"
     // goes on to the end, "Yes" (asked again after a "No") ends the job where
-    // it stood with no further message, and a close then closes the window.
+    // it stood, saying that the application will not start, and a close then
+    // closes the window without a word.
     void cancelInEachPass_data()
     {
         QTest::addColumn<QString>("pass");
@@ -261,7 +265,11 @@ private slots:
 
         const QString box = Box(QMessageBox::Critical, "Подтверждение", QMessageBox::Yes | QMessageBox::No,
                                 question);
-        QCOMPARE(driver->answerer.seen.mid(1), QStringList({ box, stop ? box : Done }));
+        const QString stopped = Box(QMessageBox::Warning, "Внимание", QMessageBox::Ok, "Запись прервана." + NotStarting);
+        QStringList boxes = { box, stop ? box : Done };
+        if (stop && !close)
+            boxes << stopped;
+        QCOMPARE(driver->answerer.seen.mid(1), boxes);
         if (stop) {
             QCOMPARE(driver->PassLabel(), pass);
             QVERIFY(driver->Progress()->value() < driver->Progress()->maximum());
@@ -289,7 +297,7 @@ private slots:
 
         QCOMPARE(driver->answerer.seen.size(), 2);
         QVERIFY(driver->answerer.seen.last().startsWith(
-            Error("Ошибка", "Ошибка при записи flash\nAdrees 64\n")));
+            Error("Ошибка", "Ошибка при записи flash\nAdrees 128\n")));
         QVERIFY(!driver->answerer.seen.last().contains(QStringLiteral("потеряна")));
         QCOMPARE(driver->State(), Disconnected);
     }
