@@ -34,6 +34,7 @@ public:
     quint32 Size() const { return quint32(cells.size()); }
     quint32 PageSize() const { return pageSize; }
     quint32 AppStart() const { return base + loaderSize; }
+    quint32 AppSize() const { return Size() - loaderSize; }
     quint32 End() const { return base + Size() - 1; }
 
     bool Contains(quint32 address, quint32 length) const;

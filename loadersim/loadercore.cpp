@@ -1,5 +1,6 @@
 #include "loadercore.h"
 
+#include "bootcheck.h"
 #include "simcrc.h"
 
 #include <QStringList>
@@ -126,7 +127,7 @@ QVector<SimReply> LoaderCore::Feed(const QByteArray &bytes)
             continue;
         } else if (c == LineEnd) {
             inFrame = false;
-            replies.append(HandleFrame(pending));
+            EndFrame(&replies);
         } else if (pending.size() >= MaxFrameChars) {
             inFrame = false;
             Log(QStringLiteral("rx overlong frame dropped"));
@@ -135,6 +136,19 @@ QVector<SimReply> LoaderCore::Feed(const QByteArray &bytes)
         }
     }
     return replies;
+}
+
+// A frame that overran a small receive buffer is lost like line noise.
+void LoaderCore::EndFrame(QVector<SimReply> *replies)
+{
+    const int chars = pending.size() + 1;
+    if (config.maxFrameChars > 0 && chars > config.maxFrameChars) {
+        Log(QStringLiteral("rx frame of %1 characters ignored (longer than --max-frame %2)")
+                .arg(chars)
+                .arg(config.maxFrameChars));
+        return;
+    }
+    replies->append(HandleFrame(pending));
 }
 
 SimReply LoaderCore::HandleFrame(const QByteArray &frame)
@@ -154,7 +168,10 @@ SimReply LoaderCore::HandleFrame(const QByteArray &frame)
         const quint8 command = quint8(decoded.at(0));
         const quint8 argument = quint8(decoded.at(1));
         faults = injector.Strike(command, argument, address);
+        const bool wasErased = AppFirstWordErased(*flash);
         outcome = Execute(command, argument, data, faults);
+        if (AppFirstWordErased(*flash) != wasErased)
+            LogFirstWord();
     }
     return Shape(outcome, faults);
 }
@@ -298,6 +315,13 @@ SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &fau
     }
     Log(QStringLiteral("tx %1%2").arg(Printable(line), suffix));
     return reply;
+}
+
+void LoaderCore::LogFirstWord() const
+{
+    Log(AppFirstWordErased(*flash)
+            ? QStringLiteral("application first word erased")
+            : QStringLiteral("application first word programmed: the application would start"));
 }
 
 void LoaderCore::Log(const QString &line) const

@@ -37,6 +37,8 @@ public:
     QVector<SimReply> Feed(const QByteArray &bytes);
     int FramesReceived() const { return framesReceived; }
     void SetLog(std::function<void(const QString &)> log) { logger = std::move(log); }
+    // Logs whether the application's first word would make the loader start it.
+    void LogFirstWord() const;
 
     static QByteArray EncodeReply(quint8 status, const QByteArray &data);
 
@@ -49,6 +51,7 @@ private:
         QString note;
     };
 
+    void EndFrame(QVector<SimReply> *replies);
     SimReply HandleFrame(const QByteArray &frame);
     Outcome Refuse(quint8 status, const QString &note) const;
     Outcome Execute(quint8 command, quint8 argument, const QByteArray &data,

@@ -1,6 +1,7 @@
 // tamrivo-loader-sim: serves the simulated loader on a pseudo-terminal or a
 // serial device until SIGINT or SIGTERM.
 
+#include "bootcheck.h"
 #include "simcommandline.h"
 #include "simulatedloader.h"
 
@@ -63,6 +64,19 @@ int Fail(const QString &message)
     return 1;
 }
 
+// Run last, so that a failure still leaves the dump behind to look at.
+bool PassesBootCheck(const FlashModel &flash, const QByteArray &image, const QString &file)
+{
+    const qint64 mismatch = image.isEmpty() ? -1 : BootMismatch(flash, image);
+    if (mismatch < 0)
+        return true;
+    Fail(QStringLiteral("boot check failed: the application's first word is programmed but 0x%1 "
+                        "differs from %2 (a half-written application would start)")
+             .arg(mismatch, 8, 16, QLatin1Char('0'))
+             .arg(file));
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -79,6 +93,9 @@ int main(int argc, char *argv[])
     SimulatedLoader loader(options.config);
     if (!options.image.isEmpty() && !loader.Flash().Load(options.image, &error))
         return Fail(QStringLiteral("%1: %2").arg(options.image, error));
+    QByteArray bootImage;
+    if (!options.bootCheck.isEmpty() && !ReadBootImage(options.bootCheck, loader.Flash(), &bootImage, &error))
+        return Fail(QStringLiteral("--boot-check %1: %2").arg(options.bootCheck, error));
     const bool opened = options.device.isEmpty() ? loader.OpenPty(&error)
                                                  : loader.OpenDevice(options.device, &error);
     if (!opened)
@@ -97,5 +114,7 @@ int main(int argc, char *argv[])
         QFile::remove(options.link);
     if (!options.dump.isEmpty() && !loader.Flash().Save(options.dump, &error))
         return Fail(QStringLiteral("%1: %2").arg(options.dump, error));
+    if (!PassesBootCheck(loader.Flash(), bootImage, options.bootCheck))
+        return 3;
     return code;
 }

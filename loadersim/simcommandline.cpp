@@ -37,6 +37,13 @@ const NumberOption numberOptions[] = {
     {"late-delay", "How late a 'late' fault reply comes, in ms (default 600).", "ms"},
     {"split-gap", "Pause between the pieces of a 'split' fault reply, in ms (default 20).", "ms"},
     {"seed", "Seed of the fault generator (default 1).", "n"},
+    {"latency", "Put a USB-serial adapter between loader and host: replies travel in packets of "
+                "62 bytes, a partly filled packet reaching the host this many ms after its last "
+                "byte, as with an adapter's latency timer (16 ms by default on common chips). "
+                "Default 0: no adapter.", "ms"},
+    {"max-frame", "Ignore request frames longer than this many characters, '#' to carriage "
+                  "return included, as a loader with a small receive buffer does (default 0: "
+                  "only the protocol's own limit).", "chars"},
 };
 
 // Reads a number in C notation (0x.. hexadecimal) into target.
@@ -67,7 +74,9 @@ bool TakeNumbers(const QCommandLineParser &parser, SimConfig *config, QString *e
         && TakeNumber(parser, QStringLiteral("write-delay"), &config->writeDelayMs, error)
         && TakeNumber(parser, QStringLiteral("late-delay"), &config->lateDelayMs, error)
         && TakeNumber(parser, QStringLiteral("split-gap"), &config->splitGapMs, error)
-        && TakeNumber(parser, QStringLiteral("seed"), &config->seed, error);
+        && TakeNumber(parser, QStringLiteral("seed"), &config->seed, error)
+        && TakeNumber(parser, QStringLiteral("latency"), &config->latencyMs, error)
+        && TakeNumber(parser, QStringLiteral("max-frame"), &config->maxFrameChars, error);
 }
 
 void AddOptions(QCommandLineParser *parser)
@@ -85,6 +94,11 @@ void AddOptions(QCommandLineParser *parser)
         {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path")},
         {QStringLiteral("image"), QStringLiteral("Load the flash contents from FILE (from the flash base)."), QStringLiteral("file")},
         {QStringLiteral("dump"), QStringLiteral("Save the flash contents to FILE on exit."), QStringLiteral("file")},
+        {QStringLiteral("boot-check"), QStringLiteral("FILE is the image the tool was to write at the application "
+                                                      "start. On exit (after --dump), fail with status 3 if the "
+                                                      "application's first word is programmed while the flash "
+                                                      "differs from FILE: a half-written application would start."),
+         QStringLiteral("file")},
         {QStringLiteral("error-replies"), QStringLiteral("Answer bad CRC, bad hex and unknown commands with an error status instead of silence.")},
         {QStringLiteral("strict-rewrite"), QStringLiteral("Refuse to write over any byte that is not erased, even with the "
                                                           "value it holds, as STM32F1 flash does (default: an identical "
@@ -128,5 +142,6 @@ bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString 
     options->device = parser.value(QStringLiteral("device"));
     options->image = parser.value(QStringLiteral("image"));
     options->dump = parser.value(QStringLiteral("dump"));
+    options->bootCheck = parser.value(QStringLiteral("boot-check"));
     return true;
 }

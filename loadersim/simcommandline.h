@@ -12,6 +12,7 @@ struct SimOptions {
     QString device;     // serve this serial device instead
     QString image;      // initial flash contents
     QString dump;       // flash contents written here on exit
+    QString bootCheck;  // image the tool was to write at the application start
 };
 
 // Parses the program's arguments. On --help or --version it prints and

@@ -42,6 +42,8 @@ struct SimConfig {
     int writeDelayMs = 0;           // per block written
     int lateDelayMs = 600;          // how late a LateReply comes
     int splitGapMs = 20;            // pause between the pieces of a SplitReply
+    int latencyMs = 0;              // USB-serial adapter's latency timer on replies; 0: no adapter
+    int maxFrameChars = 0;          // longest request frame taken, '#' to '\r'; 0: the protocol's own
     bool errorReplies = false;      // bad CRC/hex, unknown command: error reply, not silence
     bool strictRewrite = false;     // refuse to program any byte not erased, even with its value
     quint32 seed = 1;

@@ -74,14 +74,17 @@ SimulatedLoader::SimulatedLoader(const SimConfig &config, QObject *parent)
             config.strictRewrite),
       core(config, &flash),
       inputTimer(new QTimer(this)),
-      outputTimer(new QTimer(this))
+      outputTimer(new QTimer(this)),
+      hostTimer(new QTimer(this)),
+      adapter(config.latencyMs)
 {
-    for (QTimer *timer : {inputTimer, outputTimer}) {
+    for (QTimer *timer : {inputTimer, outputTimer, hostTimer}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
     connect(inputTimer, &QTimer::timeout, this, &SimulatedLoader::FeedArrived);
     connect(outputTimer, &QTimer::timeout, this, &SimulatedLoader::PumpOutput);
+    connect(hostTimer, &QTimer::timeout, this, &SimulatedLoader::SendToHost);
     core.SetLog([this](const QString &line) { WriteLog(line); });
     clock.start();
 }
@@ -135,6 +138,11 @@ bool SimulatedLoader::StartServing(int fd, QString *error)
     notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &SimulatedLoader::OnReadable);
     WriteLog(QStringLiteral("serving %1").arg(slavePath));
+    if (config.latencyMs > 0)
+        WriteLog(QStringLiteral("replies pass a USB adapter: %1-byte packets, latency %2 ms")
+                     .arg(AdapterModel::PacketBytes)
+                     .arg(config.latencyMs));
+    core.LogFirstWord();
     return true;
 }
 
@@ -144,17 +152,21 @@ void SimulatedLoader::Close()
         return;
     delete notifier;
     notifier = nullptr;
-    inputTimer->stop();
-    outputTimer->stop();
+    for (QTimer *timer : {inputTimer, outputTimer, hostTimer})
+        timer->stop();
     incoming.clear();
     outgoing.clear();
     txStartNs = -1;
+    const int lost = adapter.Held();
+    adapter.Clear();
+    toHost.clear();
     for (int *fd : {&lineFd, &slaveFd}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
     }
-    WriteLog(QStringLiteral("line closed"));
+    WriteLog(lost > 0 ? QStringLiteral("line closed, %1 bytes held in the adapter lost").arg(lost)
+                      : QStringLiteral("line closed"));
     emit Closed();
 }
 
@@ -252,16 +264,13 @@ void SimulatedLoader::PumpOutput()
         const int size = head.bytes.size();
         const int due = CharNs() > 0 ? int(qMin<qint64>(size, (now - txStartNs) / CharNs())) : size;
         if (due > txSent) {
-            const ssize_t n = ::write(lineFd, head.bytes.constData() + txSent, size_t(due - txSent));
-            if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                Close();
+            adapter.Put(head.bytes.mid(txSent, due - txSent), now);
+            txSent = due;
+            if (!SendToHost())
                 return;
-            }
-            txSent += int(qMax<ssize_t>(n, 0));
         }
         if (txSent < size) {
-            const qint64 next = CharNs() > 0 ? txStartNs + (txSent + 1) * CharNs() : now + NsPerMs;
-            ScheduleAt(outputTimer, qMax(next, now + (due > txSent ? NsPerMs : 0)));
+            ScheduleAt(outputTimer, txStartNs + (txSent + 1) * CharNs());
             return;
         }
         txFreeNs = CharNs() > 0 ? txStartNs + size * CharNs() : now;
@@ -271,6 +280,31 @@ void SimulatedLoader::PumpOutput()
         if (closeAfter)
             Close();
     }
+}
+
+// Hands the host what the adapter has let go of; what the host does not
+// take yet stays queued, in order. False if the line had to be closed.
+bool SimulatedLoader::SendToHost()
+{
+    if (lineFd < 0)
+        return false;
+    toHost += adapter.Take(clock.nsecsElapsed());
+    while (!toHost.isEmpty()) {
+        const ssize_t n = ::write(lineFd, toHost.constData(), size_t(toHost.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            Close();
+            return false;
+        }
+        if (n <= 0)
+            break;
+        toHost.remove(0, int(n));
+    }
+    const qint64 next = toHost.isEmpty() ? adapter.NextDueNs() : clock.nsecsElapsed() + NsPerMs;
+    if (next >= 0)
+        ScheduleAt(hostTimer, next);
+    return true;
 }
 
 void SimulatedLoader::ScheduleAt(QTimer *timer, qint64 dueNs)

@@ -1,6 +1,7 @@
 #ifndef SIMULATEDLOADER_H
 #define SIMULATEDLOADER_H
 
+#include "adaptermodel.h"
 #include "flashmodel.h"
 #include "loadercore.h"
 #include "simconfig.h"
@@ -58,6 +59,7 @@ private:
     void FeedArrived();
     void Queue(const SimReply &reply, qint64 frameDoneNs);
     void PumpOutput();
+    bool SendToHost();
     void ScheduleAt(QTimer *timer, qint64 dueNs);
     qint64 CharNs() const;
     void WriteLog(const QString &line);
@@ -71,6 +73,7 @@ private:
     QSocketNotifier *notifier = nullptr;
     QTimer *inputTimer;
     QTimer *outputTimer;
+    QTimer *hostTimer;
     QElapsedTimer clock;
     QQueue<Received> incoming;
     qint64 rxFreeNs = 0;        // when the simulated receive line falls idle
@@ -79,6 +82,8 @@ private:
     qint64 txStartNs = -1;      // start of the piece being sent; -1: none started
     int txSent = 0;
     qint64 txFreeNs = 0;        // when the simulated transmit line falls idle
+    AdapterModel adapter;       // between the transmit line and the host
+    QByteArray toHost;          // let go of by the adapter, not yet taken by the host
     QTextStream *logStream = nullptr;
 };
 

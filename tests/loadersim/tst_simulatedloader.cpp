@@ -1,6 +1,7 @@
 // The simulated loader: its core, bytes in and bytes out, then on a real
 // pseudo-terminal, and the program itself.
 
+#include "bootcheck.h"
 #include "simulatedloader.h"
 
 #include <QSerialPort>
@@ -102,17 +103,19 @@ private slots:
     // On a flash of zeros but for the first application page; the frames
     // before the last must succeed. "flash": what the flash then holds at
     // "at"; "strict": refuse re-writes of an equal value. Status -1: silent,
-    // as malformed frames are unless error replies are asked for.
+    // as malformed frames are unless error replies are asked for. "max":
+    // the --max-frame limit.
     void requests_data()
     {
         for (const char *column : {"request", "reply", "flash"})
             QTest::addColumn<QByteArray>(column);
-        QTest::addColumn<int>("status");
+        for (const char *column : {"status", "max"})
+            QTest::addColumn<int>(column);
         QTest::addColumn<quint32>("at");
         QTest::addColumn<bool>("strict");
         const auto row = [](const char *name, const QByteArray &request, int status, const QByteArray &reply = {},
-                            quint32 at = 0, const QByteArray &flash = {}, bool strict = false) {
-            QTest::newRow(name) << request << reply << flash << status << at << strict;
+                            quint32 at = 0, const QByteArray &flash = {}, bool strict = false, int max = 0) {
+            QTest::newRow(name) << request << reply << flash << status << max << at << strict;
         };
         const QByteArray abcd = QByteArray::fromHex("A1B2C3D4"), clash = QByteArray::fromHex("FFFF00FF");
         const QByteArray none, zero(1, '\0'), zeros(0x400, '\0');
@@ -148,6 +151,10 @@ private slots:
         row("lower case hex", "#a3014503\r", 0x02);
         row("unknown command", Frame(0x55, 0x01), 0x03);
         row("unknown command, silent", Frame(0x55, 0x01), -1);
+        const QByteArray block(64, 'b');    // a write frame of 150 characters
+        row("max-frame: frame at the limit", WriteFrame(App, block), 0x1F, none, App, block, false, 150);
+        row("max-frame: one over ignored, next answered", WriteFrame(App, block) + Frame(0xA3, 0x01), 0x1F,
+            parameters, App, QByteArray(64, char(0xFF)), false, 149);
     }
 
     void requests()
@@ -161,6 +168,8 @@ private slots:
         config.errorReplies = status >= 0;
         QFETCH(bool, strict);
         config.strictRewrite = strict;
+        QFETCH(int, max);
+        config.maxFrameChars = max;
         Rig rig(config);
         for (quint32 a = config.flashBase; a < config.flashBase + config.flashSize; ++a)
             rig.flash.Poke(a, a < App || a >= App + 0x400 ? '\0' : char(0xFF));
@@ -291,14 +300,77 @@ private slots:
         QVERIFY2(measured >= 200 + 3 * 50, qPrintable(QString("%1 ms").arg(measured)));
     }
 
-    // Path printed and linked, clients served in turn, flash dumped on SIGTERM.
+    // Bytes the loader sends at given times, and what the host has by
+    // then: "p70@0" puts 70 bytes at 0 ms, "t16=8" takes 8 bytes at 16 ms,
+    // "n16" the next release due at 16 ms ("n-": nothing held).
+    void adapter_data()
+    {
+        QTest::addColumn<int>("latencyMs");
+        QTest::addColumn<QString>("script");
+        QTest::newRow("full packet at once, rest held") << 16 << "p70@0 t0=62 n16 t15=0 t16=8 n-";
+        QTest::newRow("held from its last byte") << 16 << "p10@0 p10@5 t20=0 n21 t21=20";
+        QTest::newRow("order kept across packets") << 4 << "p40@0 p40@1 p50@2 t2=124 p1@3 t6=0 t7=7 p300@8 t8=248";
+        QTest::newRow("latency 0 passes through") << 0 << "p5@0 n0 t0=5 n- p130@1 t1=130";
+    }
+
+    void adapter()
+    {
+        QFETCH(int, latencyMs);
+        QFETCH(QString, script);
+        AdapterModel model(latencyMs);
+        const auto numbered = [](int from, int n) { QByteArray bytes; while (n--) bytes += char(from++); return bytes; };
+        int put = 0, taken = 0;
+        for (const QString &step : script.split(' ')) {
+            const QStringList f = step.mid(1).split(QRegularExpression("[@=]"));
+            if (step[0] == 'n') {
+                QCOMPARE(model.NextDueNs(), f[0] == "-" ? -1 : f[0].toLongLong() * 1000000);
+            } else if (step[0] == 'p') {
+                model.Put(numbered(put, f[0].toInt()), f[1].toLongLong() * 1000000);
+                put += f[0].toInt();
+            } else {
+                QCOMPARE(model.Take(f[0].toLongLong() * 1000000), numbered(taken, f[1].toInt()));
+                taken += f[1].toInt();
+            }
+        }
+    }
+
+    // An image of 8 bytes for the application start against what the flash holds there.
+    void bootCheck_data()
+    {
+        QTest::addColumn<QByteArray>("flash");
+        QTest::addColumn<qint64>("mismatch");
+        const QByteArray image = QByteArray::fromHex("00500020C1010008");
+        QTest::newRow("first word erased") << QByteArray::fromHex("FFFFFFFFC1010008") << qint64(-1);
+        QTest::newRow("whole image") << image << qint64(-1);
+        QTest::newRow("flash differs past the image") << image + "\x01" << qint64(-1);
+        QTest::newRow("one byte differs") << QByteArray::fromHex("00500020C1010009") << qint64(App + 7);
+        QTest::newRow("only the first word written") << image.left(4) << qint64(App + 4);
+        QTest::newRow("first word half written") << image.left(1) << qint64(App + 1);
+        QTest::newRow("first word, its first byte still erased") << QByteArray::fromHex("FFFFFF20") << qint64(App);
+    }
+
+    void bootCheck()
+    {
+        QFETCH(QByteArray, flash);
+        Rig rig;
+        QCOMPARE(rig.flash.Write(App, flash), StatusOk);
+        QTEST(BootMismatch(rig.flash, QByteArray::fromHex("00500020C1010008")), "mismatch");
+    }
+
+    // Path printed and linked, clients served in turn through an adapter,
+    // flash dumped on SIGTERM before the boot check finds the half-written
+    // image.
     void program()
     {
         QTemporaryDir dir;
-        const QString link = dir.filePath("line"), dump = dir.filePath("flash.bin");
+        const QString link = dir.filePath("line"), dump = dir.filePath("flash.bin"), image = dir.filePath("app.bin");
+        QFile imageFile(image);
+        QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.write("\xFF\xFFsim!") == 6);
+        imageFile.close();
         QProcess sim;
         sim.start(qEnvironmentVariable("TAMRIVO_BIN_DIR") + "/tamrivo-loader-sim",
-                  {"--link", link, "--dump", dump, "--flash-size", "0x8000", "--fault", "drop:cmd=0x21:count=-1"});
+                  {"--link", link, "--dump", dump, "--boot-check", image, "--flash-size", "0x8000", "--latency", "16",
+                   "--fault", "drop:cmd=0x21:count=-1"});
         QVERIFY(sim.waitForReadyRead(5000));
         QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromLocal8Bit(sim.readLine()).trimmed());
         QByteArray reply;
@@ -309,7 +381,8 @@ private slots:
             QVERIFY(Exchange(port, WriteFrame(App + 2, "sim"), &reply) >= 0 && reply.startsWith("^001F"));
         }
         sim.terminate();
-        QVERIFY(sim.waitForFinished(5000) && sim.exitStatus() == QProcess::NormalExit && sim.exitCode() == 0);
+        QVERIFY(sim.waitForFinished(5000) && sim.exitStatus() == QProcess::NormalExit && sim.exitCode() == 3);
+        QVERIFY(sim.readAllStandardError().contains("0x08003005 differs from " + image.toLocal8Bit()));
         QVERIFY(!QFileInfo(link).isSymLink());
         QFile file(dump);
         QVERIFY(file.open(QIODevice::ReadOnly));
