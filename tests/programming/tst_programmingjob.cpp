@@ -198,6 +198,20 @@ private slots:
         QCOMPARE(data, image);
     }
 
+    // A loader paced at 9600 behind an adapter that holds the tail of each reply 45 ms: no frame goes twice.
+    void adapterLatency()
+    {
+        SimConfig config;
+        config.baud = 9600;
+        config.latencyMs = 45;
+        Bench bench(config);
+        QVERIFY(bench.opened);
+        Recorder recorder;
+        const JobOutcome outcome = ProgrammingJob(bench.link, AppStart, PageSize, Image(512)).Run(recorder);
+        QCOMPARE(int(outcome.status), int(JobOutcome::Done));
+        QCOMPARE(bench.sim.FramesReceived(), 1 + 2 * 8);
+    }
+
     void cancel_data()
     {
         QTest::addColumn<CancelRow>("row");
