@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
+    libelf-dev srecord binutils-arm-none-eabi
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     xvfb xauth
 )

@@ -1,0 +1,24 @@
+#ifndef IMAGEWRITERS_H
+#define IMAGEWRITERS_H
+
+#include "firmwareimage.h"
+#include "imageformat.h"
+
+// Text formats keep each segment at its flash address, so a backup can be
+// written back where it came from. Lines end in LF.
+
+// 04 records as the upper address half changes, bytesPerLine (1-255, 16
+// or 32 as usual) data bytes a line, never across a 64 KiB boundary.
+QByteArray WriteIntelHex(const FirmwareImage &image, int bytesPerLine = 16);
+
+// S0 with header, S3 data with 32-bit addresses (bytesPerLine 1-250), an
+// S5 or S6 count while the count fits, S7 at the end.
+QByteArray WriteSRecord(const FirmwareImage &image, const QByteArray &header = "tamrivo", int bytesPerLine = 16);
+
+// Raw: from the lowest to the highest address, gaps filled with fill;
+// empty when that spans more than MaxRawSpan bytes. ELF is never written:
+// it comes out raw.
+constexpr qint64 MaxRawSpan = 256 * 1024 * 1024;
+QByteArray WriteImage(const FirmwareImage &image, ImageFormat format, char fill = char(0xFF));
+
+#endif // IMAGEWRITERS_H
