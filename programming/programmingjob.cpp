@@ -1,32 +1,9 @@
 #include "programmingjob.h"
 
 #include "devicelink.h"
+#include "imagebuilder.h"
 
 namespace {
-
-JobOutcome Failure(JobPass pass, int linkResult, int index, quint32 address, int length)
-{
-    JobOutcome outcome;
-    outcome.status = JobOutcome::Failed;
-    outcome.pass = pass;
-    outcome.linkResult = linkResult;
-    outcome.index = index;
-    outcome.address = address;
-    outcome.blockLength = length;
-    return outcome;
-}
-
-// A cancel keeps where the pass had got to, so a front end can say how far
-// the flash was changed before it stopped.
-JobOutcome Cancel(JobPass pass, int index, quint32 address)
-{
-    JobOutcome outcome;
-    outcome.status = JobOutcome::Cancelled;
-    outcome.pass = pass;
-    outcome.index = index;
-    outcome.address = address;
-    return outcome;
-}
 
 // Bytes read back are used only from a reply that cannot have answered an
 // earlier request. A reply to a resent frame may be the late answer to
@@ -78,15 +55,59 @@ RangeCheck CheckRange(quint32 start, quint32 end, quint32 pageSize, quint32 size
     return RangeCheck::Fits;
 }
 
+RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image)
+{
+    if (image.IsEmpty())
+        return CheckRange(start, end, pageSize, 0);
+    if (image.LowestAddress() < start)
+        return RangeCheck::BelowStart;
+    return CheckRange(start, end, pageSize, image.HighestAddress() - start + 1);
+}
+
+namespace {
+
+FirmwareImage RawImage(quint32 start, const QByteArray &bytes)
+{
+    ImageBuilder builder;
+    builder.Add(start, bytes);
+    return builder.Finish();
+}
+
+QVector<FlashBlock> WithoutBlank(const QVector<FlashBlock> &blocks)
+{
+    QVector<FlashBlock> written;
+    for (const FlashBlock &block : blocks) {
+        if (!block.Blank())
+            written.append(block);
+    }
+    return written;
+}
+
+qint64 DataBytes(const QVector<FlashBlock> &blocks)
+{
+    qint64 total = 0;
+    for (const FlashBlock &block : blocks)
+        total += block.dataBytes;
+    return total;
+}
+
+} // namespace
+
+ProgrammingJob::ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize,
+                               const FirmwareImage &image)
+    : link(link), start(start), pageSize(pageSize), image(image)
+{
+}
+
 ProgrammingJob::ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize,
                                const QByteArray &image)
-    : link(link), start(start), pageSize(pageSize), image(image)
+    : ProgrammingJob(link, start, pageSize, RawImage(start, image))
 {
 }
 
 bool ProgrammingJob::SetBlockSize(int bytes)
 {
-    if (bytes < 1 || bytes > MaxBlockSize)
+    if (bytes < 2 || bytes > MaxBlockSize || bytes % 2 != 0)
         return false;
     blockSize = bytes;
     return true;
@@ -94,91 +115,103 @@ bool ProgrammingJob::SetBlockSize(int bytes)
 
 // A job stopped anywhere before the first block went in leaves it erased:
 // the application cannot start half-written. Only its very last step puts
-// the first block in, once everything else is in place and verified.
+// the first block in (the image's blocks in the first window from the
+// start address), once everything else is in place and verified.
 JobOutcome ProgrammingJob::Run(JobObserver &observer)
 {
     JobOutcome outcome = Erase(observer);
     if (outcome.status != JobOutcome::Done)
         return Stopped(outcome);
-    QVector<FlashBlock> blocks = PlanBlocks(start, image.size(), blockSize);
-    const bool firstLast = order == BlockOrder::FirstBlockLast && !blocks.isEmpty()
-        && blocks.first().address == start;
-    const FlashBlock first = firstLast ? blocks.takeFirst() : FlashBlock();
-    int done = 0;
-    observer.PassStarted(JobPass::Write, image.size());
-    outcome = WriteBlocks(observer, blocks, &done);
+    QVector<FlashBlock> blocks = PlanImageBlocks(image, start, blockSize);
+    QVector<FlashBlock> first;
+    while (order == BlockOrder::FirstBlockLast && !blocks.isEmpty()
+           && blocks.first().address - start < quint32(blockSize))
+        first.append(blocks.takeFirst());
+    const QVector<FlashBlock> written = WithoutBlank(blocks);
+    const QVector<FlashBlock> firstWritten = WithoutBlank(first);
+    blocksSkipped = blocks.size() - written.size() + first.size() - firstWritten.size();
+    qint64 done = 0;
+    observer.PassStarted(JobPass::Write, int(DataBytes(written) + DataBytes(firstWritten)));
+    outcome = WriteBlocks(observer, written, &done);
     if (outcome.status != JobOutcome::Done)
         return Stopped(outcome);
     done = 0;
-    observer.PassStarted(JobPass::Verify, image.size());
+    observer.PassStarted(JobPass::Verify, int(image.ByteCount()));
     outcome = VerifyBlocks(observer, blocks, &done);
-    if (outcome.status != JobOutcome::Done || !firstLast)
+    if (outcome.status != JobOutcome::Done)
         return Stopped(outcome);
-    const int result = WriteOne(first);
-    if (result != LinkOk)
-        return Stopped(Failure(JobPass::Write, result, first.offset, first.address, first.length));
-    return Stopped(VerifyBlocks(observer, {first}, &done));
+    for (const FlashBlock &block : firstWritten) {
+        const int result = WriteOne(block);
+        if (result != LinkOk)
+            return Stopped(Failure(JobPass::Write, result, block));
+    }
+    return Stopped(VerifyBlocks(observer, first, &done));
 }
 
 JobOutcome ProgrammingJob::Erase(JobObserver &observer)
 {
-    const int pages = int(PagesFor(quint32(image.size()), pageSize));
-    observer.PassStarted(JobPass::Erase, pages);
-    for (int i = 0; i < pages; ++i) {
-        const quint32 address = start + quint32(i) * pageSize;
+    const QVector<quint32> pages = PlanPages(image, start, pageSize);
+    observer.PassStarted(JobPass::Erase, pages.size());
+    for (quint32 address : pages) {
         const int result = link.ErasePage(address, 1);
-        if (result != LinkOk)
-            return Failure(JobPass::Erase, result, i, address, 0);
+        if (result != LinkOk) {
+            JobOutcome outcome = Failure(JobPass::Erase, result, FlashBlock{address, 0, 0, {}});
+            outcome.index = int((address - start) / pageSize);
+            return outcome;
+        }
         firstBlockErased = firstBlockErased || address == start;
-        observer.Progress(i + 1);
-        if (observer.ShouldStop(JobPass::Erase))
-            return Cancel(JobPass::Erase, i + 1, address + pageSize);
+        observer.Progress(++pagesErased);
+        if (observer.ShouldStop(JobPass::Erase)) {
+            JobOutcome outcome = Cancel(JobPass::Erase, FlashBlock{address, int(pageSize), 0, {}});
+            outcome.index = int((address - start) / pageSize) + 1;
+            return outcome;
+        }
     }
     return JobOutcome();
 }
 
 JobOutcome ProgrammingJob::WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks,
-                                       int *done)
+                                       qint64 *done)
 {
     for (const FlashBlock &block : blocks) {
         const int result = WriteOne(block);
         if (result != LinkOk)
-            return Failure(JobPass::Write, result, block.offset, block.address, block.length);
-        *done += block.length;
-        observer.Progress(*done);
+            return Failure(JobPass::Write, result, block);
+        *done += block.dataBytes;
+        observer.Progress(int(*done));
         if (observer.ShouldStop(JobPass::Write))
-            return Cancel(JobPass::Write, block.offset + block.length, block.address + quint32(block.length));
+            return Cancel(JobPass::Write, block);
     }
     return JobOutcome();
 }
 
 JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks,
-                                        int *done)
+                                        qint64 *done)
 {
     for (const FlashBlock &block : blocks) {
         QByteArray readBack;
         const int result = ReadOne(block, &readBack);
         if (result != LinkOk)
-            return Failure(JobPass::Verify, result, block.offset, block.address, block.length);
-        if (readBack != image.mid(block.offset, block.length)) {
-            JobOutcome outcome = Failure(JobPass::Verify, 0, block.offset, block.address, block.length);
+            return Failure(JobPass::Verify, result, block);
+        if (readBack != block.bytes) {
+            JobOutcome outcome = Failure(JobPass::Verify, 0, block);
             outcome.mismatch = true;
             outcome.readBackLength = readBack.size();
             return outcome;
         }
-        *done += block.length;
-        observer.Progress(*done);
+        *done += block.dataBytes;
+        observer.Progress(int(*done));
         if (observer.ShouldStop(JobPass::Verify))
-            return Cancel(JobPass::Verify, block.offset + block.length, block.address + quint32(block.length));
+            return Cancel(JobPass::Verify, block);
     }
     return JobOutcome();
 }
 
 JobOutcome ProgrammingJob::Verify(JobObserver &observer)
 {
-    int done = 0;
-    observer.PassStarted(JobPass::Verify, image.size());
-    return Stopped(VerifyBlocks(observer, PlanBlocks(start, image.size(), blockSize), &done));
+    qint64 done = 0;
+    observer.PassStarted(JobPass::Verify, int(image.ByteCount()));
+    return Stopped(VerifyBlocks(observer, PlanImageBlocks(image, start, blockSize), &done));
 }
 
 JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *out)
@@ -186,22 +219,20 @@ JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *o
     out->clear();
     out->reserve(qMax(length, 0));
     observer.PassStarted(JobPass::Read, length);
-    for (const FlashBlock &block : PlanBlocks(start, length, blockSize)) {
+    for (const FlashBlock &block : PlanReadBlocks(start, length, blockSize)) {
         QByteArray bytes;
         const int result = ReadOne(block, &bytes);
         // A short block would shift everything after it in the backup, so it
         // is as much a failure as no reply at all.
         if (result != LinkOk || bytes.size() != block.length) {
-            JobOutcome outcome = Failure(JobPass::Read, result == LinkOk ? LinkBadReply : result,
-                                         block.offset, block.address, block.length);
+            JobOutcome outcome = Failure(JobPass::Read, result == LinkOk ? LinkBadReply : result, block);
             outcome.readBackLength = result == LinkOk ? bytes.size() : 0;
             return Stopped(outcome);
         }
         out->append(bytes);
-        observer.Progress(block.offset + block.length);
+        observer.Progress(out->size());
         if (observer.ShouldStop(JobPass::Read))
-            return Stopped(Cancel(JobPass::Read, block.offset + block.length,
-                                  block.address + quint32(block.length)));
+            return Stopped(Cancel(JobPass::Read, block));
     }
     return JobOutcome();
 }
@@ -211,12 +242,16 @@ JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *o
 // any of them has gone through.
 int ProgrammingJob::WriteOne(const FlashBlock &block)
 {
-    if (block.address == start)
+    if (block.address - start < quint32(blockSize))
         firstBlockErased = false;
-    const int result = link.WriteBlock(image.mid(block.offset, block.length), block.address, block.length);
+    const int result = link.WriteBlock(block.bytes, block.address, block.length);
     const bool longBlock = block.length > DefaultBlockSize;
     lastRefused = longBlock && !longWriteTaken && (result == LinkNoReply || result == LinkBadReply);
     longWriteTaken = longWriteTaken || (longBlock && result == LinkOk);
+    if (result == LinkOk) {
+        bytesWritten += block.dataBytes;
+        ++blocksWritten;
+    }
     return result;
 }
 
@@ -229,9 +264,38 @@ int ProgrammingJob::ReadOne(const FlashBlock &block, QByteArray *out)
     return result;
 }
 
+// Offsets count from the start address, as the front ends show them.
+JobOutcome ProgrammingJob::Failure(JobPass pass, int linkResult, const FlashBlock &block) const
+{
+    JobOutcome outcome;
+    outcome.status = JobOutcome::Failed;
+    outcome.pass = pass;
+    outcome.linkResult = linkResult;
+    outcome.index = int(block.address - start);
+    outcome.address = block.address;
+    outcome.blockLength = block.length;
+    return outcome;
+}
+
+// A cancel keeps where the pass had got to: the end of the last block
+// (or page) done.
+JobOutcome ProgrammingJob::Cancel(JobPass pass, const FlashBlock &block) const
+{
+    JobOutcome outcome;
+    outcome.status = JobOutcome::Cancelled;
+    outcome.pass = pass;
+    outcome.address = block.address + quint32(block.length);
+    outcome.index = int(outcome.address - start);
+    return outcome;
+}
+
 JobOutcome ProgrammingJob::Stopped(JobOutcome outcome) const
 {
     outcome.firstBlockErased = firstBlockErased;
     outcome.blockSizeRefused = outcome.status == JobOutcome::Failed && lastRefused;
+    outcome.pagesErased = pagesErased;
+    outcome.bytesWritten = bytesWritten;
+    outcome.blocksWritten = blocksWritten;
+    outcome.blocksSkipped = blocksSkipped;
     return outcome;
 }

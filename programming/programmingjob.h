@@ -44,6 +44,11 @@ struct JobOutcome
     // 64 bytes that the job sent (a write, or a read): the loader may not
     // take frames that long.
     bool blockSizeRefused = false;
+    // How far the flash was changed, done or not.
+    int pagesErased = 0;
+    qint64 bytesWritten = 0;        // image bytes in blocks the loader acknowledged
+    int blocksWritten = 0;
+    int blocksSkipped = 0;          // all 0xFF: left to the erase
 };
 
 // Which block goes in first. Loaders that start the application as soon as
@@ -51,28 +56,36 @@ struct JobOutcome
 // others are written and verified.
 enum class BlockOrder { FirstBlockLast, InOrder };
 
-// The checks a job must pass before anything is erased.
-enum class RangeCheck { Fits, TooLarge, Unaligned };
+// The checks a job must pass before anything is erased: the image must lie
+// from start up to (not including) end, and start on a page boundary so
+// that no page erased reaches below it.
+enum class RangeCheck { Fits, TooLarge, Unaligned, BelowStart };
 
 // Flash space between start and end as the job counts it: end - start,
 // or 0 when start is not below end.
 quint32 AvailableBytes(quint32 start, quint32 end);
 quint32 PagesFor(quint32 size, quint32 pageSize);
 RangeCheck CheckRange(quint32 start, quint32 end, quint32 pageSize, quint32 size);
+RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image);
 
 // Erases, writes and verifies one image in the device's flash through a
 // DeviceLink, in blocks of 64 bytes (or another size the loader takes)
-// from the start address. UI-free: the window and the command-line tool
-// drive it through a JobObserver.
+// counted from the start address. Only pages that hold image bytes are
+// erased and only the image's bytes are written; blocks of nothing but
+// 0xFF are left to the erase, and still verified. UI-free: the window and
+// the command-line tool drive it through a JobObserver.
 class ProgrammingJob
 {
 public:
     static constexpr int DefaultBlockSize = 64;
     static constexpr int MaxBlockSize = 248;    // fits both a write and a read frame
 
+    ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize, const FirmwareImage &image);
+    // A raw image: its bytes from the start address on.
     ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize, const QByteArray &image);
 
-    // Sizes outside 1..MaxBlockSize are refused and leave the size as it was.
+    // Odd sizes and sizes outside 2..MaxBlockSize are refused and leave the
+    // size as it was: blocks hold whole half-words.
     bool SetBlockSize(int bytes);
     void SetOrder(BlockOrder newOrder) { order = newOrder; }
 
@@ -89,22 +102,28 @@ public:
 
 private:
     JobOutcome Erase(JobObserver &observer);
-    JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, int *done);
-    JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, int *done);
+    JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
+    JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
     int WriteOne(const FlashBlock &block);
     int ReadOne(const FlashBlock &block, QByteArray *out);
+    JobOutcome Failure(JobPass pass, int linkResult, const FlashBlock &block) const;
+    JobOutcome Cancel(JobPass pass, const FlashBlock &block) const;
     JobOutcome Stopped(JobOutcome outcome) const;
 
     DeviceLink &link;
     quint32 start;
     quint32 pageSize;
-    QByteArray image;
+    FirmwareImage image;
     int blockSize = DefaultBlockSize;
     BlockOrder order = BlockOrder::FirstBlockLast;
     bool firstBlockErased = false;
     bool longWriteTaken = false;    // a block longer than 64 bytes was written
     bool longReadTaken = false;     // ... or read back
     bool lastRefused = false;       // the last block failed as the first long one
+    int pagesErased = 0;
+    qint64 bytesWritten = 0;
+    int blocksWritten = 0;
+    int blocksSkipped = 0;
 };
 
 #endif // PROGRAMMINGJOB_H

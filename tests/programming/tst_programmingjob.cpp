@@ -1,7 +1,9 @@
 // The engine against the simulated loader, both in this thread: the
 // link's wait for a reply runs the event loop, and with it the loader.
 
+#include "blockplan.h"
 #include "devicelink.h"
+#include "imagebuilder.h"
 #include "programmingjob.h"
 #include "simulatedloader.h"
 
@@ -322,6 +324,41 @@ private slots:
         } else {
             QVERIFY(bench.sim.Flash().Read(AppStart, row.image.size()) == row.image);
         }
+    }
+
+    // Pieces at offsets from AppStart ("offset:length", "ff" for 0xFF bytes) become blocks and pages.
+    void plan_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<int>("blockSize");
+        QTest::addColumn<QString>("blocks");    // offset:length, * when blank
+        QTest::addColumn<QString>("pages");
+        QTest::newRow("raw, short last block") << QStringList{"0:200"} << 64 << "0:64 64:64 128:64 192:8" << "0";
+        QTest::newRow("248-byte windows") << QStringList{"0:600"} << 248 << "0:248 248:248 496:104" << "0";
+        QTest::newRow("odd start and end widened") << QStringList{"3:4"} << 64 << "2:6" << "0";
+        QTest::newRow("across a window") << QStringList{"60:10"} << 64 << "60:4 64:6" << "0";
+        QTest::newRow("gap in a window") << QStringList{"0:10", "20:10"} << 64 << "0:10 20:10" << "0";
+        QTest::newRow("blank block, far page") << QStringList{"64:64ff", "7169:2"} << 64 << "64:64* 7168:4" << "0 7168";
+    }
+
+    void plan()
+    {
+        QFETCH(QStringList, pieces);
+        QFETCH(int, blockSize);
+        ImageBuilder builder;
+        for (const QString &piece : pieces) {
+            const QStringList parts = piece.split(':');
+            const int length = QString(parts[1]).remove("ff").toInt();
+            builder.Add(AppStart + parts[0].toUInt(), parts[1].endsWith("ff") ? QByteArray(length, '\xFF') : Image(length));
+        }
+        const FirmwareImage image = builder.Finish();
+        QStringList blocks, pages;
+        for (const FlashBlock &block : PlanImageBlocks(image, AppStart, blockSize))
+            blocks << QStringLiteral("%1:%2%3").arg(block.address - AppStart).arg(block.length).arg(block.Blank() ? "*" : "");
+        for (quint32 page : PlanPages(image, AppStart, PageSize))
+            pages << QString::number(page - AppStart);
+        QTEST(blocks.join(' '), "blocks");
+        QTEST(pages.join(' '), "pages");
     }
 
     void range_data()
