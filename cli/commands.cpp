@@ -1,6 +1,8 @@
 #include "commands.h"
 
 #include "devicelink.h"
+#include "imagereaders.h"
+#include "imagewriters.h"
 #include "interrupt.h"
 #include "messages.h"
 #include "programmingjob.h"
@@ -83,12 +85,26 @@ int ResolveGeometry(DeviceLink &link, const CliOptions &options, Geometry *geome
     return InterruptRequested() ? Fail(ExitInterrupted, QStringLiteral("interrupted")) : ExitDone;
 }
 
-int CheckImage(const Geometry &geometry, quint32 size, bool needAligned, const QString &file)
+QString Plural(qint64 count, const QString &noun)
 {
-    const RangeCheck check = CheckRange(geometry.start, geometry.end, geometry.pageSize, size);
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+// A raw image is as long as its file; the other formats place their data
+// themselves, and any of it outside the range is refused with its address.
+int CheckImage(const Geometry &geometry, const FirmwareImage &image, ImageFormat format, bool needAligned,
+               const QString &file)
+{
+    const RangeCheck check = CheckImageRange(geometry.start, geometry.end, geometry.pageSize, image);
+    if (check == RangeCheck::BelowStart)
+        return Fail(ExitUsage, QStringLiteral("%1 has data at %2, below the start address %3")
+                                   .arg(file, Hex(image.LowestAddress()), Hex(geometry.start)));
+    if (check == RangeCheck::TooLarge && format != ImageFormat::Raw)
+        return Fail(ExitUsage, QStringLiteral("%1 has data up to %2, past the range from start %3 to end %4")
+                                   .arg(file, Hex(image.HighestAddress()), Hex(geometry.start), Hex(geometry.end)));
     if (check == RangeCheck::TooLarge)
         return Fail(ExitUsage, QStringLiteral("%1 is %2 bytes, more than the %3 bytes from start %4 to end %5")
-                                   .arg(file).arg(size)
+                                   .arg(file).arg(image.ByteCount())
                                    .arg(AvailableBytes(geometry.start, geometry.end))
                                    .arg(Hex(geometry.start), Hex(geometry.end)));
     if (check == RangeCheck::Unaligned && needAligned)
@@ -113,7 +129,8 @@ public:
 
 private:
     int Info();
-    int WriteOrVerify(QFile &file);
+    int LoadFile();
+    int WriteOrVerify();
     int Read();
 
     const CliOptions &options;
@@ -122,19 +139,21 @@ private:
     QTextStream traceStream;
     ProgressObserver progress;
     Geometry geometry;
+    QByteArray fileBytes;
+    ImageFormat format = ImageFormat::Raw;
+    FirmwareImage image;
 };
 
 int Session::Run()
 {
-    // An unreadable image is the user's to fix; say so before touching
-    // the device.
-    QFile file(options.file);
+    // An unreadable or malformed image is the user's to fix; say so before
+    // touching the device.
     const bool needsImage = options.command == CliCommand::Write || options.command == CliCommand::Verify;
-    if (needsImage && !file.open(QIODevice::ReadOnly))
-        return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
-    // An empty image would end in a "success" that put nothing on the device.
-    if (needsImage && file.size() == 0)
-        return Fail(ExitUsage, QStringLiteral("%1 is empty").arg(options.file));
+    if (needsImage) {
+        const int status = LoadFile();
+        if (status != ExitDone)
+            return status;
+    }
     if (!OpenLine(port, options))
         return Fail(ExitDeviceFailed, QStringLiteral("cannot open port %1: %2").arg(options.port, port.errorString()));
     if (options.command == CliCommand::Info)
@@ -142,7 +161,37 @@ int Session::Run()
     const int status = ResolveGeometry(link, options, &geometry);
     if (status != ExitDone)
         return status;
-    return needsImage ? WriteOrVerify(file) : Read();
+    return needsImage ? WriteOrVerify() : Read();
+}
+
+// The job works on this one snapshot: a file changed meanwhile cannot make
+// the verify compare against bytes that were never written. Formats that
+// place their data are read at once; a raw file waits for the start
+// address, which the device may have to tell.
+int Session::LoadFile()
+{
+    QFile file(options.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
+    if (file.size() > MaxImageFileBytes)
+        return Fail(ExitUsage, QStringLiteral("%1 is larger than any image this tool writes (%2 bytes)")
+                                   .arg(options.file).arg(MaxImageFileBytes));
+    fileBytes = file.readAll();
+    if (fileBytes.size() != file.size())
+        return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
+    // An empty image would end in a "success" that put nothing on the device.
+    if (fileBytes.isEmpty())
+        return Fail(ExitUsage, QStringLiteral("%1 is empty").arg(options.file));
+    format = options.format ? *options.format : DetectFormat(options.file, fileBytes);
+    if (format == ImageFormat::Raw)
+        return ExitDone;
+    const ImageResult result = ReadImage(fileBytes, options.file, format, 0);
+    if (!result.Ok())
+        return Fail(ExitUsage, result.error);
+    if (result.image.IsEmpty())
+        return Fail(ExitUsage, QStringLiteral("%1 holds no data").arg(options.file));
+    image = result.image;
+    return ExitDone;
 }
 
 int Session::Info()
@@ -158,20 +207,18 @@ int Session::Info()
     return ExitDone;
 }
 
-int Session::WriteOrVerify(QFile &file)
+int Session::WriteOrVerify()
 {
     const bool write = options.command == CliCommand::Write;
-    const quint64 fileSize = quint64(file.size());
-    const quint32 size = fileSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : quint32(fileSize);
-    int status = CheckImage(geometry, size, write, options.file);
+    if (format == ImageFormat::Raw) {
+        const ImageResult raw = ReadRawImage(fileBytes, options.file, geometry.start);
+        if (!raw.Ok())
+            return Fail(ExitUsage, raw.error);
+        image = raw.image;
+    }
+    int status = CheckImage(geometry, image, format, write, options.file);
     if (status != ExitDone)
         return status;
-    // The job works on this one snapshot: a file changed meanwhile cannot
-    // make the verify compare against bytes that were never written.
-    const QByteArray image = file.readAll();
-    if (quint32(image.size()) != size)
-        return Fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString()));
-    file.close();
 
     ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
     job.SetBlockSize(options.blockSize);
@@ -182,15 +229,17 @@ int Session::WriteOrVerify(QFile &file)
     if (outcome.status != JobOutcome::Done)
         return Report(outcome, progress, options.port);
     progress.Finish();
+    const QString layout = QStringLiteral("%1, %2").arg(FormatName(format), Plural(image.Segments().size(), "segment"));
     if (write)
-        Say(stdout, QStringLiteral("wrote and verified %1 bytes (%2 pages) at %3 in %4 s, %5")
-                        .arg(image.size()).arg(PagesFor(size, geometry.pageSize))
-                        .arg(Hex(geometry.start), Seconds(timer),
-                             options.inOrder ? QStringLiteral("in order")
-                                             : QStringLiteral("first block last")));
+        Say(stdout, QStringLiteral("wrote and verified %1 bytes (%2) at %3 in %4 s, %5; %6, %7 written, %8 skipped")
+                        .arg(image.ByteCount()).arg(Plural(outcome.pagesErased, "page"))
+                        .arg(Hex(image.LowestAddress()), Seconds(timer),
+                             options.inOrder ? QStringLiteral("in order") : QStringLiteral("first block last"),
+                             layout, Plural(outcome.bytesWritten, "byte"),
+                             Plural(outcome.blocksSkipped, "blank block")));
     else
-        Say(stdout, QStringLiteral("verified %1 bytes at %2 in %3 s")
-                        .arg(image.size()).arg(Hex(geometry.start), Seconds(timer)));
+        Say(stdout, QStringLiteral("verified %1 bytes at %2 in %3 s; %4")
+                        .arg(image.ByteCount()).arg(Hex(image.LowestAddress()), Seconds(timer), layout));
     return ExitDone;
 }
 
@@ -218,10 +267,15 @@ int Session::Read()
     if (outcome.status != JobOutcome::Done)
         return Report(outcome, progress, options.port);
     progress.Finish();
-    if (out.write(data) != data.size() || !out.commit())
+    // Intel HEX and S-record keep the flash addresses, so the backup can go
+    // back where it came from.
+    const ImageFormat saved = options.format ? *options.format : OutputFormat(options.file);
+    const QByteArray bytes = saved == ImageFormat::Raw
+        ? data : WriteImage(ReadRawImage(data, options.file, geometry.start).image, saved);
+    if (out.write(bytes) != bytes.size() || !out.commit())
         return Fail(ExitUsage, QStringLiteral("cannot write %1: %2").arg(options.file, out.errorString()));
-    Say(stdout, QStringLiteral("read %1 bytes from %2 into %3 in %4 s")
-                    .arg(data.size()).arg(Hex(geometry.start), options.file, Seconds(timer)));
+    Say(stdout, QStringLiteral("read %1 bytes from %2 into %3 (%4) in %5 s")
+                    .arg(data.size()).arg(Hex(geometry.start), options.file, FormatName(saved), Seconds(timer)));
     return ExitDone;
 }
 

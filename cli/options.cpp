@@ -29,6 +29,9 @@ const char *const Usage =
     "  --page-size N    bytes per flash page\n"
     "  --length N       bytes to read (default: from start to end, the end\n"
     "                   address included: the whole application area)\n"
+    "  --format F       the file's format: raw, ihex, srec or elf (default: by\n"
+    "                   its name, then by its content; read writes ihex or\n"
+    "                   srec for .hex or .srec names, else raw)\n"
     "  --block-size N   bytes per frame for write, verify and read: even, 64\n"
     "                   (default) to 248; larger is faster if the loader\n"
     "                   takes frames that long\n"
@@ -107,6 +110,12 @@ QString CheckCombination(const CliOptions &options)
         return QStringLiteral("--port is required");
     if (options.length.given && options.command != CliCommand::Read)
         return QStringLiteral("--length applies to read only");
+    const bool takesFile = options.command == CliCommand::Write || options.command == CliCommand::Verify
+        || options.command == CliCommand::Read;
+    if (options.format && !takesFile)
+        return QStringLiteral("--format applies to write, verify and read only");
+    if (options.format == ImageFormat::Elf && options.command == CliCommand::Read)
+        return QStringLiteral("read cannot save ELF: use raw, ihex or srec");
     if (options.inOrder && options.command != CliCommand::Write)
         return QStringLiteral("--in-order applies to write only");
     // Even, as the flash is programmed in half-words; 248 is the most a
@@ -161,7 +170,7 @@ ParseResult ParseArguments(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({
         {"port", "", "PORT"}, {"baud", "", "N"}, {"start", "", "ADDR"}, {"end", "", "ADDR"},
-        {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"quiet", ""}, {"trace", ""},
+        {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
         {"help", ""}, {"version", ""},
     });
     if (!parser.parse(arguments))
@@ -197,6 +206,12 @@ ParseResult ParseArguments(const QStringList &arguments)
     if (parser.isSet("baud") && !ParseNumber(parser.value("baud"), &baud))
         return UsageError(QStringLiteral("--baud must be 9600 or 19200"));
     options.baud = qint32(baud);
+    if (parser.isSet("format")) {
+        ImageFormat format;
+        if (!ParseFormatName(parser.value("format"), &format))
+            return UsageError(QStringLiteral("--format must be raw, ihex, srec or elf"));
+        options.format = format;
+    }
     quint32 blockSize = 64;
     if (parser.isSet("block-size") && !ParseNumber(parser.value("block-size"), &blockSize))
         return UsageError(QStringLiteral("--block-size must be an even number from 64 to 248"));

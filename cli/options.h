@@ -1,9 +1,13 @@
 #ifndef OPTIONS_H
 #define OPTIONS_H
 
+#include "imageformat.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <optional>
 
 // Exit statuses; scripts depend on them, so they never change.
 enum ExitStatus {
@@ -32,6 +36,7 @@ struct CliOptions
     OptionalValue end;
     OptionalValue pageSize;
     OptionalValue length;
+    std::optional<ImageFormat> format;     // unset: by the file's name, then its content
     int blockSize = 64;
     bool inOrder = false;
     bool quiet = false;

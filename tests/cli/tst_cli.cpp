@@ -82,13 +82,18 @@ private slots:
         QFile file(imagePath);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
         QVERIFY(QFile(imagePath + ".empty").open(QIODevice::WriteOnly));
+        QByteArray hex = ReadFile(IMAGE_DATA_DIR "/app.hex");
+        hex[hex.indexOf('\n') + 12] = hex[hex.indexOf('\n') + 12] == '0' ? '1' : '0';   // a data digit on line 2
+        QFile bad(dir.filePath("bad.hex"));
+        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(hex) == hex.size());
     }
 
     void exitStatus_data()
     {
         const QStringList write = {"--port", "{port}", "write", "{file}"}, noPort = {"--port", "/dev/tamrivo-none"};
         QTest::addColumn<ExitRow>("row");
-        QTest::newRow("write") << ExitRow{{}, write, 0, R"(wrote and verified 3000 bytes \(3 pages\) at 0x8003000 in [\d.]+ s, first block last\n)",
+        QTest::newRow("write") << ExitRow{{}, write, 0, R"(wrote and verified 3000 bytes \(3 pages\) at 0x8003000 in [\d.]+ s, first block last; )"
+                                          R"(raw, 1 segment, 3000 bytes written, 0 blank blocks skipped\n)",
                                           "verify [########################] 3000/3000 bytes"};
         QTest::newRow("info") << ExitRow{{"--flash-size", "0x20000", "--page-size", "2048", "--loader-size", "0x4000"},
             {"--port", "{port}", "--baud", "19200", "info"}, 0, "start 0x8004000\nend 0x801ffff\npage-size 2048\n", ""};
@@ -107,10 +112,14 @@ private slots:
             "write failed at offset 192 (flash address 0x80030c0, block of 64 bytes): port lost ({port}); "
             "the application's first block is erased: it will not start until a write completes"};
         QTest::newRow("in order") << ExitRow{{}, QStringList(write) << "--in-order", 0,
-                                             R"(wrote and verified 3000 bytes .* s, in order\n)", "3000/3000 bytes"};
+                                             R"(wrote and verified 3000 bytes .* s, in order; .*\n)", "3000/3000 bytes"};
         QTest::newRow("block too long for the loader") << ExitRow{{"--max-frame", "300"}, QStringList(write) << "--block-size"
             << "248", 1, "", "(flash address 0x80030f8, block of 248 bytes): no reply; the device did not take a 248-byte "
             "block: try a smaller --block-size; the application's first block is erased"};
+        QTest::newRow("malformed HEX") << ExitRow{{}, QStringList(noPort) << "write" << dir.filePath("bad.hex"), 2, "",
+                                                  "bad.hex line 2: checksum"};
+        QTest::newRow("ELF below the start") << ExitRow{{}, {"--port", "{port}", "write", IMAGE_DATA_DIR "/tiny.elf"}, 2,
+                                                        "", "tiny.elf has data at 0x8000000, below the start address 0x8003000"};
         QTest::newRow("odd block size") << ExitRow{{}, QStringList(noPort) << "--block-size" << "131" << "read" << "{file}.r",
                                                    2, "", "--block-size must be an even number from 64 to 248"};
         // Refused before the port is opened: noPort would fail with status 1.
@@ -144,6 +153,54 @@ private slots:
         QVERIFY(StopSim(sim));
     }
 
+    void formats_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QList<int>>("pages");      // erased and written, from the application's start
+        QTest::addColumn<QString>("content");       // what goes there: "src" twice, or the ELF's flash bytes
+        const QString hex = R"(wrote and verified 2256 bytes \(3 pages\) at 0x8003000 .*; %1, 3 segments, 2000 bytes )"
+                            R"(written, 4 blank blocks skipped\n)";
+        QTest::newRow("Intel HEX") << "app.hex" << hex.arg("ihex") << QList<int>{0, 1, 7} << "src";
+        QTest::newRow("S-record") << "app.s37" << hex.arg("srec") << QList<int>{0, 1, 7} << "src";
+        QTest::newRow("ELF, .data stored after .text")
+            << "app.elf" << R"(wrote and verified 56 bytes \(1 page\) .*; elf, 1 segment, 56 bytes written, .*\n)"
+            << QList<int>{0} << "app-elf.bin";
+    }
+
+    // Each format goes to its own addresses; pages it leaves alone keep the older image.
+    void formats()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, summary);
+        QFETCH(QList<int>, pages);
+        QFETCH(QString, content);
+        const QString data = QStringLiteral(IMAGE_DATA_DIR "/"), old = dir.filePath("old.bin");
+        QByteArray flash(0x10000, '\0');
+        for (int i = 0; i < flash.size(); ++i)
+            flash[i] = char(i % 127 + 1);
+        QFile oldFile(old);
+        QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(flash) == flash.size());
+        oldFile.close();
+        QProcess sim;
+        const QString port = StartSim(sim, {"--image", old, "--strict-rewrite"}, dir.filePath("formats.bin"));
+
+        const CliRun run = RunCli({"--port", "{port}", "--quiet", "write", "{file}"}, port, data + file);
+
+        QCOMPARE(run.err, QString());
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(summary)).match(run.out).hasMatch(),
+                 qPrintable(run.out));
+        QVERIFY(StopSim(sim));
+        for (int page : pages)
+            flash.replace(AppOffset + page * 1024, 1024, QByteArray(1024, '\xFF'));
+        const QByteArray src = ReadFile(data + "src.bin");
+        if (content == "src")
+            flash.replace(AppOffset, src.size(), src).replace(AppOffset + 0x1C01, src.size(), src);
+        else
+            flash.replace(AppOffset, ReadFile(data + content).size(), ReadFile(data + content));
+        QVERIFY(ReadFile(dir.filePath("formats.bin")) == flash);
+    }
+
     void writeReadAndDump()
     {
         const QString dump = dir.filePath("flash.bin"), backup = dir.filePath("backup.bin");
@@ -160,6 +217,11 @@ private slots:
         QCOMPARE(read.status, 0);
         QVERIFY2(read.err.contains("LineCode = ^001F"), qPrintable(read.err));
         QVERIFY(ReadFile(backup) == image);
+        // A HEX backup keeps the flash addresses: verifying it reads them back.
+        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "--length", "3000", "read", "{file}"}, port, backup + ".hex").status, 0);
+        QVERIFY(ReadFile(backup + ".hex").startsWith(":020000040800F2"));
+        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "--start", "0x8000000", "verify", "{file}"}, port,
+                        backup + ".hex").status, 0);
         QCOMPARE(RunCli({"--port", "{port}", "--quiet", "read", "{file}"}, port, backup).status, 0);
         QVERIFY(StopSim(sim));
         // The loader's pages and everything past the image are still erased.

@@ -38,3 +38,16 @@ printf '.globl _start\n_start: ret\n' > host.s
 as --64 host.s -o host64.o && ld -n host64.o -o host64.elf
 as --32 host.s -o host32.o && ld -n -m elf_i386 host32.o -o host32.elf
 rm -f host.s host64.o host32.o tiny-be.o
+
+# Images for the application area of the simulated loader (0x08003000, 1 KiB
+# pages): src.bin at the start, a page of which a quarter is 0xFF, and src.bin
+# again from an odd address two pages on; page 0x08003800 holds nothing.
+app() { srec_cat src.bin -binary -offset 0x08003000 \
+        -generate 0x08003400 0x08003500 -constant 0xFF \
+        src.bin -binary -offset 0x08004C01 -o "$@" -header tamrivo; }
+app app.hex -intel
+app app.s37 -motorola -address-length=4 -execution-start-address=0x08003000
+sed 's/ORIGIN = 0x08000000/ORIGIN = 0x08003000/' tiny.ld > app.ld
+arm-none-eabi-ld -n --no-warn-rwx-segments -T app.ld tiny.o -o app.elf
+arm-none-eabi-objcopy -O binary app.elf app-elf.bin
+rm -f app.ld
