@@ -22,7 +22,9 @@ const char *const Usage =
     "Programs the flash of a device through its resident serial loader.\n"
     "\n"
     "Options:\n"
-    "  --port PORT      serial port (name such as ttyUSB0 or a path)\n"
+    "  --port PORT      serial port (name such as ttyUSB0 or a path); given\n"
+    "                   again, info, write and verify run on every port at\n"
+    "                   the same time and end with a table of the devices\n"
     "  --baud N         line speed, 9600 (default) or 19200\n"
     "  --start ADDR     first flash address of the image\n"
     "  --end ADDR       last flash address of the range\n"
@@ -38,6 +40,13 @@ const char *const Usage =
     "  --in-order       write from the first block up; by default the\n"
     "                   application's first block goes in last, so that an\n"
     "                   interrupted write never leaves a startable half image\n"
+    "  --json           one JSON record per device on standard output as it\n"
+    "                   finishes; all other text goes to standard error\n"
+    "  --log FILE       append each device's JSON record, with time, host and\n"
+    "                   version, to FILE\n"
+    "  --wait           station mode: on each port wait for a device, run the\n"
+    "                   command, wait until it is unplugged, and again, until\n"
+    "                   Ctrl-C; then count the devices (not for read)\n"
     "  --quiet          no progress\n"
     "  --trace          the link's trace on standard error\n"
     "  --help           this text\n"
@@ -45,8 +54,8 @@ const char *const Usage =
     "Numbers are decimal or 0x-hex; any of --start, --end and --page-size\n"
     "not given is asked of the device.\n"
     "\n"
-    "Exit status: 0 done, 1 device failure or verify difference,\n"
-    "2 bad usage or unusable file, 130 interrupted.\n";
+    "Exit status: 0 done on every device, 1 a device failed or verify found\n"
+    "a difference, 2 bad usage or unusable file, 130 interrupted.\n";
 
 ParseResult UsageError(const QString &text)
 {
@@ -99,6 +108,18 @@ bool TakeNumbers(const QCommandLineParser &parser, CliOptions *options, QString 
         && TakeNumber(parser, "length", &options->length, error);
 }
 
+// Two names for one device would run two jobs on it at once.
+QString RepeatedPort(const QStringList &ports)
+{
+    QStringList seen;
+    for (const QString &port : ports) {
+        if (seen.contains(PortPath(port)))
+            return port;
+        seen.append(PortPath(port));
+    }
+    return QString();
+}
+
 // Checks that need more than one option at a time.
 QString CheckCombination(const CliOptions &options)
 {
@@ -106,8 +127,16 @@ QString CheckCombination(const CliOptions &options)
         return QStringLiteral("--baud must be 9600 or 19200");
     if (options.pageSize.given && options.pageSize.value == 0)
         return QStringLiteral("--page-size must not be 0");
-    if (options.command != CliCommand::Ports && options.port.isEmpty())
+    if (options.command == CliCommand::Ports && (options.json || options.wait || !options.log.isEmpty()))
+        return QStringLiteral("--json, --log and --wait apply to info, write, verify and read");
+    if (options.command != CliCommand::Ports && options.ports.isEmpty())
         return QStringLiteral("--port is required");
+    const QString twice = RepeatedPort(options.ports);
+    if (!twice.isEmpty())
+        return QStringLiteral("--port %1 is given twice").arg(twice);
+    // Every device would save over the backup of the one before.
+    if (options.command == CliCommand::Read && (options.ports.size() > 1 || options.wait))
+        return QStringLiteral("read takes one --port and no --wait: each backup needs a file of its own");
     if (options.length.given && options.command != CliCommand::Read)
         return QStringLiteral("--length applies to read only");
     const bool takesFile = options.command == CliCommand::Write || options.command == CliCommand::Verify
@@ -148,6 +177,16 @@ bool ParseNumber(const QString &text, quint32 *value)
     return ok;
 }
 
+bool ManyDevices(const CliOptions &options)
+{
+    return options.ports.size() > 1 || options.wait;
+}
+
+QString PortPath(const QString &port)
+{
+    return port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+}
+
 QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quint32 *bytes)
 {
     if (length.given && length.value == 0)
@@ -171,6 +210,7 @@ ParseResult ParseArguments(const QStringList &arguments)
     parser.addOptions({
         {"port", "", "PORT"}, {"baud", "", "N"}, {"start", "", "ADDR"}, {"end", "", "ADDR"},
         {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
+        {"json", ""}, {"log", "", "FILE"}, {"wait", ""},
         {"help", ""}, {"version", ""},
     });
     if (!parser.parse(arguments))
@@ -198,10 +238,13 @@ ParseResult ParseArguments(const QStringList &arguments)
     CliOptions &options = result.options;
     options.command = command->command;
     options.file = command->takesFile ? words.at(1) : QString();
-    options.port = parser.value("port");
+    options.ports = parser.values("port");
     options.inOrder = parser.isSet("in-order");
     options.quiet = parser.isSet("quiet");
     options.trace = parser.isSet("trace");
+    options.json = parser.isSet("json");
+    options.log = parser.value("log");
+    options.wait = parser.isSet("wait");
     quint32 baud = 9600;
     if (parser.isSet("baud") && !ParseNumber(parser.value("baud"), &baud))
         return UsageError(QStringLiteral("--baud must be 9600 or 19200"));

@@ -30,7 +30,7 @@ struct CliOptions
 {
     CliCommand command = CliCommand::None;
     QString file;
-    QString port;
+    QStringList ports;                     // one job each, all at the same time
     qint32 baud = 9600;
     OptionalValue start;
     OptionalValue end;
@@ -41,6 +41,9 @@ struct CliOptions
     bool inOrder = false;
     bool quiet = false;
     bool trace = false;
+    bool json = false;                     // a JSON record per device on standard output
+    QString log;                           // audit file the records are appended to
+    bool wait = false;                     // station: serve each port's devices as they come
 };
 
 // Outcome of reading the command line: either options to run, or a text to
@@ -65,5 +68,13 @@ QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quin
 // "0x"-prefixed hexadecimal or plain decimal; a leading zero is decimal,
 // not octal, so "010" means ten as a user would expect.
 bool ParseNumber(const QString &text, quint32 *value);
+
+// Several ports, or a station serving one device after another: then
+// every line the tool prints names its port.
+bool ManyDevices(const CliOptions &options);
+
+// The device file a port name stands for: a bare name such as ttyUSB0
+// lives in /dev, as QSerialPort takes it; anything with a slash is a path.
+QString PortPath(const QString &port);
 
 #endif // OPTIONS_H

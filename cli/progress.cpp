@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include "interrupt.h"
+#include "progressboard.h"
 
 #include <unistd.h>
 
@@ -24,11 +25,13 @@ ProgressObserver::ProgressObserver(Mode mode, FILE *stream)
 {
 }
 
-ProgressObserver::Mode ProgressObserver::ModeFor(bool quiet, FILE *stream)
+ProgressObserver::Mode ProgressObserver::ModeFor(bool quiet, bool many, FILE *stream)
 {
     if (quiet)
         return Silent;
-    return isatty(fileno(stream)) ? Terminal : Plain;
+    if (!isatty(fileno(stream)))
+        return Plain;
+    return many ? Board : Terminal;
 }
 
 QString ProgressObserver::PassName(JobPass pass)
@@ -58,7 +61,7 @@ void ProgressObserver::Progress(int newValue)
 {
     value = newValue;
     const bool final = value >= maximum;
-    const qint64 interval = mode == Terminal ? TerminalIntervalMs : PlainIntervalMs;
+    const qint64 interval = mode == Plain ? PlainIntervalMs : TerminalIntervalMs;
     if (final || shownTimer.elapsed() >= interval)
         Show(final);
 }
@@ -81,7 +84,11 @@ void ProgressObserver::Show(bool final)
     if (mode == Silent)
         return;
     shownTimer.restart();
-    const QByteArray text = Line().toLocal8Bit();
+    if (mode == Board) {
+        board->Set(row, BoardLine());
+        return;
+    }
+    const QByteArray text = (prefix + Line()).toLocal8Bit();
     if (mode == Plain) {
         std::fprintf(stream, "%s\n", text.constData());
     } else {
@@ -105,6 +112,12 @@ QString ProgressObserver::Line() const
         .arg(unit)
         .arg(Rate(), 12)
         .arg(TimeLeft());
+}
+
+QString ProgressObserver::BoardLine() const
+{
+    const int percent = maximum > 0 ? int(qint64(value) * 100 / maximum) : 100;
+    return QStringLiteral("%1 %2% %3 %4 left").arg(PassName(pass), -6).arg(percent, 3).arg(Rate(), 12).arg(TimeLeft());
 }
 
 QString ProgressObserver::Bar() const

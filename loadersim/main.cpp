@@ -10,8 +10,11 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -77,6 +80,56 @@ bool PassesBootCheck(const FlashModel &flash, const QByteArray &image, const QSt
     return false;
 }
 
+// The devices of one run; each is its own board on its own line.
+using Bench = std::vector<std::unique_ptr<SimulatedLoader>>;
+
+bool MakeBench(const SimOptions &options, Bench &bench, QString *error)
+{
+    for (int i = 0; i < DeviceCount(options); ++i) {
+        bench.push_back(std::make_unique<SimulatedLoader>(DeviceConfig(options, i)));
+        if (!options.image.isEmpty() && !bench.back()->Flash().Load(options.image, error)) {
+            *error = QStringLiteral("%1: %2").arg(options.image, *error);
+            return false;
+        }
+    }
+    return true;
+}
+
+void RemoveLinks(const SimOptions &options, int count)
+{
+    for (int i = 0; i < count; ++i)
+        QFile::remove(options.links.at(i));
+}
+
+bool OpenBench(const SimOptions &options, Bench &bench, QString *error)
+{
+    for (size_t i = 0; i < bench.size(); ++i) {
+        SimulatedLoader &loader = *bench[i];
+        const bool opened = options.device.isEmpty() ? loader.OpenPty(error)
+                                                     : loader.OpenDevice(options.device, error);
+        if (!opened || (!options.links.isEmpty() && !MakeLink(options.links.at(int(i)), loader.SlavePath(), error))) {
+            RemoveLinks(options, qMin(int(i), int(options.links.size())));
+            return false;
+        }
+    }
+    return true;
+}
+
+// A device whose line closes is unplugged: its link goes, as a USB
+// adapter's device file does, and the others carry on. The program ends
+// with the last one.
+void ServeUntilClosed(QCoreApplication &app, const SimOptions &options, Bench &bench)
+{
+    for (size_t i = 0; i < bench.size(); ++i) {
+        QObject::connect(bench[i].get(), &SimulatedLoader::Closed, &app, [&app, &options, &bench, i] {
+            if (!options.links.isEmpty())
+                QFile::remove(options.links.at(int(i)));
+            if (std::none_of(bench.begin(), bench.end(), [](const auto &loader) { return loader->IsOpen(); }))
+                app.quit();
+        });
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -90,31 +143,30 @@ int main(int argc, char *argv[])
     if (!ParseSimOptions(app.arguments(), &options, &error))
         return Fail(error);
 
-    SimulatedLoader loader(options.config);
-    if (!options.image.isEmpty() && !loader.Flash().Load(options.image, &error))
-        return Fail(QStringLiteral("%1: %2").arg(options.image, error));
-    QByteArray bootImage;
-    if (!options.bootCheck.isEmpty() && !ReadBootImage(options.bootCheck, loader.Flash(), &bootImage, &error))
-        return Fail(QStringLiteral("--boot-check %1: %2").arg(options.bootCheck, error));
-    const bool opened = options.device.isEmpty() ? loader.OpenPty(&error)
-                                                 : loader.OpenDevice(options.device, &error);
-    if (!opened)
+    Bench bench;
+    if (!MakeBench(options, bench, &error))
         return Fail(error);
-    if (!options.link.isEmpty() && !MakeLink(options.link, loader.SlavePath(), &error))
+    QByteArray bootImage;
+    if (!options.bootCheck.isEmpty() && !ReadBootImage(options.bootCheck, bench.front()->Flash(), &bootImage, &error))
+        return Fail(QStringLiteral("--boot-check %1: %2").arg(options.bootCheck, error));
+    if (!OpenBench(options, bench, &error))
         return Fail(error);
 
-    printf("%s\n", qPrintable(loader.SlavePath()));
+    for (const auto &loader : bench)
+        printf("%s\n", qPrintable(loader->SlavePath()));
     fflush(stdout);
     QuitOnSignals(&app);
-    QObject::connect(&loader, &SimulatedLoader::Closed, &app, &QCoreApplication::quit);
+    ServeUntilClosed(app, options, bench);
     const int code = app.exec();
 
-    loader.Close();
-    if (!options.link.isEmpty())
-        QFile::remove(options.link);
-    if (!options.dump.isEmpty() && !loader.Flash().Save(options.dump, &error))
-        return Fail(QStringLiteral("%1: %2").arg(options.dump, error));
-    if (!PassesBootCheck(loader.Flash(), bootImage, options.bootCheck))
-        return 3;
-    return code;
+    bool booted = true;
+    for (size_t i = 0; i < bench.size(); ++i) {
+        SimulatedLoader &loader = *bench[i];
+        loader.Close();
+        const QString dump = DumpPath(options, int(i));
+        if (!dump.isEmpty() && !loader.Flash().Save(dump, &error))
+            return Fail(QStringLiteral("%1: %2").arg(dump, error));
+        booted = PassesBootCheck(loader.Flash(), bootImage, options.bootCheck) && booted;
+    }
+    return booted ? code : 3;
 }

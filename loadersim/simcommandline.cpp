@@ -16,7 +16,8 @@ const char faultHelp[] =
     "each matching frame with chance X, count then being the burst length. cmd, arg and addr "
     "restrict which intact requests match and are counted (writes are cmd=0x64:arg=0x12, reads "
     "cmd=0x64:arg=0x02, erases cmd=0x21, the parameter query cmd=0xA3). Without frame and p, "
-    "the first matching frame is hit.";
+    "the first matching frame is hit. With several --link, :link=N aims the fault at the Nth "
+    "device only.";
 
 struct NumberOption {
     const char *name;
@@ -90,7 +91,11 @@ void AddOptions(QCommandLineParser *parser)
         parser->addOption({QLatin1String(option.name), QLatin1String(option.help), QLatin1String(option.valueName)});
     parser->addOptions({
         {QStringLiteral("link"), QStringLiteral("Make a symbolic link PATH to the pseudo-terminal "
-                                                "(replacing an old link); removed on exit."), QStringLiteral("path")},
+                                                "(replacing an old link); removed on exit or when the "
+                                                "line closes. Repeated, each link is a device of its "
+                                                "own on a pseudo-terminal of its own, all with the "
+                                                "same options; --dump FILE then saves FILE.1, FILE.2, ..."),
+         QStringLiteral("path")},
         {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path")},
         {QStringLiteral("image"), QStringLiteral("Load the flash contents from FILE (from the flash base)."), QStringLiteral("file")},
         {QStringLiteral("dump"), QStringLiteral("Save the flash contents to FILE on exit."), QStringLiteral("file")},
@@ -108,7 +113,49 @@ void AddOptions(QCommandLineParser *parser)
     });
 }
 
+// Takes ":link=N" off a fault's text: the rest is the fault itself.
+bool TakeFaultLink(QString *text, int links, int *link, QString *error)
+{
+    QStringList parts = text->split(QLatin1Char(':'));
+    *link = 0;
+    for (int i = parts.size() - 1; i > 0; --i) {
+        if (!parts.at(i).startsWith(QLatin1String("link=")))
+            continue;
+        bool ok = false;
+        *link = parts.takeAt(i).mid(5).toInt(&ok);
+        if (!ok || *link < 1 || *link > qMax(links, 1)) {
+            *error = QStringLiteral("--fault %1: link= must be a device from 1 to %2").arg(*text).arg(qMax(links, 1));
+            return false;
+        }
+    }
+    *text = parts.join(QLatin1Char(':'));
+    return true;
+}
+
 } // namespace
+
+int DeviceCount(const SimOptions &options)
+{
+    return qMax(1, int(options.links.size()));
+}
+
+SimConfig DeviceConfig(const SimOptions &options, int index)
+{
+    SimConfig config = options.config;
+    config.seed += quint32(index);
+    for (const AimedFault &fault : options.faults) {
+        if (fault.link == 0 || fault.link == index + 1)
+            config.faults.append(fault.rule);
+    }
+    return config;
+}
+
+QString DumpPath(const SimOptions &options, int index)
+{
+    if (options.dump.isEmpty() || DeviceCount(options) == 1)
+        return options.dump;
+    return QStringLiteral("%1.%2").arg(options.dump).arg(index + 1);
+}
 
 bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString *error)
 {
@@ -132,14 +179,19 @@ bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString 
     config.errorReplies = parser.isSet(QStringLiteral("error-replies"));
     config.strictRewrite = parser.isSet(QStringLiteral("strict-rewrite"));
     config.verbose = parser.isSet(QStringLiteral("verbose"));
-    for (const QString &text : parser.values(QStringLiteral("fault"))) {
-        FaultRule rule;
-        if (!ParseFaultRule(text, &rule, error))
+    options->links = parser.values(QStringLiteral("link"));
+    for (QString text : parser.values(QStringLiteral("fault"))) {
+        AimedFault fault;
+        if (!TakeFaultLink(&text, options->links.size(), &fault.link, error)
+            || !ParseFaultRule(text, &fault.rule, error))
             return false;
-        config.faults.append(rule);
+        options->faults.append(fault);
     }
-    options->link = parser.value(QStringLiteral("link"));
     options->device = parser.value(QStringLiteral("device"));
+    if (!options->device.isEmpty() && options->links.size() > 1) {
+        *error = QStringLiteral("--device serves one line; it cannot go with several --link");
+        return false;
+    }
     options->image = parser.value(QStringLiteral("image"));
     options->dump = parser.value(QStringLiteral("dump"));
     options->bootCheck = parser.value(QStringLiteral("boot-check"));

@@ -1,7 +1,11 @@
 // tamrivo-cli against tamrivo-loader-sim, each a separate process talking
 // over a pseudo-terminal, the way a production bench would run them.
 
+#include "report.h"
+
+#include <QCryptographicHash>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -43,10 +47,11 @@ bool StopSim(QProcess &sim)
 
 struct CliRun { int status = -1; QString out, err; };
 
-CliRun RunCli(QStringList arguments, const QString &port, const QString &file)
+CliRun RunCli(QStringList arguments, const QString &port, const QString &file, const QString &dir = QString())
 {
     QProcess cli;
-    cli.start(Bin("tamrivo-cli"), arguments.replaceInStrings("{port}", port).replaceInStrings("{file}", file));
+    cli.start(Bin("tamrivo-cli"), arguments.replaceInStrings("{port}", port).replaceInStrings("{file}", file)
+                                      .replaceInStrings("{dir}", dir));
     CliRun run;
     if (cli.waitForFinished(60000) && cli.exitStatus() == QProcess::NormalExit)
         run.status = cli.exitCode();
@@ -56,7 +61,21 @@ CliRun RunCli(QStringList arguments, const QString &port, const QString &file)
 }
 
 // out: a pattern for all of standard output; err: a part of standard error, or empty for none at all.
+// {dir} stands for the test's directory, where several simulated boards keep their links a, b and c.
 struct ExitRow { QStringList simArguments, arguments; int status; QString out, err; };
+
+const QStringList Boards = {"--link", "{dir}/a", "--link", "{dir}/b", "--link", "{dir}/c"};
+const QStringList OnBoards = {"--port", "{dir}/a", "--port", "{dir}/b", "--port", "{dir}/c", "--quiet", "write", "{file}"};
+
+// The table after a write to boards a, b and c: a pattern for each one's failure, empty for success.
+QString Table(const QStringList &failures)
+{
+    QString table = R"(port +result +bytes +time +details\n)";
+    for (int i = 0; i < failures.size(); ++i)
+        table += QStringLiteral(R"({dir}/%1 +%2 +3000 +[\d.]+ s%3\n)").arg(QChar('a' + i))
+                     .arg(failures.at(i).isEmpty() ? "ok" : "failed", failures.at(i).isEmpty() ? "" : "  " + failures.at(i));
+    return table;
+}
 
 } // namespace
 
@@ -134,17 +153,27 @@ private slots:
             "{file}.r"}, 2, "", "start 0x8003000 is beyond end 0x8002fff"};
         QTest::newRow("unreadable file") << ExitRow{{}, {"--port", "{port}", "write", "{file}.x"}, 2, "", "cannot read"};
         QTest::newRow("unknown command") << ExitRow{{}, {"--port", "{port}", "flash", "{file}"}, 2, "", "unknown command"};
+        QTest::newRow("one port named twice") << ExitRow{{}, {"--port", "tamrivo-none", "--port", "/dev/tamrivo-none", "info"},
+                                                         2, "", "--port /dev/tamrivo-none is given twice"};
+        QTest::newRow("read from two ports") << ExitRow{{}, QStringList(noPort) << "--port" << "{port}" << "read" << "{file}.r",
+                                                        2, "", "read takes one --port"};
+        QTest::newRow("three boards") << ExitRow{Boards, OnBoards, 0, Table({"", "", ""}), ""};
+        QTest::newRow("a board vanishing mid-job")
+            << ExitRow{QStringList(Boards) << "--fault" << "vanish:cmd=0x64:arg=0x12:frame=3:link=2", OnBoards, 1,
+                       Table({"", R"(write failed at offset 192 .*: port lost \({dir}/b\); .*)", ""}),
+                       "tamrivo-cli: {dir}/b: write failed at offset 192"};
     }
 
     void exitStatus()
     {
         QFETCH(ExitRow, row);
         QProcess sim;
-        const QString port = StartSim(sim, row.simArguments, dir.filePath("dump.bin"));
+        const QString port = StartSim(sim, row.simArguments.replaceInStrings("{dir}", dir.path()), dir.filePath("dump.bin"));
         QVERIFY(!port.isEmpty());
-        row.err.replace("{port}", port);
+        row.err.replace("{port}", port).replace("{dir}", dir.path());
+        row.out.replace("{dir}", QRegularExpression::escape(dir.path()));
 
-        const CliRun run = RunCli(row.arguments, port, imagePath);
+        const CliRun run = RunCli(row.arguments, port, imagePath, dir.path());
 
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(row.out)).match(run.out).hasMatch(),
                  qPrintable(run.out));
@@ -230,18 +259,34 @@ private slots:
         QVERIFY(ReadFile(backup) == ReadFile(dump).mid(AppOffset));
     }
 
+    void interruptedWrite_data()
+    {
+        QTest::addColumn<QStringList>("links");
+        QTest::newRow("one board") << QStringList();
+        QTest::newRow("three boards") << QStringList{"a", "b", "c"};
+    }
+
     void interruptedWrite()
     {
+        QFETCH(QStringList, links);
         // Paced at 9600 baud the write pass takes seconds, so SIGINT lands in its middle.
         const QString dump = dir.filePath("interrupted.bin");
+        QStringList simArguments = {"--baud", "9600", "--boot-check", imagePath}, arguments;
+        for (const QString &link : links) {
+            simArguments << "--link" << dir.filePath("int-" + link);
+            arguments << "--port" << dir.filePath("int-" + link);
+        }
         QProcess sim;
         // The boot check fails the simulator if the application could start half-written.
-        const QString port = StartSim(sim, {"--baud", "9600", "--boot-check", imagePath}, dump);
+        const QString port = StartSim(sim, simArguments, dump);
         QVERIFY(!port.isEmpty());
+        if (links.isEmpty())
+            arguments << "--port" << port;
         QProcess cli;
-        cli.start(Bin("tamrivo-cli"), {"--port", port, "write", imagePath});
+        cli.start(Bin("tamrivo-cli"), arguments << "write" << imagePath);
+        const int boards = qMax(1, links.size());
         QByteArray progress;
-        QTRY_VERIFY2_WITH_TIMEOUT((progress += cli.readAllStandardError()).contains("write "),
+        QTRY_VERIFY2_WITH_TIMEOUT((progress += cli.readAllStandardError()).count("write  [") >= boards,
                                   progress.constData(), 10000);
         ::kill(pid_t(cli.processId()), SIGINT);
         QVERIFY(cli.waitForFinished(10000));
@@ -249,13 +294,92 @@ private slots:
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QCOMPARE(cli.exitCode(), 130);
         progress += cli.readAllStandardError();
-        QVERIFY2(progress.contains("interrupted: write stopped after offset"), progress.constData());
-        QVERIFY2(progress.contains("it will not start until a write completes"), progress.constData());
+        QVERIFY2(progress.count("interrupted: write stopped after offset") == boards, progress.constData());
+        QVERIFY2(progress.count("it will not start until a write completes") == boards, progress.constData());
         QVERIFY(StopSim(sim));
         // Stopped after the block in flight: the second block is written, the first and the end still erased.
-        const QByteArray flash = ReadFile(dump);
-        QCOMPARE(flash.mid(AppOffset, 128), QByteArray(64, '\xFF') + image.mid(64, 64));
-        QCOMPARE(flash.mid(AppOffset + image.size() - 64, 64), QByteArray(64, '\xFF'));
+        for (int i = 1; i <= boards; ++i) {
+            const QByteArray flash = ReadFile(links.isEmpty() ? dump : dump + '.' + QString::number(i));
+            QCOMPARE(flash.mid(AppOffset, 128), QByteArray(64, '\xFF') + image.mid(64, 64));
+            QCOMPARE(flash.mid(AppOffset + image.size() - 64, 64), QByteArray(64, '\xFF'));
+        }
+    }
+
+    // Two runs on three boards, the second one silent: each prints a record per board and adds them to the log.
+    void jsonAndLog()
+    {
+        QProcess sim;
+        StartSim(sim, QStringList(Boards).replaceInStrings("{dir}", dir.path()) << "--fault" << "drop:count=-1:link=2",
+                 dir.filePath("json.bin"));
+        const QString log = dir.filePath("audit.log"), b = dir.filePath("b");
+        const QString sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        for (int run = 1; run <= 2; ++run) {
+            const CliRun cli = RunCli(QStringList(OnBoards) << "--json" << "--log" << log, QString(), imagePath, dir.path());
+            QCOMPARE(cli.status, 1);
+            QMap<QString, QJsonObject> records;
+            for (const QString &line : cli.out.split('\n', Qt::SkipEmptyParts))
+                records[QJsonDocument::fromJson(line.toUtf8())["port"].toString()] = QJsonDocument::fromJson(line.toUtf8()).object();
+            QCOMPARE(records.keys(), (QStringList{dir.filePath("a"), b, dir.filePath("c")}));
+            for (const QJsonObject &record : qAsConst(records)) {
+                QCOMPARE(record["status"].toString(), record["port"] == b ? "failed" : "ok");
+                QCOMPARE(record["sha256"].toString(), sha);
+            }
+            QCOMPARE(records[b]["pass"].toString(), QString("params"));
+            // The log keeps the earlier run's lines and adds the same records, stamped.
+            const QList<QByteArray> lines = ReadFile(log).split('\n');
+            QCOMPARE(lines.size(), 3 * run + 1);
+            for (int i = 3 * run - 3; i < 3 * run; ++i) {
+                QJsonObject record = QJsonDocument::fromJson(lines.at(i)).object();
+                QVERIFY(QDateTime::fromString(record.take("time").toString(), Qt::ISODateWithMs).isValid());
+                QVERIFY(!record.take("host").toString().isEmpty() && !record.take("version").toString().isEmpty());
+                QCOMPARE(record, records[record["port"].toString()]);
+            }
+        }
+        QVERIFY(StopSim(sim));
+        for (const char *board : {"1", "3"})
+            QCOMPARE(ReadFile(dir.filePath("json.bin.") + board).mid(AppOffset, image.size()), image);
+    }
+
+    // A station flashes a board plugged in after it started, then the next one once the first is gone.
+    void station()
+    {
+        const QString link = dir.filePath("station");
+        QProcess cli;
+        cli.start(Bin("tamrivo-cli"), {"--wait", "--json", "--port", link, "write", imagePath});
+        QByteArray records, messages;
+        for (int board = 1; board <= 2; ++board) {
+            QTRY_VERIFY_WITH_TIMEOUT((messages += cli.readAllStandardError()).count("waiting for a device") == board, 10000);
+            QProcess sim;
+            StartSim(sim, {"--link", link}, dir.filePath("station.bin"));
+            QTRY_VERIFY_WITH_TIMEOUT((records += cli.readAllStandardOutput()).count("\"status\":\"ok\"") == board, 10000);
+            QVERIFY(StopSim(sim));
+            QCOMPARE(ReadFile(dir.filePath("station.bin")).mid(AppOffset, image.size()), image);
+        }
+        // Ctrl-C while waiting for the third board.
+        QTRY_VERIFY_WITH_TIMEOUT((messages += cli.readAllStandardError()).count("waiting for a device") == 3, 10000);
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2((messages += cli.readAllStandardError()).endsWith("2 devices succeeded, 0 failed\n"), messages.constData());
+    }
+
+    void combinedStatus_data()
+    {
+        QTest::addColumn<QVector<int>>("statuses");
+        QTest::addColumn<int>("status");
+        QTest::newRow("a station stopped before any board") << QVector<int>{} << 0;
+        QTest::newRow("every board done") << QVector<int>{0, 0} << 0;
+        QTest::newRow("one failed") << QVector<int>{0, 1, 0} << 1;
+        QTest::newRow("one interrupted, one failed") << QVector<int>{1, 130, 0} << 130;
+        QTest::newRow("the image too large for every board") << QVector<int>{2, 2} << 2;
+        QTest::newRow("the image too large for one") << QVector<int>{0, 2} << 1;
+    }
+
+    void combinedStatus()
+    {
+        QFETCH(QVector<int>, statuses);
+        QFETCH(int, status);
+        QCOMPARE(CombinedStatus(statuses), status);
     }
 };
 

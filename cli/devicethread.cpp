@@ -1,0 +1,94 @@
+#include "devicethread.h"
+
+#include "interrupt.h"
+#include "messages.h"
+#include "progressboard.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace {
+
+// A plugged-in adapter is seen within this time; between looks the
+// thread sleeps, so a station waiting all day costs nothing.
+constexpr unsigned long PollMs = 250;
+
+// A USB adapter's device file comes and goes with it; Windows has no
+// device files, but lists the ports that are there.
+bool PortPresent(const QString &port)
+{
+#ifdef Q_OS_WIN
+    return !QSerialPortInfo(port).isNull();
+#else
+    return QFileInfo::exists(PortPath(port));
+#endif
+}
+
+// Waits until the port is there (or gone); false if Ctrl-C came first.
+bool AwaitPort(const QString &port, bool present)
+{
+    while (PortPresent(port) != present) {
+        if (InterruptRequested())
+            return false;
+        QThread::msleep(PollMs);
+    }
+    return !InterruptRequested();
+}
+
+} // namespace
+
+DeviceThread::DeviceThread(const CliOptions &options, int row, const ImageSource &source,
+                           ProgressObserver::Mode mode, ProgressBoard *board, Reporter reporter)
+    : options(options), row(row), port(options.ports.at(row)), source(source), mode(mode), board(board),
+      reporter(std::move(reporter))
+{
+}
+
+void DeviceThread::run()
+{
+    if (options.wait)
+        Serve();
+    else
+        reporter(RunOnce());
+}
+
+DeviceReport DeviceThread::RunOnce()
+{
+    ProgressObserver progress(mode);
+    progress.SetBoard(board, row);
+    if (board)
+        board->Set(row, QStringLiteral("connecting"));
+    if (ManyDevices(options))
+        progress.SetPrefix(port + QStringLiteral(": "));
+    Session session(options, port, source, progress);
+    const DeviceReport report = session.Run();
+    if (board)
+        board->Set(row, StatusName(report.status));
+    return report;
+}
+
+// A device is served once per plugging in: after its job the station
+// waits for it to go, so a board left in the socket is not flashed again.
+void DeviceThread::Serve()
+{
+    while (Await(true, QStringLiteral("waiting for a device"))) {
+        // The device file comes before the driver has the line ready.
+        QThread::msleep(PollMs);
+        const DeviceReport report = RunOnce();
+        reporter(report);
+        if (report.status == ExitInterrupted
+            || !Await(false, StatusName(report.status) + QStringLiteral(": unplug the device")))
+            return;
+    }
+}
+
+// Plain lines say only that a device is awaited: the report of the one
+// before, printed by the main thread, already says it is done.
+bool DeviceThread::Await(bool present, const QString &state)
+{
+    if (board)
+        board->Set(row, state);
+    else if (present && mode == ProgressObserver::Plain)
+        Say(stderr, QStringLiteral("%1: %2").arg(port, state));
+    return AwaitPort(port, present);
+}

@@ -1,0 +1,132 @@
+#include "report.h"
+
+#include "messages.h"
+#include "progress.h"
+
+#include <algorithm>
+
+namespace {
+
+// The words a failure is found by: an engine pass, or the step before.
+QString FailedPass(const DeviceReport &report)
+{
+    if (report.outcome && report.outcome->status != JobOutcome::Done)
+        return ProgressObserver::PassName(report.outcome->pass);
+    return report.stage;
+}
+
+void AddGeometry(QJsonObject &json, const Geometry &geometry)
+{
+    json["start"] = Hex(geometry.start);
+    json["end"] = Hex(geometry.end);
+    json["pageSize"] = qint64(geometry.pageSize);
+}
+
+void AddFailure(QJsonObject &json, const DeviceReport &report)
+{
+    json["pass"] = FailedPass(report);
+    json["reason"] = report.message;
+    if (report.outcome && report.outcome->status != JobOutcome::Done)
+        json["address"] = Hex(report.outcome->address);
+}
+
+QString Detail(const DeviceReport &report)
+{
+    if (report.status != ExitDone)
+        return report.message;
+    return report.command == CliCommand::Info ? QString(report.message).replace('\n', QStringLiteral(", ")) : QString();
+}
+
+} // namespace
+
+QString StatusName(int status)
+{
+    if (status == ExitDone)
+        return QStringLiteral("ok");
+    return status == ExitInterrupted ? QStringLiteral("cancelled") : QStringLiteral("failed");
+}
+
+QString CommandName(CliCommand command)
+{
+    switch (command) {
+    case CliCommand::Info: return QStringLiteral("info");
+    case CliCommand::Write: return QStringLiteral("write");
+    case CliCommand::Verify: return QStringLiteral("verify");
+    case CliCommand::Read: return QStringLiteral("read");
+    default: return QString();
+    }
+}
+
+QJsonObject ReportJson(const DeviceReport &report)
+{
+    QJsonObject json;
+    json["port"] = report.port;
+    json["command"] = CommandName(report.command);
+    json["status"] = StatusName(report.status);
+    json["seconds"] = qRound(report.seconds * 100) / 100.0;
+    if (!report.file.isEmpty()) {
+        json["image"] = report.file;
+        json["sha256"] = QString::fromLatin1(report.sha256);
+        json["format"] = report.format;
+        json["bytes"] = report.bytes;
+    }
+    if (report.geometry)
+        AddGeometry(json, *report.geometry);
+    if (report.outcome) {
+        json["pages"] = report.outcome->pagesErased;
+        if (report.command == CliCommand::Write)
+            json["written"] = report.outcome->bytesWritten;
+    }
+    if (report.status != ExitDone)
+        AddFailure(json, report);
+    return json;
+}
+
+QJsonObject LogRecord(const DeviceReport &report, const QDateTime &time, const QString &host,
+                      const QString &version)
+{
+    QJsonObject json = ReportJson(report);
+    json["time"] = time.toUTC().toString(Qt::ISODateWithMs);
+    json["host"] = host;
+    json["version"] = version;
+    return json;
+}
+
+int CombinedStatus(const QVector<int> &statuses)
+{
+    if (statuses.contains(ExitInterrupted))
+        return ExitInterrupted;
+    if (statuses.isEmpty())
+        return ExitDone;
+    return statuses.count(statuses.first()) == statuses.size() ? statuses.first() : int(ExitDeviceFailed);
+}
+
+QStringList SummaryTable(const QVector<DeviceReport> &reports)
+{
+    int portWidth = 4;
+    for (const DeviceReport &report : reports)
+        portWidth = std::max(portWidth, int(report.port.size()));
+    QStringList rows{QStringLiteral("%1  result     bytes     time  details").arg(QStringLiteral("port"), -portWidth)};
+    for (const DeviceReport &report : reports) {
+        const QString row = QStringLiteral("%1  %2 %3 %4 s  %5")
+                                .arg(report.port, -portWidth)
+                                .arg(StatusName(report.status), -9)
+                                .arg(report.bytes, 6)
+                                .arg(report.seconds, 6, 'f', 2)
+                                .arg(Detail(report));
+        rows.append(row.trimmed());
+    }
+    return rows;
+}
+
+QString StationSummary(const QVector<int> &statuses)
+{
+    const int ok = statuses.count(ExitDone);
+    const int interrupted = statuses.count(ExitInterrupted);
+    QString text = QStringLiteral("%1 %2 succeeded, %3 failed")
+                       .arg(ok).arg(ok == 1 ? QStringLiteral("device") : QStringLiteral("devices"))
+                       .arg(statuses.size() - ok - interrupted);
+    if (interrupted > 0)
+        text += QStringLiteral(", %1 interrupted").arg(interrupted);
+    return text;
+}

@@ -1,0 +1,59 @@
+#ifndef REPORT_H
+#define REPORT_H
+
+#include "options.h"
+#include "programmingjob.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <optional>
+
+struct Geometry
+{
+    quint32 start = 0;
+    quint32 end = 0;
+    quint32 pageSize = 0;
+};
+
+// What one device's job came to, for the messages, the summary table and
+// the JSON records alike.
+struct DeviceReport
+{
+    QString port;
+    CliCommand command = CliCommand::None;
+    int status = ExitDone;          // the exit status of this device's job alone
+    QString message;                // the line a success prints, or the failure in words
+    QString stage;                  // where a failure came before any pass: open, params, image, file
+    QString file;                   // the image written or verified, or the backup saved
+    QByteArray sha256;              // of that file's bytes, in hex
+    QString format;
+    qint64 bytes = 0;               // image bytes, or bytes read
+    std::optional<Geometry> geometry;
+    std::optional<JobOutcome> outcome;
+    double seconds = 0;
+};
+
+QString StatusName(int status);     // ok, failed or cancelled
+QString CommandName(CliCommand command);
+
+// The record printed with --json.
+QJsonObject ReportJson(const DeviceReport &report);
+// The record --log keeps: the same, with when, where and by which version.
+QJsonObject LogRecord(const DeviceReport &report, const QDateTime &time, const QString &host,
+                      const QString &version);
+
+// The status of a run over many devices: Ctrl-C on any job wins, then
+// the status they all share, then a plain failure.
+int CombinedStatus(const QVector<int> &statuses);
+
+// Port, result, bytes, time and the failure in words, one row a device,
+// columns aligned; info rows carry the geometry instead.
+QStringList SummaryTable(const QVector<DeviceReport> &reports);
+// The last word of a station: how many devices it served and how they went.
+QString StationSummary(const QVector<int> &statuses);
+
+#endif // REPORT_H

@@ -1,0 +1,104 @@
+#include "runner.h"
+
+#include "auditlog.h"
+#include "devicethread.h"
+#include "messages.h"
+#include "progressboard.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QSysInfo>
+#include <QTimer>
+
+namespace {
+
+// Often enough to look alive, seldom enough to cost nothing.
+constexpr int BoardRedrawMs = 200;
+
+} // namespace
+
+JobRunner::JobRunner(const CliOptions &options, const ImageSource &source, AuditLog &log)
+    : options(options), source(source), log(log), many(ManyDevices(options)),
+      human(options.json ? stderr : stdout), last(options.ports.size())
+{
+}
+
+JobRunner::~JobRunner()
+{
+    qDeleteAll(threads);
+}
+
+int JobRunner::Exec()
+{
+    const ProgressObserver::Mode mode = ProgressObserver::ModeFor(options.quiet, many);
+    if (mode == ProgressObserver::Board)
+        board = std::make_unique<ProgressBoard>(options.ports);
+    QEventLoop loop;
+    int running = options.ports.size();
+    for (int row = 0; row < options.ports.size(); ++row) {
+        auto *thread = new DeviceThread(options, row, source, mode, board.get(), [this, row](const DeviceReport &report) {
+            QMetaObject::invokeMethod(this, [this, row, report] { OnReport(row, report); }, Qt::QueuedConnection);
+        });
+        threads.append(thread);
+        // Queued behind the thread's last report, so no report is left out.
+        connect(thread, &QThread::finished, &loop, [&loop, &running] {
+            if (--running == 0)
+                loop.quit();
+        });
+        thread->start();
+    }
+    QTimer redraw;
+    if (board) {
+        connect(&redraw, &QTimer::timeout, this, [this] { board->Draw(); });
+        redraw.start(BoardRedrawMs);
+    }
+    loop.exec();
+    for (DeviceThread *thread : qAsConst(threads))
+        thread->wait();
+    Conclude();
+    const int status = CombinedStatus(statuses);
+    return status == ExitDone && logFailed ? int(ExitDeviceFailed) : status;
+}
+
+void JobRunner::OnReport(int row, const DeviceReport &report)
+{
+    last[row] = report;
+    statuses.append(report.status);
+    if (options.json) {
+        std::fprintf(stdout, "%s\n", QJsonDocument(ReportJson(report)).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    }
+    if (log.IsOpen() && !log.Append(LogRecord(report, QDateTime::currentDateTimeUtc(), QSysInfo::machineHostName(),
+                                              QStringLiteral(TAMRIVO_VERSION)))) {
+        logFailed = true;
+        Tell(stderr, QStringLiteral("tamrivo-cli: cannot append to %1: %2").arg(options.log, log.ErrorString()));
+    }
+    const bool ok = report.status == ExitDone;
+    if (!many)
+        Say(ok ? human : stderr, ok ? report.message : QStringLiteral("tamrivo-cli: ") + report.message);
+    else if (!ok)
+        Tell(stderr, QStringLiteral("tamrivo-cli: %1: %2").arg(report.port, report.message));
+    else if (options.wait)
+        Tell(human, QStringLiteral("%1: %2").arg(report.port, QString(report.message).replace('\n', QStringLiteral(", "))));
+}
+
+// A message goes above the board, never into it.
+void JobRunner::Tell(FILE *stream, const QString &text)
+{
+    if (board)
+        board->Clear();
+    Say(stream, text);
+    if (board)
+        board->Draw();
+}
+
+void JobRunner::Conclude()
+{
+    if (board)
+        board->Clear();
+    if (options.wait)
+        Say(human, StationSummary(statuses));
+    else if (many)
+        Say(human, SummaryTable(last).join('\n'));
+}

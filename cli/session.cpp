@@ -1,0 +1,267 @@
+#include "session.h"
+
+#include "imagereaders.h"
+#include "imagewriters.h"
+#include "interrupt.h"
+#include "messages.h"
+#include "progress.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+QString Seconds(const QElapsedTimer &timer)
+{
+    return QString::number(timer.elapsed() / 1000.0, 'f', 2);
+}
+
+QString Plural(qint64 count, const QString &noun)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+QByteArray Sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// The line as the window sets it up: 8N1 at the chosen speed and the
+// DTR/RTS pulse that some boards use to start their loader. The signal
+// changes are refused by ports without modem lines (pseudo-terminals,
+// some adapters); that must not stop the job.
+bool OpenLine(QSerialPort &port, const QString &name, qint32 baud)
+{
+    port.setPortName(name);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.setBaudRate(baud);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setDataTerminalReady(true);
+    port.setRequestToSend(true);
+    port.setDataTerminalReady(false);
+    port.clearError();
+    return true;
+}
+
+// A raw image is as long as its file; the other formats place their data
+// themselves, and any of it outside the range is refused with its address.
+QString CheckImage(const Geometry &geometry, const FirmwareImage &image, ImageFormat format, bool needAligned,
+                   const QString &file)
+{
+    const RangeCheck check = CheckImageRange(geometry.start, geometry.end, geometry.pageSize, image);
+    if (check == RangeCheck::BelowStart)
+        return QStringLiteral("%1 has data at %2, below the start address %3")
+            .arg(file, Hex(image.LowestAddress()), Hex(geometry.start));
+    if (check == RangeCheck::TooLarge && format != ImageFormat::Raw)
+        return QStringLiteral("%1 has data up to %2, past the range from start %3 to end %4")
+            .arg(file, Hex(image.HighestAddress()), Hex(geometry.start), Hex(geometry.end));
+    if (check == RangeCheck::TooLarge)
+        return QStringLiteral("%1 is %2 bytes, more than the %3 bytes from start %4 to end %5")
+            .arg(file).arg(image.ByteCount()).arg(AvailableBytes(geometry.start, geometry.end))
+            .arg(Hex(geometry.start), Hex(geometry.end));
+    if (check == RangeCheck::Unaligned && needAligned)
+        return QStringLiteral("start %1 is not a whole number of pages of %2 bytes")
+            .arg(Hex(geometry.start)).arg(geometry.pageSize);
+    return QString();
+}
+
+} // namespace
+
+// The job works on this one snapshot: a file changed meanwhile cannot make
+// the verify compare against bytes that were never written. Formats that
+// place their data are read at once; a raw file waits for the start
+// address, which the device may have to tell.
+QString LoadImageSource(const CliOptions &options, ImageSource *source)
+{
+    QFile file(options.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString());
+    if (file.size() > MaxImageFileBytes)
+        return QStringLiteral("%1 is larger than any image this tool writes (%2 bytes)")
+            .arg(options.file).arg(MaxImageFileBytes);
+    source->bytes = file.readAll();
+    if (source->bytes.size() != file.size())
+        return QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString());
+    // An empty image would end in a "success" that put nothing on the device.
+    if (source->bytes.isEmpty())
+        return QStringLiteral("%1 is empty").arg(options.file);
+    source->sha256 = Sha256(source->bytes);
+    source->format = options.format ? *options.format : DetectFormat(options.file, source->bytes);
+    if (source->format == ImageFormat::Raw)
+        return QString();
+    const ImageResult result = ReadImage(source->bytes, options.file, source->format, 0);
+    if (!result.Ok())
+        return result.error;
+    if (result.image.IsEmpty())
+        return QStringLiteral("%1 holds no data").arg(options.file);
+    source->placed = result.image;
+    return QString();
+}
+
+Session::Session(const CliOptions &options, const QString &portName, const ImageSource &source,
+                 ProgressObserver &progress)
+    : options(options), source(source), progress(progress), traceStream(stderr)
+{
+    link.SetPort(&port);
+    link.SetTrace(options.trace ? &traceStream : nullptr);
+    report.port = portName;
+    report.command = options.command;
+    image = source.placed;
+    if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
+        report.file = QFileInfo(options.file).absoluteFilePath();
+        report.sha256 = source.sha256;
+        report.format = FormatName(source.format);
+        report.bytes = source.format == ImageFormat::Raw ? source.bytes.size() : image.ByteCount();
+    }
+}
+
+DeviceReport Session::Run()
+{
+    QElapsedTimer timer;
+    timer.start();
+    report.status = Step();
+    report.seconds = timer.elapsed() / 1000.0;
+    progress.Finish();
+    return report;
+}
+
+int Session::Step()
+{
+    if (!OpenLine(port, report.port, options.baud))
+        return Refuse(ExitDeviceFailed, QStringLiteral("open"),
+                      QStringLiteral("cannot open port %1: %2").arg(report.port, port.errorString()));
+    if (options.command == CliCommand::Info)
+        return Info();
+    quint32 start = 0;
+    quint32 end = 0;
+    quint32 pageSize = 0;
+    const bool ask = !options.start.given || !options.end.given || !options.pageSize.given;
+    const int result = ask ? link.ReadFlashParams(&start, &end, &pageSize) : LinkOk;
+    if (result != LinkOk)
+        return Refuse(ExitDeviceFailed, QStringLiteral("params"),
+                      QStringLiteral("the device did not report its flash parameters: %1")
+                          .arg(LinkFailure(result, report.port)));
+    geometry.start = options.start.given ? options.start.value : start;
+    geometry.end = options.end.given ? options.end.value : end;
+    geometry.pageSize = options.pageSize.given ? options.pageSize.value : pageSize;
+    report.geometry = geometry;
+    if (geometry.pageSize == 0)
+        return Refuse(ExitDeviceFailed, QStringLiteral("params"), QStringLiteral("the device reported a page size of 0"));
+    if (InterruptRequested())
+        return Refuse(ExitInterrupted, QStringLiteral("params"), QStringLiteral("interrupted"));
+    return options.command == CliCommand::Read ? Read() : WriteOrVerify();
+}
+
+int Session::Refuse(int status, const QString &stage, const QString &text)
+{
+    report.stage = stage;
+    report.message = text;
+    return status;
+}
+
+// Records how far the job got; a job that did not end in success says so
+// in the words and with the status the single-device tool always used.
+int Session::Finish(const JobOutcome &outcome)
+{
+    report.outcome = outcome;
+    if (outcome.status == JobOutcome::Done)
+        return ExitDone;
+    report.message = OutcomeMessage(outcome, report.port);
+    return OutcomeStatus(outcome);
+}
+
+int Session::Info()
+{
+    quint32 start = 0;
+    quint32 end = 0;
+    quint32 pageSize = 0;
+    const int result = link.ReadFlashParams(&start, &end, &pageSize);
+    if (result != LinkOk)
+        return Refuse(ExitDeviceFailed, QStringLiteral("params"),
+                      QStringLiteral("the device did not report its flash parameters: %1")
+                          .arg(LinkFailure(result, report.port)));
+    report.geometry = Geometry{start, end, pageSize};
+    report.message = QStringLiteral("start %1\nend %2\npage-size %3").arg(Hex(start), Hex(end)).arg(pageSize);
+    return ExitDone;
+}
+
+int Session::WriteOrVerify()
+{
+    const bool write = options.command == CliCommand::Write;
+    if (source.format == ImageFormat::Raw) {
+        const ImageResult raw = ReadRawImage(source.bytes, options.file, geometry.start);
+        if (!raw.Ok())
+            return Refuse(ExitUsage, QStringLiteral("image"), raw.error);
+        image = raw.image;
+    }
+    const QString misfit = CheckImage(geometry, image, source.format, write, options.file);
+    if (!misfit.isEmpty())
+        return Refuse(ExitUsage, QStringLiteral("image"), misfit);
+
+    ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
+    job.SetBlockSize(options.blockSize);
+    job.SetOrder(options.inOrder ? BlockOrder::InOrder : BlockOrder::FirstBlockLast);
+    QElapsedTimer timer;
+    timer.start();
+    const int status = Finish(write ? job.Run(progress) : job.Verify(progress));
+    if (status != ExitDone)
+        return status;
+    const QString layout = QStringLiteral("%1, %2").arg(report.format, Plural(image.Segments().size(), "segment"));
+    if (write)
+        report.message = QStringLiteral("wrote and verified %1 bytes (%2) at %3 in %4 s, %5; %6, %7 written, %8 skipped")
+                             .arg(image.ByteCount()).arg(Plural(report.outcome->pagesErased, "page"))
+                             .arg(Hex(image.LowestAddress()), Seconds(timer),
+                                  options.inOrder ? QStringLiteral("in order") : QStringLiteral("first block last"),
+                                  layout, Plural(report.outcome->bytesWritten, "byte"),
+                                  Plural(report.outcome->blocksSkipped, "blank block"));
+    else
+        report.message = QStringLiteral("verified %1 bytes at %2 in %3 s; %4")
+                             .arg(image.ByteCount()).arg(Hex(image.LowestAddress()), Seconds(timer), layout);
+    return ExitDone;
+}
+
+int Session::Read()
+{
+    // Checked again now that the device has filled in what the command
+    // line left out.
+    quint32 length = 0;
+    const QString error = ReadLength(geometry.start, geometry.end, options.length, &length);
+    if (!error.isEmpty())
+        return Refuse(ExitUsage, QStringLiteral("params"), error);
+    // Opened before the device is read so that a bad path fails at once,
+    // and committed only after a complete read: a partial backup must
+    // never look like a whole one.
+    QSaveFile out(options.file);
+    const QString cannotWrite = QStringLiteral("cannot write %1: %2");
+    if (!out.open(QIODevice::WriteOnly))
+        return Refuse(ExitUsage, QStringLiteral("file"), cannotWrite.arg(options.file, out.errorString()));
+
+    ProgrammingJob job(link, geometry.start, geometry.pageSize, QByteArray());
+    job.SetBlockSize(options.blockSize);
+    QByteArray data;
+    QElapsedTimer timer;
+    timer.start();
+    const int status = Finish(job.Read(progress, int(length), &data));
+    if (status != ExitDone)
+        return status;
+    // Intel HEX and S-record keep the flash addresses, so the backup can go
+    // back where it came from.
+    const ImageFormat saved = options.format ? *options.format : OutputFormat(options.file);
+    const QByteArray bytes = saved == ImageFormat::Raw
+        ? data : WriteImage(ReadRawImage(data, options.file, geometry.start).image, saved);
+    if (out.write(bytes) != bytes.size() || !out.commit())
+        return Refuse(ExitUsage, QStringLiteral("file"), cannotWrite.arg(options.file, out.errorString()));
+    report.file = QFileInfo(options.file).absoluteFilePath();
+    report.sha256 = Sha256(bytes);
+    report.format = FormatName(saved);
+    report.bytes = data.size();
+    report.message = QStringLiteral("read %1 bytes from %2 into %3 (%4) in %5 s")
+                         .arg(data.size()).arg(Hex(geometry.start), options.file, report.format, Seconds(timer));
+    return ExitDone;
+}

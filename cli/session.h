@@ -1,0 +1,60 @@
+#ifndef SESSION_H
+#define SESSION_H
+
+#include "devicelink.h"
+#include "imageformat.h"
+#include "options.h"
+#include "report.h"
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QTextStream>
+
+class ProgressObserver;
+
+// The firmware file as read once, before any device is touched: every
+// device gets these very bytes, and a file that cannot be used stops the
+// run before anything is sent.
+struct ImageSource
+{
+    QByteArray bytes;
+    ImageFormat format = ImageFormat::Raw;
+    FirmwareImage placed;           // formats that carry their addresses; a raw file waits for the start
+    QByteArray sha256;
+};
+
+// Empty when the file can be written or verified, else why not.
+QString LoadImageSource(const CliOptions &options, ImageSource *source);
+
+// One job on one port: the port, its link and the trace stream, which
+// must outlive every command sent. Built, run and destroyed on the thread
+// that serves the port, so that the link's waits process that thread's
+// events only.
+class Session
+{
+public:
+    Session(const CliOptions &options, const QString &portName, const ImageSource &source,
+            ProgressObserver &progress);
+
+    DeviceReport Run();
+
+private:
+    int Step();
+    int Info();
+    int WriteOrVerify();
+    int Read();
+    int Refuse(int status, const QString &stage, const QString &text);
+    int Finish(const JobOutcome &outcome);
+
+    const CliOptions &options;
+    const ImageSource &source;
+    ProgressObserver &progress;
+    QSerialPort port;
+    DeviceLink link;
+    QTextStream traceStream;
+    Geometry geometry;
+    FirmwareImage image;
+    DeviceReport report;
+};
+
+#endif // SESSION_H
