@@ -1,3 +1,4 @@
+#include "language.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@ int main(int argc, char *argv[])
     Q_INIT_RESOURCE(resources);
 
     QApplication app(argc, argv);
+    InstallTranslations(UiLanguage(QCoreApplication::arguments(), qEnvironmentVariable("LANGUAGE"),
+                                   QLocale::system()));
     MainWindow window;
     window.show();
     return app.exec();

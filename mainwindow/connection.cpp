@@ -2,11 +2,49 @@
 #include "ui_mainwindow.h"
 
 #include "devicelink.h"
+#include "windowtexts.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+QString DevicePath(const QString &port)
+{
+    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+}
+
+// The group that owns the port's device file: the one to join when the
+// port refuses the user.
+QString DeviceGroup(const QString &port)
+{
+    const QString group = QFileInfo(DevicePath(port)).group();
+    return group.isEmpty() || group == QLatin1String("root") ? QStringLiteral("dialout") : group;
+}
+
+// The serial port reports a port locked by another program as a
+// permission error too; only the device file's own modes tell them apart.
+PortRefusal RefusalOf(int error, const QString &port)
+{
+    if (error != QSerialPort::PermissionError)
+        return PortRefusal::Other;
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(DevicePath(port));
+    if (::access(path.constData(), R_OK | W_OK) != 0)
+        return PortRefusal::NoAccess;
+#endif
+    return PortRefusal::InUse;
+}
+
+} // namespace
 
 void MainWindow::OpenPort()
 {
@@ -14,12 +52,17 @@ void MainWindow::OpenPort()
     // conversation inside the first.
     if (jobRunning)
         return;
-    serialPort->setPortName(comboBoxPort->currentText());
+    const QString name = comboBoxPort->currentText().trimmed();
+    serialPort->setPortName(name);
     if (!serialPort->open(QIODevice::ReadWrite)) {
+        // Said before close() can touch the port's error.
+        const QString text = OpenFailureText(name, serialPort->errorString(),
+                                             RefusalOf(serialPort->error(), name), DeviceGroup(name));
         serialPort->close();
-        QMessageBox::critical(this, tr("Error"), tr("Не удается открыть порт"), QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
         return;
     }
+    RememberPort();
     // The error of a port lost before must not pass for a new loss.
     serialPort->clearError();
     portLost = false;
@@ -45,7 +88,9 @@ void MainWindow::OpenPort()
 }
 
 // Offers the device's own geometry for the settings boxes. A silent or
-// confused device is not an error here: the user may still type the values.
+// confused device leaves the port open, as the user may still type the
+// values, but the user is told: a wrong port, a wrong speed and a device
+// without power all look like this.
 void MainWindow::QueryFlashParams()
 {
     quint32 start = 0;
@@ -54,10 +99,20 @@ void MainWindow::QueryFlashParams()
     queryRunning = true;
     const int result = deviceLink->ReadFlashParams(&start, &end, &pageSize);
     queryRunning = false;
-    if (portLost)
+    if (portLost) {
         PortLost(QString());
-    if (result != LinkOk)
         return;
+    }
+    // Closed by the user while waiting: nothing to tell.
+    if (!serialPort->isOpen())
+        return;
+    if (result != LinkOk) {
+        QMessageBox::warning(this, tr("Внимание"),
+                             NoAnswerText(comboBoxPort->currentText().trimmed(), int(serialPort->baudRate()),
+                                          result),
+                             QMessageBox::Ok);
+        return;
+    }
 
     const QString text = QString::asprintf(
         tr("Считаны следующие параметры flash\nStart addr 0x%x\nEnd addr 0x%x\nSize Page %d\n\n"
@@ -94,6 +149,7 @@ void MainWindow::ClosePort()
         return;
     ui->pushButtonCansel->setEnabled(false);
     ui->pushButtonWrite->setEnabled(false);
+    RefreshPorts();
 }
 
 // A port whose adapter was unplugged, or whose device closed the line,

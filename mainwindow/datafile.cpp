@@ -2,14 +2,27 @@
 #include "ui_mainwindow.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QSettings>
 
 namespace {
 
 const char KeyDir[] = "dirDataFile";
 const char KeyName[] = "nameDataFile";
+
+// The one local file being dragged, or nothing.
+QString DraggedFile(const QMimeData *mime)
+{
+    const QList<QUrl> urls = mime->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    const QString path = urls.first().toLocalFile();
+    return QFileInfo(path).isFile() ? path : QString();
+}
 
 } // namespace
 
@@ -27,20 +40,54 @@ void MainWindow::RestoreDataFile()
     }
 }
 
-// The dialog keeps opening in the folder restored at start; the folder of
-// a new choice takes effect from the next start on.
 void MainWindow::SelectedFileData()
 {
     const QString startDir = dataFileDir.isEmpty() ? QDir::currentPath() : dataFileDir;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open File"), startDir,
+    const QString path = QFileDialog::getOpenFileName(this, tr("Выбор файла данных"), startDir,
                                                       tr("Файл данных (*.bine)"));
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        ChooseDataFile(path);
+}
 
-    settings->setValue(QLatin1String(KeyDir), QFileInfo(path).path());
+// However the file was chosen, the dialog opens next in its folder, now
+// and after a restart.
+void MainWindow::ChooseDataFile(const QString &path)
+{
+    dataFileDir = QFileInfo(path).path();
+    settings->setValue(QLatin1String(KeyDir), dataFileDir);
     settings->setValue(QLatin1String(KeyName), path);
     // Written through at once, so the choice survives a crash or a kill.
     settings->sync();
     ui->lineEditFileData->setText(path);
     dataFileName = path;
+}
+
+// A path typed or pasted into the field is taken as if chosen in the
+// dialog; a relative one is taken from the current folder.
+void MainWindow::TakeTypedFile()
+{
+    const QString text = ui->lineEditFileData->text().trimmed();
+    if (text == dataFileName)
+        return;
+    if (text.isEmpty()) {
+        dataFileName.clear();
+        settings->remove(QLatin1String(KeyName));
+        return;
+    }
+    ChooseDataFile(QFileInfo(text).absoluteFilePath());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!DraggedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = DraggedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    ChooseDataFile(path);
+    event->acceptProposedAction();
 }

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "devicelink.h"
+#include "fitwidth.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -10,6 +11,9 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSettings>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
 
 namespace {
 
@@ -18,6 +22,9 @@ namespace {
 const int EndAddrMaximum = 0x080FFFFF;
 const char SettingsOrganisation[] = "ostrel.example";
 const char SettingsApplication[] = "Tamrivo";
+// Often enough that an adapter just plugged in is there when the user
+// looks; listing the ports takes a few milliseconds.
+const int PortRefreshMs = 1000;
 
 } // namespace
 
@@ -25,6 +32,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent),
       ui(new Ui::MainWindow),
       labelPortParams(nullptr),
+      labelJobStatus(nullptr),
       comboBoxPort(nullptr),
       comboBoxBaud(nullptr),
       fileData(nullptr),
@@ -34,6 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
       deviceLink(nullptr),
       serialPort(nullptr),
       settings(nullptr),
+      portTimer(nullptr),
       cancelPressed(false)
 {
     ui->setupUi(this);
@@ -42,9 +51,6 @@ MainWindow::MainWindow(QWidget *parent)
     labelPortParams = new QLabel(tr("  Параметры\n  порта"));
     comboBoxPort = new QComboBox;
     comboBoxPort->setObjectName(QStringLiteral("comboBoxPort"));
-    // Editable, so that a port the system does not list (a USB adapter's
-    // device path, a pseudo-terminal) can be typed in.
-    comboBoxPort->setEditable(true);
 
     deviceLink = new DeviceLink;
     deviceLink->SetPort(serialPort);
@@ -53,10 +59,6 @@ MainWindow::MainWindow(QWidget *parent)
 
     comboBoxBaud = new QComboBox;
     comboBoxBaud->setObjectName(QStringLiteral("comboBoxBaud"));
-
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        comboBoxPort->addItem(info.portName());
     comboBoxBaud->addItem(QStringLiteral("9600"));
     comboBoxBaud->addItem(QStringLiteral("19200"));
 
@@ -65,22 +67,40 @@ MainWindow::MainWindow(QWidget *parent)
     captionFont.setWeight(75);
     labelPortParams->setFont(captionFont);
     labelPortParams->setMinimumWidth(85);
-    for (QComboBox *box : { comboBoxPort, comboBoxBaud }) {
-        box->setFixedHeight(25);
-        box->setFixedWidth(60);
-    }
+    comboBoxPort->setFixedHeight(25);
+    comboBoxBaud->setFixedHeight(25);
+    SetUpPortSelector();
 
     CreateActions();
+    // A widget of the status bar, not a message: the tips of the tool bar
+    // actions would wipe a message as the pointer passes over them.
+    labelJobStatus = new QLabel;
+    labelJobStatus->setObjectName(QStringLiteral("labelJobStatus"));
+    ui->statusBar->addWidget(labelJobStatus, 1);
 
     settings = new QSettings(QString::fromLatin1(SettingsOrganisation),
                              QString::fromLatin1(SettingsApplication));
     RestoreDataFile();
+    RefreshPorts();
+    RestorePort();
 
     ui->spinBoxEndAddr->setMaximum(EndAddrMaximum);
+    FitWidths();
 
     connect(ui->pushButtonFileData, &QPushButton::clicked, this, &MainWindow::SelectedFileData);
     connect(ui->pushButtonWrite, &QPushButton::clicked, this, &MainWindow::WriteData);
     connect(ui->pushButtonCansel, &QPushButton::clicked, this, &MainWindow::PushCansel);
+    connect(ui->lineEditFileData, &QLineEdit::editingFinished, this, &MainWindow::TakeTypedFile);
+    // A file dropped anywhere on the window is chosen; the path field would
+    // otherwise take the drop as text typed into the middle of the path.
+    ui->lineEditFileData->setAcceptDrops(false);
+    setAcceptDrops(true);
+
+    portTimer = new QTimer(this);
+    connect(portTimer, &QTimer::timeout, this, &MainWindow::RefreshPorts);
+    portTimer->start(PortRefreshMs);
+    // Room for the whole tool bar, so no action hides behind its extension.
+    resize(qMax(width(), ui->mainToolBar->sizeHint().width()), height());
 }
 
 MainWindow::~MainWindow()
@@ -120,4 +140,16 @@ void MainWindow::CreateActions()
 
     actionConnect->setEnabled(true);
     actionDisconnect->setEnabled(false);
+}
+
+// Every value fits its box in the box's own font.
+void MainWindow::FitWidths()
+{
+    for (QSpinBox *box : { ui->spinBoxStartAddr, ui->spinBoxEndAddr, ui->spinBoxSizePage })
+        FitSpinBox(box);
+    QStringList speeds;
+    for (int i = 0; i < comboBoxBaud->count(); ++i)
+        speeds << comboBoxBaud->itemText(i);
+    FitComboBox(comboBoxBaud, speeds);
+    PortTextChanged(comboBoxPort->currentText());
 }

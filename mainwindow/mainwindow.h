@@ -1,8 +1,11 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "portlist.h"
+
 #include <QMainWindow>
 #include <QString>
+#include <QVector>
 
 class QAction;
 class QComboBox;
@@ -10,6 +13,7 @@ class QFile;
 class QLabel;
 class QSerialPort;
 class QSettings;
+class QTimer;
 class DeviceLink;
 struct JobOutcome;
 enum class JobPass;
@@ -30,6 +34,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    // The serial ports the system offers now.
+    virtual QVector<PortEntry> ListPorts() const;
 
 private slots:
     void About();
@@ -38,10 +46,18 @@ private slots:
     void SelectedFileData();
     void WriteData();
     void PushCansel();
+    void RefreshPorts();
 
 private:
     void CreateActions();
+    void FitWidths();
+    void SetUpPortSelector();
+    void RestorePort();
+    void RememberPort();
+    void PortTextChanged(const QString &text);
     void RestoreDataFile();
+    void ChooseDataFile(const QString &path);
+    void TakeTypedFile();
     void QueryFlashParams();
     void PortError(int error);
     void PortLost(const QString &failure);
@@ -54,11 +70,13 @@ private:
     QString FailureText(const JobOutcome &outcome);
     static QString NotStartingText();
     void EndJob();
+    void ResetProgress();
     bool AskCancel(JobPass pass);
     friend class WindowJobObserver;
 
     Ui::MainWindow *ui;
     QLabel *labelPortParams;
+    QLabel *labelJobStatus;
     QComboBox *comboBoxPort;
     QComboBox *comboBoxBaud;
     QFile *fileData;
@@ -68,6 +86,8 @@ private:
     DeviceLink *deviceLink;
     QSerialPort *serialPort;
     QSettings *settings;
+    QTimer *portTimer;
+    QVector<PortEntry> portEntries;     // as the port selector lists them
     QString dataFileName;
     QString dataFileDir;
     bool cancelPressed;

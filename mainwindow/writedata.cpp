@@ -3,8 +3,10 @@
 
 #include "devicelink.h"
 #include "programmingjob.h"
+#include "windowtexts.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QSerialPort>
@@ -17,8 +19,9 @@ struct MainWindow::JobPlan
     QByteArray image;
 };
 
-// Shows the job's progress in the window and turns a press of the cancel
-// button into the pass's question.
+// Shows the job's progress in the window, keeps how far the erase and
+// write passes got, and turns a press of the cancel button into the
+// pass's question.
 class WindowJobObserver : public JobObserver
 {
 public:
@@ -27,7 +30,9 @@ public:
     void PassStarted(JobPass pass, int maximum) override
     {
         Ui::MainWindow *ui = window.ui;
-        ui->progressBar->setMaximum(maximum);
+        current = pass;
+        // A range of 0 to 0 would show a busy bar for a pass with nothing to do.
+        ui->progressBar->setMaximum(qMax(maximum, 1));
         ui->progressBar->setValue(0);
         switch (pass) {
         case JobPass::Erase:
@@ -42,12 +47,35 @@ public:
         }
     }
 
-    void Progress(int value) override { window.ui->progressBar->setValue(value); }
+    void Progress(int value) override
+    {
+        window.ui->progressBar->setValue(value);
+        if (current == JobPass::Erase)
+            pagesErased = value;
+        else if (current == JobPass::Write)
+            writeProgress = value;
+    }
 
     bool ShouldStop(JobPass pass) override { return window.AskCancel(pass); }
 
+    JobReport Report(const JobOutcome &outcome, const QByteArray &image, quint32 pageSize,
+                     qint64 elapsedMs) const
+    {
+        JobReport report;
+        report.status = outcome.status;
+        report.elapsedMs = elapsedMs;
+        report.pagesErased = pagesErased;
+        report.pages = int(PagesFor(quint32(image.size()), pageSize));
+        report.size = image.size();
+        report.bytesWritten = BytesWritten(outcome, writeProgress, report.size);
+        return report;
+    }
+
 private:
     MainWindow &window;
+    JobPass current = JobPass::Erase;
+    int pagesErased = 0;
+    int writeProgress = 0;
 };
 
 void MainWindow::WriteData()
@@ -55,6 +83,7 @@ void MainWindow::WriteData()
     // The write button is off during a job, but a slot may still be queued.
     if (jobRunning)
         return;
+    TakeTypedFile();
     JobPlan plan;
     if (!PrepareJob(&plan))
         return;
@@ -62,13 +91,19 @@ void MainWindow::WriteData()
     ui->groupBoxProcess->setEnabled(true);
     ui->pushButtonCansel->setEnabled(true);
     ui->pushButtonWrite->setEnabled(false);
+    labelJobStatus->clear();
     cancelPressed = false;
 
     jobRunning = true;
+    QElapsedTimer clock;
+    clock.start();
     WindowJobObserver observer(*this);
     ProgrammingJob job(*deviceLink, plan.start, plan.pageSize, plan.image);
     const JobOutcome outcome = job.Run(observer);
     jobRunning = false;
+
+    const JobReport report = observer.Report(outcome, plan.image, plan.pageSize, clock.elapsed());
+    labelJobStatus->setText(JobStatusText(report));
 
     if (outcome.status == JobOutcome::Failed)
         ReportFailure(outcome);
@@ -80,6 +115,7 @@ void MainWindow::WriteData()
     if (outcome.status == JobOutcome::Cancelled && outcome.firstBlockErased && !closeRequested)
         QMessageBox::warning(this, tr("Внимание"), tr("Запись прервана.") + NotStartingText(),
                              QMessageBox::Ok);
+    ResetProgress();
     if (closeRequested)
         close();
 }
@@ -90,7 +126,7 @@ void MainWindow::WriteData()
 bool MainWindow::PrepareJob(JobPlan *plan)
 {
     if (dataFileName.isEmpty()) {
-        QMessageBox::critical(this, tr("Error"), tr("Не выбран файл данных"), QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Ошибка"), tr("Не выбран файл данных"), QMessageBox::Ok);
         return false;
     }
     delete fileData;
@@ -196,6 +232,14 @@ void MainWindow::EndJob()
     ui->pushButtonCansel->setEnabled(false);
     ui->pushButtonWrite->setEnabled(serialPort->isOpen());
     actionConnect->setEnabled(!serialPort->isOpen());
+}
+
+// Back to how the window shows an idle job at start.
+void MainWindow::ResetProgress()
+{
+    ui->progressBar->setRange(0, 100);
+    ui->progressBar->setValue(0);
+    ui->labelProcessBar->setText(tr("Запись"));
 }
 
 bool MainWindow::AskCancel(JobPass pass)

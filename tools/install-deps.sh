@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config
     libelf-dev srecord binutils-arm-none-eabi
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    qttools5-dev qttools5-dev-tools qttranslations5-l10n
     xvfb xauth
 )
 

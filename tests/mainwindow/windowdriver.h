@@ -94,6 +94,15 @@ private:
     std::function<void()> nextBoxAction;
 };
 
+// The window, with the ports the system offers in the test's hands.
+class TestWindow : public MainWindow
+{
+public:
+    QVector<PortEntry> ports;
+protected:
+    QVector<PortEntry> ListPorts() const override { return ports; }
+};
+
 // Drives the window the way a user does, through its tool bar, buttons and
 // dialogs, optionally against a simulated loader on a pseudo-terminal.
 class WindowDriver
@@ -127,6 +136,15 @@ public:
     QProgressBar *Progress() { return Child<QProgressBar>("progressBar"); }
     QString PassLabel() { return Child<QLabel>("labelProcessBar")->text(); }
     QString FileText() { return Child<QLineEdit>("lineEditFileData")->text(); }
+    QString Status() { return Child<QLabel>("labelJobStatus")->text(); }
+    QComboBox *PortBox() { return Child<QComboBox>("comboBoxPort"); }
+
+    // The system now offers these ports; the window looks at once.
+    void OfferPorts(const QVector<PortEntry> &ports)
+    {
+        window.ports = ports;
+        QMetaObject::invokeMethod(&window, "RefreshPorts");
+    }
 
     // What is open or enabled: the port, connect and disconnect, the port and
     // baud selectors, the write and cancel buttons and the progress group;
@@ -147,13 +165,13 @@ public:
         return on.join(' ');
     }
 
-    // Connects to the port (the simulator's unless named), answering the
-    // parameter question if one comes.
+    // Connects to the port (the simulator's unless named) by Return in the
+    // port box, answering the parameter question if one comes.
     void Connect(QMessageBox::StandardButton answer = QMessageBox::Ok, QString port = QString())
     {
-        Child<QComboBox>("comboBoxPort")->setEditText(port.isNull() ? sim->SlavePath() : port);
+        PortBox()->setEditText(port.isNull() ? sim->SlavePath() : port);
         answerer.Answer(answer);
-        ConnectAction()->trigger();
+        QTest::keyClick(PortBox(), Qt::Key_Return);
     }
 
     void ChooseFile(const QString &path)
@@ -163,7 +181,7 @@ public:
     }
 
     std::unique_ptr<SimulatedLoader> sim;
-    MainWindow window;
+    TestWindow window;
     ModalAnswerer answerer;
 };
 

@@ -1,0 +1,37 @@
+#ifndef WINDOWTEXTS_H
+#define WINDOWTEXTS_H
+
+#include "programmingjob.h"
+
+#include <QString>
+
+// How far a programming job got, for the status bar.
+struct JobReport
+{
+    JobOutcome::Status status = JobOutcome::Done;
+    qint64 elapsedMs = 0;
+    int pagesErased = 0;
+    int pages = 0;
+    int bytesWritten = 0;
+    int size = 0;
+};
+
+// Bytes of the image the device has acknowledged. The first block goes in
+// only after every other one is written and verified, so a job stopped in
+// the verify pass with that block still erased wrote everything else.
+int BytesWritten(const JobOutcome &outcome, int writeProgress, int size);
+
+QString JobStatusText(const JobReport &report);
+
+// Why a port would not open, as far as the window can tell: a device the
+// user may not use, one another program holds, or whatever the system
+// says.
+enum class PortRefusal { Other, NoAccess, InUse };
+
+// reason is the system's own; group owns the device file.
+QString OpenFailureText(const QString &port, const QString &reason, PortRefusal refusal,
+                        const QString &group);
+// result is the link's result for the flash-parameter query.
+QString NoAnswerText(const QString &port, int baud, int result);
+
+#endif // WINDOWTEXTS_H

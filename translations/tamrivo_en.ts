@@ -1,0 +1,259 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="ru_RU">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Настройки</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Start addr</source>
+        <translation>Start address</translation>
+    </message>
+    <message>
+        <source>Size page</source>
+        <translation>Page size</translation>
+    </message>
+    <message>
+        <source>End addr</source>
+        <translation>End address</translation>
+    </message>
+    <message>
+        <source>Файл данных</source>
+        <translation>Data file</translation>
+    </message>
+    <message>
+        <source>Ход процесса</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>Запись</source>
+        <translation>Write</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Ostrel, 2026</source>
+        <translation>Ostrel, 2026</translation>
+    </message>
+    <message>
+        <source>Ошибка</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Внимание</source>
+        <translation>Attention</translation>
+    </message>
+    <message>
+        <source>Считаны следующие параметры flash
+Start addr 0x%x
+End addr 0x%x
+Size Page %d
+
+Применить их ?</source>
+        <translation>The device reports these flash parameters:
+Start address 0x%x
+End address 0x%x
+Page size %d
+
+Use them?</translation>
+    </message>
+    <message>
+        <source>Связь через порт %s потеряна</source>
+        <translation>Connection through port %s lost</translation>
+    </message>
+    <message>
+        <source>Выбор файла данных</source>
+        <translation>Choose Data File</translation>
+    </message>
+    <message>
+        <source>Файл данных (*.bine)</source>
+        <translation>Data file (*.bine)</translation>
+    </message>
+    <message>
+        <source>  Параметры
+  порта</source>
+        <translation>  Port
+  settings</translation>
+    </message>
+    <message>
+        <source>имя порта</source>
+        <translation>port name</translation>
+    </message>
+    <message>
+        <source>Подключить</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Подключить прибор</source>
+        <translation>Connect to the device</translation>
+    </message>
+    <message>
+        <source>Отключить</source>
+        <translation>Disconnect</translation>
+    </message>
+    <message>
+        <source>Отключить прибор</source>
+        <translation>Disconnect from the device</translation>
+    </message>
+    <message>
+        <source>Серийный номер %1</source>
+        <translation>Serial number %1</translation>
+    </message>
+    <message>
+        <source>Записано и проверено %1 байт за %2 с</source>
+        <translation>Written and verified: %1 bytes in %2 s</translation>
+    </message>
+    <message>
+        <source>Запись прервана через %1 с: стёрто страниц %2 из %3, записано байт %4 из %5</source>
+        <translation>Cancelled after %1 s: pages erased %2 of %3, bytes written %4 of %5</translation>
+    </message>
+    <message>
+        <source>Запись не удалась через %1 с: стёрто страниц %2 из %3, записано байт %4 из %5</source>
+        <translation>Failed after %1 s: pages erased %2 of %3, bytes written %4 of %5</translation>
+    </message>
+    <message>
+        <source>Не удается открыть порт %1:
+%2</source>
+        <translation>Cannot open port %1:
+%2</translation>
+    </message>
+    <message>
+        <source>Нет прав на порт. Добавьте пользователя в группу %1:
+sudo usermod -aG %1 $USER
+и войдите в систему заново.</source>
+        <translation>You have no permission to use the port. Add your user to the %1 group:
+sudo usermod -aG %1 $USER
+then log out and in again.</translation>
+    </message>
+    <message>
+        <source>Прибор на порту %1 ответил, но ответ не удается разобрать.</source>
+        <translation>The device on port %1 answered, but the answer cannot be understood.</translation>
+    </message>
+    <message>
+        <source>Прибор на порту %1 не отвечает.</source>
+        <translation>The device on port %1 does not answer.</translation>
+    </message>
+    <message>
+        <source>Проверьте, что выбран порт прибора, скорость %1 бод совпадает со скоростью загрузчика и на прибор подано питание.</source>
+        <translation>Check that this is the device&apos;s port, that the loader runs at %1 baud, and that the device is powered.</translation>
+    </message>
+    <message>
+        <source>Стирание</source>
+        <translation>Erase</translation>
+    </message>
+    <message>
+        <source>Верификация</source>
+        <translation>Verify</translation>
+    </message>
+    <message>
+        <source>Информация</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>Данные успешно записаны</source>
+        <translation>The data were written successfully</translation>
+    </message>
+    <message>
+        <source>Запись прервана.</source>
+        <translation>Writing cancelled.</translation>
+    </message>
+    <message>
+        <source>Не выбран файл данных</source>
+        <translation>No data file chosen</translation>
+    </message>
+    <message>
+        <source>Не удается открыть файл</source>
+        <translation>Cannot open the file</translation>
+    </message>
+    <message>
+        <source>Размер файла больше заданного диапазона памяти</source>
+        <translation>The file is larger than the memory range set</translation>
+    </message>
+    <message>
+        <source>Начальный адрес не кратен размеру страницы</source>
+        <translation>The start address is not a multiple of the page size</translation>
+    </message>
+    <message>
+        <source>Доступно памяти %d кБ
+Объем данных %d кБ
+Количество страниц %d 
+
+Жми ОК для продолжения</source>
+        <translation>Memory available %d kB
+Data size %d kB
+Pages %d 
+
+Press OK to go on</translation>
+    </message>
+    <message>
+        <source>Ошибка при стирания Flash
+Page %d</source>
+        <translation>Flash erase failed
+Page %d</translation>
+    </message>
+    <message>
+        <source>Ошибка при записи flash
+Adrees %d
+Size block %d</source>
+        <translation>Flash write failed
+Offset %d
+Block size %d</translation>
+    </message>
+    <message>
+        <source>Ошибка при чтении flash
+Adrees %d
+Size block %d</source>
+        <translation>Flash read failed
+Offset %d
+Block size %d</translation>
+    </message>
+    <message>
+        <source>Ошибка верификации flash
+Adress %d
+Size block %d
+Size send block %d</source>
+        <translation>Flash verify failed
+Offset %d
+Block size %d
+Bytes read back %d</translation>
+    </message>
+    <message>
+        <source>Приложение не запустится, пока запись не будет выполнена до конца</source>
+        <translation>The application will not start until a write runs to its end</translation>
+    </message>
+    <message>
+        <source>Прервать верификацию данных</source>
+        <translation>Stop verifying the data?</translation>
+    </message>
+    <message>
+        <source>Прервать стирание данных ?</source>
+        <translation>Stop erasing the data?</translation>
+    </message>
+    <message>
+        <source>Прервать запись данных ?</source>
+        <translation>Stop writing the data?</translation>
+    </message>
+    <message>
+        <source>Подтверждение</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Порт, видимо, уже открыт другой программой: закройте ее и подключитесь снова.</source>
+        <translation>The port seems to be open in another program: close it and connect again.</translation>
+    </message>
+    <message>
+        <source>Программа предначена для программирования Flash
+приборов Ostrel на базе МК STM32.&lt;p&gt;</source>
+        <translation>Programs the flash memory of Ostrel devices
+built on STM32 microcontrollers.&lt;p&gt;</translation>
+    </message>
+</context>
+</TS>
