@@ -44,7 +44,10 @@ void MainWindow::SelectedFileData()
 {
     const QString startDir = dataFileDir.isEmpty() ? QDir::currentPath() : dataFileDir;
     const QString path = QFileDialog::getOpenFileName(this, tr("Выбор файла данных"), startDir,
-                                                      tr("Файл данных (*.bine)"));
+                                                      tr("Файл данных (*.bine)") + QStringLiteral(";;")
+                                                          + tr("Образы прошивки") + QStringLiteral(
+                                                              " (*.hex *.ihex *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;")
+                                                          + tr("Все файлы") + QStringLiteral(" (*)"));
     if (!path.isEmpty())
         ChooseDataFile(path);
 }

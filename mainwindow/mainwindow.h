@@ -15,6 +15,7 @@ class QSerialPort;
 class QSettings;
 class QTimer;
 class DeviceLink;
+class FirmwareImage;
 struct JobOutcome;
 enum class JobPass;
 
@@ -65,6 +66,7 @@ private:
     // The programming job (writedata.cpp)
     struct JobPlan;
     bool PrepareJob(JobPlan *plan);
+    bool CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image, bool raw);
     void EndCheckFailed();
     void ReportFailure(const JobOutcome &outcome);
     QString FailureText(const JobOutcome &outcome);

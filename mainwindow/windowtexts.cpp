@@ -5,15 +5,6 @@
 #include <QCoreApplication>
 #include <QLocale>
 
-int BytesWritten(const JobOutcome &outcome, int writeProgress, int size)
-{
-    if (outcome.status == JobOutcome::Done)
-        return size;
-    if (outcome.pass == JobPass::Verify && !outcome.firstBlockErased)
-        return size;
-    return writeProgress;
-}
-
 QString JobStatusText(const JobReport &report)
 {
     const QString seconds = QLocale().toString(double(report.elapsedMs) / 1000.0, 'f', 1);

@@ -16,11 +16,6 @@ struct JobReport
     int size = 0;
 };
 
-// Bytes of the image the device has acknowledged. The first block goes in
-// only after every other one is written and verified, so a job stopped in
-// the verify pass with that block still erased wrote everything else.
-int BytesWritten(const JobOutcome &outcome, int writeProgress, int size);
-
 QString JobStatusText(const JobReport &report);
 
 // Why a port would not open, as far as the window can tell: a device the

@@ -1,13 +1,16 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "blockplan.h"
 #include "devicelink.h"
+#include "imagereaders.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSerialPort>
 
@@ -16,7 +19,8 @@ struct MainWindow::JobPlan
 {
     quint32 start = 0;
     quint32 pageSize = 0;
-    QByteArray image;
+    FirmwareImage image;
+    int pages = 0;              // pages that hold image bytes
 };
 
 // Shows the job's progress in the window, keeps how far the erase and
@@ -30,7 +34,6 @@ public:
     void PassStarted(JobPass pass, int maximum) override
     {
         Ui::MainWindow *ui = window.ui;
-        current = pass;
         // A range of 0 to 0 would show a busy bar for a pass with nothing to do.
         ui->progressBar->setMaximum(qMax(maximum, 1));
         ui->progressBar->setValue(0);
@@ -47,36 +50,31 @@ public:
         }
     }
 
-    void Progress(int value) override
-    {
-        window.ui->progressBar->setValue(value);
-        if (current == JobPass::Erase)
-            pagesErased = value;
-        else if (current == JobPass::Write)
-            writeProgress = value;
-    }
+    void Progress(int value) override { window.ui->progressBar->setValue(value); }
 
     bool ShouldStop(JobPass pass) override { return window.AskCancel(pass); }
 
-    JobReport Report(const JobOutcome &outcome, const QByteArray &image, quint32 pageSize,
-                     qint64 elapsedMs) const
-    {
-        JobReport report;
-        report.status = outcome.status;
-        report.elapsedMs = elapsedMs;
-        report.pagesErased = pagesErased;
-        report.pages = int(PagesFor(quint32(image.size()), pageSize));
-        report.size = image.size();
-        report.bytesWritten = BytesWritten(outcome, writeProgress, report.size);
-        return report;
-    }
-
 private:
     MainWindow &window;
-    JobPass current = JobPass::Erase;
-    int pagesErased = 0;
-    int writeProgress = 0;
 };
+
+namespace {
+
+// The engine counts what the device acknowledged, blank blocks left to
+// the erase aside.
+JobReport Report(const JobOutcome &outcome, int pages, const FirmwareImage &image, qint64 elapsedMs)
+{
+    JobReport report;
+    report.status = outcome.status;
+    report.elapsedMs = elapsedMs;
+    report.pagesErased = outcome.pagesErased;
+    report.pages = pages;
+    report.size = int(image.ByteCount());
+    report.bytesWritten = int(outcome.bytesWritten);
+    return report;
+}
+
+} // namespace
 
 void MainWindow::WriteData()
 {
@@ -102,7 +100,7 @@ void MainWindow::WriteData()
     const JobOutcome outcome = job.Run(observer);
     jobRunning = false;
 
-    const JobReport report = observer.Report(outcome, plan.image, plan.pageSize, clock.elapsed());
+    const JobReport report = Report(outcome, plan.pages, plan.image, clock.elapsed());
     labelJobStatus->setText(JobStatusText(report));
 
     if (outcome.status == JobOutcome::Failed)
@@ -138,34 +136,34 @@ bool MainWindow::PrepareJob(JobPlan *plan)
 
     plan->start = quint32(ui->spinBoxStartAddr->value());
     const quint32 end = quint32(ui->spinBoxEndAddr->value());
-    const quint32 available = AvailableBytes(plan->start, end);
-    const qint64 size = fileData->size();
-    if (size > qint64(available)) {
-        QMessageBox::critical(this, tr("Ошибка"), tr("Размер файла больше заданного диапазона памяти"),
-                              QMessageBox::Ok);
-        EndCheckFailed();
-        return false;
-    }
     plan->pageSize = quint32(ui->spinBoxSizePage->value());
-    // Erasing by pages from a start inside a page would wipe memory below
-    // the chosen range.
-    if (CheckRange(plan->start, end, plan->pageSize, quint32(size)) == RangeCheck::Unaligned) {
-        QMessageBox::critical(this, tr("Ошибка"), tr("Начальный адрес не кратен размеру страницы"),
-                              QMessageBox::Ok);
-        EndCheckFailed();
-        return false;
-    }
-    plan->image = fileData->readAll();
-    if (plan->image.size() != size) {
+    const QByteArray bytes = fileData->readAll();
+    if (bytes.size() != fileData->size()) {
         QMessageBox::critical(this, tr("Ошибка"), tr("Не удается открыть файл"), QMessageBox::Ok);
         EndCheckFailed();
         return false;
     }
+    // A raw file goes to the start address; HEX, S-record and ELF carry
+    // their own addresses, which the range only bounds.
+    const QString name = QFileInfo(dataFileName).fileName();
+    const ImageFormat format = DetectFormat(dataFileName, bytes);
+    const ImageResult read = ReadImage(bytes, name, format, plan->start);
+    if (!read.Ok()) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Ошибка в файле образа\n%1").arg(read.error), QMessageBox::Ok);
+        EndCheckFailed();
+        return false;
+    }
+    plan->image = read.image;
+    if (!CheckImagePlace(plan->start, end, plan->pageSize, plan->image, format == ImageFormat::Raw)) {
+        EndCheckFailed();
+        return false;
+    }
+    plan->pages = PlanPages(plan->image, plan->start, plan->pageSize).size();
 
     const QString summary = QString::asprintf(
         tr("Доступно памяти %d кБ\nОбъем данных %d кБ\nКоличество страниц %d \n\n"
            "Жми ОК для продолжения").toUtf8().constData(),
-        int(available / 1024), int(size / 1024), int(PagesFor(quint32(size), plan->pageSize)));
+        int(AvailableBytes(plan->start, end) / 1024), int(plan->image.ByteCount() / 1024), plan->pages);
     const auto answer = QMessageBox::information(this, tr("Внимание"), summary,
                                                  QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) {
@@ -173,6 +171,25 @@ bool MainWindow::PrepareJob(JobPlan *plan)
         return false;
     }
     return true;
+}
+
+// Erasing by pages from a start inside a page would wipe memory below the
+// chosen range, as would data placed below the start.
+bool MainWindow::CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image,
+                                 bool raw)
+{
+    const RangeCheck check = CheckImageRange(start, end, pageSize, image);
+    QString text;
+    if (check == RangeCheck::TooLarge && raw)
+        text = tr("Размер файла больше заданного диапазона памяти");
+    else if (check == RangeCheck::TooLarge || check == RangeCheck::BelowStart)
+        text = tr("Данные образа лежат вне заданного диапазона памяти\n0x%1 - 0x%2")
+                   .arg(image.LowestAddress(), 0, 16).arg(image.HighestAddress(), 0, 16);
+    else if (check == RangeCheck::Unaligned)
+        text = tr("Начальный адрес не кратен размеру страницы");
+    if (!text.isEmpty())
+        QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
+    return text.isEmpty();
 }
 
 void MainWindow::EndCheckFailed()

@@ -255,5 +255,25 @@ Bytes read back %d</translation>
         <translation>Programs the flash memory of Ostrel devices
 built on STM32 microcontrollers.&lt;p&gt;</translation>
     </message>
+    <message>
+        <source>Образы прошивки</source>
+        <translation>Firmware images</translation>
+    </message>
+    <message>
+        <source>Все файлы</source>
+        <translation>All files</translation>
+    </message>
+    <message>
+        <source>Ошибка в файле образа
+%1</source>
+        <translation>The image file is malformed
+%1</translation>
+    </message>
+    <message>
+        <source>Данные образа лежат вне заданного диапазона памяти
+0x%1 - 0x%2</source>
+        <translation>The image&apos;s data lie outside the memory range set
+0x%1 - 0x%2</translation>
+    </message>
 </context>
 </TS>

@@ -191,7 +191,8 @@ private slots:
             QVERIFY(QDir().mkpath(folder) && QFile(folder + "/app.bine").open(QIODevice::WriteOnly));
         const auto dialog = [](const QString &folder) {
             return Box(QMessageBox::NoIcon, "Выбор файла данных", QMessageBox::NoButton,
-                       "Файл данных (*.bine) " + folder);
+                       "Файл данных (*.bine)|Образы прошивки (*.hex *.ihex *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf "
+                       "*.bin)|Все файлы (*) " + folder);
         };
         {
             WindowDriver driver;

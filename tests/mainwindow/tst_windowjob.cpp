@@ -151,11 +151,31 @@ private slots:
         QCOMPARE(driver->State(), Connected);
     }
 
+    // A HEX file goes to its own addresses, only to the pages it holds data in.
+    void placedImage()
+    {
+        Prepare(QByteArray());
+        driver->ChooseFile(IMAGE_DATA_DIR "/app.hex");
+        const QByteArray older(1024, '\x5A');
+        driver->sim->Flash().Write(AppStart + 0x800, older);
+        driver->answerer.seen.clear();
+
+        PressWrite();
+
+        QCOMPARE(driver->answerer.seen, QStringList({ Summary(51, 2, 3), Done }));
+        QFile file(IMAGE_DATA_DIR "/src.bin");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray src = file.readAll();
+        QCOMPARE(driver->sim->Flash().Read(AppStart, src.size()), src);
+        QCOMPARE(driver->sim->Flash().Read(AppStart + 0x800, 1024), older);
+        QCOMPARE(driver->sim->Flash().Read(AppStart + 0x1C01, src.size()), src);
+    }
+
     void refusedBeforeAnythingIsSent_data()
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("start");
-        QTest::addColumn<QString>("file");      // "none", "gone", "typed" or "ok"
+        QTest::addColumn<QString>("file");      // "none", "gone", "typed", "ok", or the text of a HEX file
         QTest::addColumn<QString>("box");
 
         QTest::newRow("no file chosen") << 10 << int(AppStart) << "none"
@@ -166,6 +186,10 @@ private slots:
                                             << Error("Ошибка", "Размер файла больше заданного диапазона памяти");
         QTest::newRow("start inside a page") << 100 << int(AppStart + 0x100) << "ok"
                                              << Error("Ошибка", "Начальный адрес не кратен размеру страницы");
+        QTest::newRow("malformed HEX") << 0 << int(AppStart) << ":0400000001020304F3\n:00000001FF\n"
+            << Error("Ошибка", "Ошибка в файле образа\nimage.hex line 1: checksum 0xF3, expected 0xF2");
+        QTest::newRow("HEX below the start") << 0 << int(AppStart) << ":020000040800F2\n:0400000001020304F2\n:00000001FF\n"
+            << Error("Ошибка", "Данные образа лежат вне заданного диапазона памяти\n0x8000000 - 0x8000003");
         // Declined summaries: the geometry of the form (parameters refused), 2 KiB pages.
         QTest::newRow("4097 bytes declined") << 4097 << int(AppStart) << "ok" << Summary(47, 4, 3);
     }
@@ -183,6 +207,13 @@ private slots:
             QFile::remove(imagePath);
         if (file == QStringLiteral("typed"))
             driver->Child<QLineEdit>("lineEditFileData")->setText(imagePath);
+        if (file.startsWith(':')) {
+            QFile hex(dir.filePath("image.hex"));
+            QVERIFY(hex.open(QIODevice::WriteOnly) && hex.write(file.toLatin1()) == file.size());
+            hex.close();
+            driver->ChooseFile(hex.fileName());
+            driver->answerer.seen.clear();
+        }
         driver->Child<QSpinBox>("spinBoxStartAddr")->setValue(start);
         const int framesBefore = driver->sim->FramesReceived();
         const QByteArray flashBefore = driver->sim->Flash().Contents();
