@@ -7,7 +7,7 @@
 namespace {
 
 const char faultHelp[] =
-    "Inject a fault (repeatable). SPEC is KIND[:frame=N][:count=N][:p=X]"
+    "Inject a fault (repeatable). RULE is KIND[:frame=N][:count=N][:p=X]"
     "[:cmd=0xNN][:arg=0xNN][:addr=0xNNNNNNNN]. KIND: drop (no reply), crc (wrong reply CRC), "
     "status (refuse with a bad status), late (reply after --late-delay), garbage (stray "
     "characters before the reply), split (reply in pieces with gaps), worn (a write stores one "
@@ -109,7 +109,7 @@ void AddOptions(QCommandLineParser *parser)
                                                           "value it holds, as STM32F1 flash does (default: an identical "
                                                           "re-write is accepted).")},
         {QStringLiteral("verbose"), QStringLiteral("Log every frame received and reply sent to standard error.")},
-        {QStringLiteral("fault"), QLatin1String(faultHelp), QStringLiteral("spec")},
+        {QStringLiteral("fault"), QLatin1String(faultHelp), QStringLiteral("rule")},
     });
 }
 
