@@ -12,12 +12,11 @@ constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
 constexpr quint64 AddressSpace = quint64(1) << 32;
 
 const char *const Usage =
-    "Usage:\n"
-    "  tamrivo-cli ports\n"
-    "  tamrivo-cli --port PORT [--baud 9600|19200] info\n"
-    "  tamrivo-cli --port PORT [options] write FILE\n"
-    "  tamrivo-cli --port PORT [options] verify FILE\n"
-    "  tamrivo-cli --port PORT [options] read FILE [--length N]\n"
+    "Usage: tamrivo-cli ports\n"
+    "  or:  tamrivo-cli --port PORT [--baud 9600|19200] info\n"
+    "  or:  tamrivo-cli --port PORT [options] write FILE\n"
+    "  or:  tamrivo-cli --port PORT [options] verify FILE\n"
+    "  or:  tamrivo-cli --port PORT [options] read FILE [--length N]\n"
     "\n"
     "Programs the flash of a device through its resident serial loader.\n"
     "\n"

@@ -22,11 +22,14 @@ int TextRoom(const QFontMetrics &metrics, int textWidth)
 int WidestValueWidth(const QFontMetrics &metrics, int minimum, int maximum, int base)
 {
     const QString digits = QStringLiteral("0123456789abcdefghijklmnopqrstuvwxyz").left(base);
-    int digitWidth = 0;
-    for (const QChar digit : digits)
-        digitWidth = qMax(digitWidth, metrics.horizontalAdvance(digit));
     const int count = qMax(QString::number(minimum, base).size(), QString::number(maximum, base).size());
-    return count * digitWidth;
+    // A whole run of each digit is measured: Qt 6 lays text out at
+    // fractional advances and rounds only the total, so a digit's rounded
+    // width times the count can fall short of a number's width.
+    int width = 0;
+    for (const QChar digit : digits)
+        width = qMax(width, metrics.horizontalAdvance(QString(count, digit)));
+    return width;
 }
 
 void FitSpinBox(QSpinBox *box)

@@ -38,6 +38,8 @@ MainWindow::MainWindow(QWidget *parent)
       fileData(nullptr),
       actionConnect(nullptr),
       actionDisconnect(nullptr),
+      actionVerify(nullptr),
+      actionSave(nullptr),
       actionAbout(nullptr),
       deviceLink(nullptr),
       serialPort(nullptr),
@@ -64,7 +66,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     labelPortParams->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QFont captionFont = labelPortParams->font();
-    captionFont.setWeight(75);
+    captionFont.setWeight(QFont::Bold);
     labelPortParams->setFont(captionFont);
     labelPortParams->setMinimumWidth(85);
     comboBoxPort->setFixedHeight(25);
@@ -80,6 +82,11 @@ MainWindow::MainWindow(QWidget *parent)
 
     settings = new QSettings(QString::fromLatin1(SettingsOrganisation),
                              QString::fromLatin1(SettingsApplication));
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 keeps settings in UTF-8; a Qt 5 build does too, so that either
+    // reads a non-ASCII path the other remembered.
+    settings->setIniCodec("UTF-8");
+#endif
     RestoreDataFile();
     RefreshPorts();
     RestorePort();
@@ -123,6 +130,14 @@ void MainWindow::CreateActions()
     actionDisconnect->setStatusTip(tr("Отключить прибор"));
     connect(actionDisconnect, &QAction::triggered, this, &MainWindow::ClosePort);
 
+    actionVerify = new QAction(QIcon(QStringLiteral(":/new/prefix1/rec/verify.png")), tr("Проверить"), this);
+    actionVerify->setStatusTip(tr("Сравнить данные прибора с файлом данных"));
+    connect(actionVerify, &QAction::triggered, this, &MainWindow::VerifyData);
+
+    actionSave = new QAction(QIcon(QStringLiteral(":/new/prefix1/rec/save.png")), tr("Сохранить"), this);
+    actionSave->setStatusTip(tr("Сохранить данные прибора в файл"));
+    connect(actionSave, &QAction::triggered, this, &MainWindow::SaveData);
+
     actionAbout = new QAction(QIcon(QStringLiteral(":/new/prefix1/rec/about.png")),
                               tr("О программе"), this);
     actionAbout->setStatusTip(tr("О программе"));
@@ -135,11 +150,16 @@ void MainWindow::CreateActions()
     ui->mainToolBar->addWidget(comboBoxPort);
     ui->mainToolBar->addWidget(comboBoxBaud);
     ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(actionVerify);
+    ui->mainToolBar->addAction(actionSave);
+    ui->mainToolBar->addSeparator();
     ui->mainToolBar->addAction(actionAbout);
     ui->mainToolBar->setIconSize(QSize(32, 32));
 
     actionConnect->setEnabled(true);
     actionDisconnect->setEnabled(false);
+    actionVerify->setEnabled(false);
+    actionSave->setEnabled(false);
 }
 
 // Every value fits its box in the box's own font.

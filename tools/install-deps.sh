@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need,
-# only when some are missing.
+# Installs the Debian packages the build, the tests and the demo need
+# (Qt 6 and Qt 5 both, the manual pages, the package and its checks), only
+# when some are missing.
 set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
     libelf-dev srecord binutils-arm-none-eabi
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     qttools5-dev qttools5-dev-tools qttranslations5-l10n
+    help2man dpkg-dev file desktop-file-utils appstream
     xvfb xauth
 )
 

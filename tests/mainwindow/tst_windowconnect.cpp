@@ -298,8 +298,12 @@ private slots:
     void textsInEachLanguage()
     {
         const QStringList source = WindowTexts(WindowDriver().window);
-        const bool qtRussian = QFile::exists(QLibraryInfo::location(QLibraryInfo::TranslationsPath)
-                                             + QStringLiteral("/qtbase_ru.qm"));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const QString qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+        const QString qtTranslations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+        const bool qtRussian = QFile::exists(qtTranslations + QStringLiteral("/qtbase_ru.qm"));
         QTemporaryFile image(QDir::tempPath() + QStringLiteral("/XXXXXX.bine"));
         QVERIFY(image.open() && image.write(QByteArray(100, 'x')) == 100);
         image.close();
