@@ -82,7 +82,7 @@ void MainWindow::OpenPort()
     actionDisconnect->setEnabled(true);
     comboBoxPort->setEnabled(false);
     comboBoxBaud->setEnabled(false);
-    ui->pushButtonWrite->setEnabled(true);
+    EnableDeviceJobs(true);
 
     QueryFlashParams();
 }
@@ -148,7 +148,7 @@ void MainWindow::ClosePort()
     if (jobRunning)
         return;
     ui->pushButtonCansel->setEnabled(false);
-    ui->pushButtonWrite->setEnabled(false);
+    EnableDeviceJobs(false);
     RefreshPorts();
 }
 

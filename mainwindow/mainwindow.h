@@ -1,11 +1,14 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "firmwareimage.h"
 #include "portlist.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
+
+#include <functional>
 
 class QAction;
 class QComboBox;
@@ -15,7 +18,7 @@ class QSerialPort;
 class QSettings;
 class QTimer;
 class DeviceLink;
-class FirmwareImage;
+class JobObserver;
 struct JobOutcome;
 enum class JobPass;
 
@@ -63,17 +66,33 @@ private:
     void PortError(int error);
     void PortLost(const QString &failure);
 
-    // The programming job (writedata.cpp)
-    struct JobPlan;
+    // The programming job (writedata.cpp), and the jobs that only read the
+    // device: verify (verifydata.cpp) and save (savedata.cpp)
+    enum class WindowJob { Write, Verify, Save };
+    // What the checks hand to the passes.
+    struct JobPlan
+    {
+        quint32 start = 0;
+        quint32 pageSize = 0;
+        FirmwareImage image;
+        int pages = 0;          // pages that hold image bytes
+    };
     bool PrepareJob(JobPlan *plan);
-    bool CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image, bool raw);
+    bool LoadJobImage(JobPlan *plan, bool forWrite);
+    bool CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image, bool raw,
+                         bool needAligned);
+    JobOutcome RunJob(WindowJob job, const std::function<JobOutcome(JobObserver &)> &run,
+                      int *done = nullptr);
+    void EnableDeviceJobs(bool enabled);
+    void VerifyData();
+    void SaveData();
     void EndCheckFailed();
     void ReportFailure(const JobOutcome &outcome);
     QString FailureText(const JobOutcome &outcome);
     static QString NotStartingText();
     void EndJob();
     void ResetProgress();
-    bool AskCancel(JobPass pass);
+    bool AskCancel(WindowJob job, JobPass pass);
     friend class WindowJobObserver;
 
     Ui::MainWindow *ui;
@@ -84,6 +103,8 @@ private:
     QFile *fileData;
     QAction *actionConnect;
     QAction *actionDisconnect;
+    QAction *actionVerify;
+    QAction *actionSave;
     QAction *actionAbout;
     DeviceLink *deviceLink;
     QSerialPort *serialPort;

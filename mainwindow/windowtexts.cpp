@@ -5,9 +5,23 @@
 #include <QCoreApplication>
 #include <QLocale>
 
+namespace {
+
+QString Seconds(qint64 elapsedMs)
+{
+    return QLocale().toString(double(elapsedMs) / 1000.0, 'f', 1);
+}
+
+QString Hex(quint32 value)
+{
+    return QString::number(value, 16);
+}
+
+} // namespace
+
 QString JobStatusText(const JobReport &report)
 {
-    const QString seconds = QLocale().toString(double(report.elapsedMs) / 1000.0, 'f', 1);
+    const QString seconds = Seconds(report.elapsedMs);
     if (report.status == JobOutcome::Done) {
         return QCoreApplication::translate("MainWindow", "Записано и проверено %1 байт за %2 с")
             .arg(report.size).arg(seconds);
@@ -21,6 +35,57 @@ QString JobStatusText(const JobReport &report)
                                       "записано байт %4 из %5");
     return text.arg(seconds).arg(report.pagesErased).arg(report.pages).arg(report.bytesWritten)
         .arg(report.size);
+}
+
+namespace {
+
+QString VerifyStatusText(const CheckReport &report, const QString &seconds)
+{
+    if (report.status == JobOutcome::Done) {
+        return QCoreApplication::translate("MainWindow", "Проверено %1 байт за %2 с: данные совпадают")
+            .arg(report.size).arg(seconds);
+    }
+    if (report.mismatch) {
+        return QCoreApplication::translate("MainWindow", "Проверка за %1 с: данные отличаются с адреса 0x%2")
+            .arg(seconds, Hex(report.mismatchAddress));
+    }
+    const QString text = report.status == JobOutcome::Cancelled
+        ? QCoreApplication::translate("MainWindow", "Проверка прервана через %1 с: проверено байт %2 из %3")
+        : QCoreApplication::translate("MainWindow", "Проверка не удалась через %1 с: проверено байт %2 из %3");
+    return text.arg(seconds).arg(report.done).arg(report.size);
+}
+
+QString ReadStatusText(const CheckReport &report, const QString &seconds)
+{
+    if (report.status == JobOutcome::Done && !report.file.isEmpty()) {
+        return QCoreApplication::translate("MainWindow", "Прочитано %1 байт за %2 с и сохранено в %3")
+            .arg(report.size).arg(seconds, report.file);
+    }
+    if (report.status == JobOutcome::Done) {
+        return QCoreApplication::translate("MainWindow", "Прочитано %1 байт за %2 с, файл не записан")
+            .arg(report.size).arg(seconds);
+    }
+    // A backup cut short is never saved: it would pass for a whole one.
+    const QString text = report.status == JobOutcome::Cancelled
+        ? QCoreApplication::translate("MainWindow",
+                                      "Чтение прервано через %1 с: прочитано байт %2 из %3, файл не записан")
+        : QCoreApplication::translate("MainWindow",
+                                      "Чтение не удалось через %1 с: прочитано байт %2 из %3, файл не записан");
+    return text.arg(seconds).arg(report.done).arg(report.size);
+}
+
+} // namespace
+
+QString CheckStatusText(const CheckReport &report)
+{
+    const QString seconds = Seconds(report.elapsedMs);
+    return report.pass == JobPass::Verify ? VerifyStatusText(report, seconds) : ReadStatusText(report, seconds);
+}
+
+QString MismatchText(const JobOutcome &outcome)
+{
+    return QCoreApplication::translate("MainWindow", "Данные не совпадают\nАдрес 0x%1\nБлок 0x%2, %3 байт")
+        .arg(Hex(outcome.mismatchAddress), Hex(outcome.address)).arg(outcome.blockLength);
 }
 
 QString OpenFailureText(const QString &port, const QString &reason, PortRefusal refusal,

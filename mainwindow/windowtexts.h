@@ -18,6 +18,23 @@ struct JobReport
 
 QString JobStatusText(const JobReport &report);
 
+// How far a verify or a backup read got, for the status bar.
+struct CheckReport
+{
+    JobPass pass = JobPass::Verify;     // Verify, or Read for a backup
+    JobOutcome::Status status = JobOutcome::Done;
+    qint64 elapsedMs = 0;
+    int done = 0;               // bytes compared or read
+    int size = 0;
+    bool mismatch = false;
+    quint32 mismatchAddress = 0;
+    QString file;               // the backup written; empty when none was
+};
+
+QString CheckStatusText(const CheckReport &report);
+// The first byte that differs, and the block it lies in.
+QString MismatchText(const JobOutcome &outcome);
+
 // Why a port would not open, as far as the window can tell: a device the
 // user may not use, one another program holds, or whatever the system
 // says.

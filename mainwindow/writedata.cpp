@@ -14,22 +14,13 @@
 #include <QMessageBox>
 #include <QSerialPort>
 
-// What the checks hand to the passes.
-struct MainWindow::JobPlan
-{
-    quint32 start = 0;
-    quint32 pageSize = 0;
-    FirmwareImage image;
-    int pages = 0;              // pages that hold image bytes
-};
-
-// Shows the job's progress in the window, keeps how far the erase and
-// write passes got, and turns a press of the cancel button into the
-// pass's question.
+// Shows the job's progress in the window, keeps how far the last pass
+// got, and turns a press of the cancel button into the question of the
+// job and pass.
 class WindowJobObserver : public JobObserver
 {
 public:
-    explicit WindowJobObserver(MainWindow &window) : window(window) {}
+    WindowJobObserver(MainWindow &window, MainWindow::WindowJob job) : window(window), job(job) {}
 
     void PassStarted(JobPass pass, int maximum) override
     {
@@ -37,6 +28,7 @@ public:
         // A range of 0 to 0 would show a busy bar for a pass with nothing to do.
         ui->progressBar->setMaximum(qMax(maximum, 1));
         ui->progressBar->setValue(0);
+        done = 0;
         switch (pass) {
         case JobPass::Erase:
             ui->labelProcessBar->setText(MainWindow::tr("Стирание"));
@@ -44,18 +36,28 @@ public:
         case JobPass::Write:
             ui->labelProcessBar->setText(MainWindow::tr("Запись"));
             break;
+        case JobPass::Read:
+            ui->labelProcessBar->setText(MainWindow::tr("Чтение"));
+            break;
         default:
             ui->labelProcessBar->setText(MainWindow::tr("Верификация"));
             break;
         }
     }
 
-    void Progress(int value) override { window.ui->progressBar->setValue(value); }
+    void Progress(int value) override
+    {
+        done = value;
+        window.ui->progressBar->setValue(value);
+    }
 
-    bool ShouldStop(JobPass pass) override { return window.AskCancel(pass); }
+    bool ShouldStop(JobPass pass) override { return window.AskCancel(job, pass); }
+
+    int done = 0;   // what the pass running last had got through
 
 private:
     MainWindow &window;
+    MainWindow::WindowJob job;
 };
 
 namespace {
@@ -86,20 +88,11 @@ void MainWindow::WriteData()
     if (!PrepareJob(&plan))
         return;
 
-    ui->groupBoxProcess->setEnabled(true);
-    ui->pushButtonCansel->setEnabled(true);
-    ui->pushButtonWrite->setEnabled(false);
-    labelJobStatus->clear();
-    cancelPressed = false;
-
-    jobRunning = true;
     QElapsedTimer clock;
     clock.start();
-    WindowJobObserver observer(*this);
-    ProgrammingJob job(*deviceLink, plan.start, plan.pageSize, plan.image);
-    const JobOutcome outcome = job.Run(observer);
-    jobRunning = false;
-
+    const JobOutcome outcome = RunJob(WindowJob::Write, [this, &plan](JobObserver &observer) {
+        return ProgrammingJob(*deviceLink, plan.start, plan.pageSize, plan.image).Run(observer);
+    });
     const JobReport report = Report(outcome, plan.pages, plan.image, clock.elapsed());
     labelJobStatus->setText(JobStatusText(report));
 
@@ -118,10 +111,30 @@ void MainWindow::WriteData()
         close();
 }
 
-// The checks before anything is erased. The image is read whole here, once:
-// the passes write and verify exactly these bytes, so a file that changes
-// on disk during the job cannot make a verify succeed by accident.
+// The checks before anything is erased, and the summary.
 bool MainWindow::PrepareJob(JobPlan *plan)
+{
+    if (!LoadJobImage(plan, true))
+        return false;
+    const quint32 end = quint32(ui->spinBoxEndAddr->value());
+    const QString summary = QString::asprintf(
+        tr("Доступно памяти %d кБ\nОбъем данных %d кБ\nКоличество страниц %d \n\n"
+           "Жми ОК для продолжения").toUtf8().constData(),
+        int(AvailableBytes(plan->start, end) / 1024), int(plan->image.ByteCount() / 1024), plan->pages);
+    const auto answer = QMessageBox::information(this, tr("Внимание"), summary,
+                                                 QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) {
+        EndCheckFailed();
+        return false;
+    }
+    return true;
+}
+
+// The image is read whole here, once: the passes write and verify exactly
+// these bytes, so a file that changes on disk during the job cannot make a
+// verify succeed by accident. Only a write erases, so only a write needs a
+// start on a page boundary.
+bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
 {
     if (dataFileName.isEmpty()) {
         QMessageBox::critical(this, tr("Ошибка"), tr("Не выбран файл данных"), QMessageBox::Ok);
@@ -154,29 +167,18 @@ bool MainWindow::PrepareJob(JobPlan *plan)
         return false;
     }
     plan->image = read.image;
-    if (!CheckImagePlace(plan->start, end, plan->pageSize, plan->image, format == ImageFormat::Raw)) {
+    if (!CheckImagePlace(plan->start, end, plan->pageSize, plan->image, format == ImageFormat::Raw, forWrite)) {
         EndCheckFailed();
         return false;
     }
     plan->pages = PlanPages(plan->image, plan->start, plan->pageSize).size();
-
-    const QString summary = QString::asprintf(
-        tr("Доступно памяти %d кБ\nОбъем данных %d кБ\nКоличество страниц %d \n\n"
-           "Жми ОК для продолжения").toUtf8().constData(),
-        int(AvailableBytes(plan->start, end) / 1024), int(plan->image.ByteCount() / 1024), plan->pages);
-    const auto answer = QMessageBox::information(this, tr("Внимание"), summary,
-                                                 QMessageBox::Ok | QMessageBox::Cancel);
-    if (answer != QMessageBox::Ok) {
-        EndCheckFailed();
-        return false;
-    }
     return true;
 }
 
 // Erasing by pages from a start inside a page would wipe memory below the
 // chosen range, as would data placed below the start.
 bool MainWindow::CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image,
-                                 bool raw)
+                                 bool raw, bool needAligned)
 {
     const RangeCheck check = CheckImageRange(start, end, pageSize, image);
     QString text;
@@ -185,7 +187,7 @@ bool MainWindow::CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, c
     else if (check == RangeCheck::TooLarge || check == RangeCheck::BelowStart)
         text = tr("Данные образа лежат вне заданного диапазона памяти\n0x%1 - 0x%2")
                    .arg(image.LowestAddress(), 0, 16).arg(image.HighestAddress(), 0, 16);
-    else if (check == RangeCheck::Unaligned)
+    else if (check == RangeCheck::Unaligned && needAligned)
         text = tr("Начальный адрес не кратен размеру страницы");
     if (!text.isEmpty())
         QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
@@ -239,15 +241,44 @@ QString MainWindow::NotStartingText()
     return QStringLiteral("\n\n") + tr("Приложение не запустится, пока запись не будет выполнена до конца");
 }
 
-// The end of every job that got past its checks, done or not. The write
-// button comes back only on an open port: a disconnect during the job
-// leaves nothing to write to.
+// Shows the job running, with the cancel button live and no other job
+// startable, while run drives the engine; done, if given, is how far its
+// last pass got.
+JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobObserver &)> &run, int *done)
+{
+    ui->groupBoxProcess->setEnabled(true);
+    ui->pushButtonCansel->setEnabled(true);
+    EnableDeviceJobs(false);
+    labelJobStatus->clear();
+    cancelPressed = false;
+
+    jobRunning = true;
+    WindowJobObserver observer(*this, job);
+    const JobOutcome outcome = run(observer);
+    jobRunning = false;
+    if (done)
+        *done = observer.done;
+    return outcome;
+}
+
+// Write, verify and save: all three need the device and no other job.
+void MainWindow::EnableDeviceJobs(bool enabled)
+{
+    ui->pushButtonWrite->setEnabled(enabled);
+    actionVerify->setEnabled(enabled);
+    actionSave->setEnabled(enabled);
+}
+
+// The end of every job that got past its checks, done or not. The jobs
+// come back only on an open port: a disconnect during the job leaves
+// nothing to work with.
 void MainWindow::EndJob()
 {
     ui->groupBoxProcess->setEnabled(false);
-    fileData->close();
+    if (fileData)
+        fileData->close();
     ui->pushButtonCansel->setEnabled(false);
-    ui->pushButtonWrite->setEnabled(serialPort->isOpen());
+    EnableDeviceJobs(serialPort->isOpen());
     actionConnect->setEnabled(!serialPort->isOpen());
 }
 
@@ -259,12 +290,16 @@ void MainWindow::ResetProgress()
     ui->labelProcessBar->setText(tr("Запись"));
 }
 
-bool MainWindow::AskCancel(JobPass pass)
+bool MainWindow::AskCancel(WindowJob job, JobPass pass)
 {
     if (!cancelPressed)
         return false;
     QString text = tr("Прервать верификацию данных");
-    if (pass == JobPass::Erase)
+    if (job == WindowJob::Verify)
+        text = tr("Прервать проверку данных ?");
+    else if (job == WindowJob::Save)
+        text = tr("Прервать чтение данных ?");
+    else if (pass == JobPass::Erase)
         text = tr("Прервать стирание данных ?");
     else if (pass == JobPass::Write)
         text = tr("Прервать запись данных ?");

@@ -83,6 +83,16 @@ QVector<FlashBlock> WithoutBlank(const QVector<FlashBlock> &blocks)
     return written;
 }
 
+// Where two byte strings part, or where the shorter one ends.
+int FirstDifference(const QByteArray &a, const QByteArray &b)
+{
+    const int common = qMin(a.size(), b.size());
+    int i = 0;
+    while (i < common && a.at(i) == b.at(i))
+        ++i;
+    return i;
+}
+
 qint64 DataBytes(const QVector<FlashBlock> &blocks)
 {
     qint64 total = 0;
@@ -197,6 +207,7 @@ JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<Fla
             JobOutcome outcome = Failure(JobPass::Verify, 0, block);
             outcome.mismatch = true;
             outcome.readBackLength = readBack.size();
+            outcome.mismatchAddress = block.address + quint32(FirstDifference(readBack, block.bytes));
             return outcome;
         }
         *done += block.dataBytes;

@@ -37,6 +37,7 @@ struct JobOutcome
     quint32 address = 0;            // flash address of the failing page or block
     int blockLength = 0;            // length of the failing block
     int readBackLength = 0;         // bytes the device gave back for it (verify)
+    quint32 mismatchAddress = 0;    // first byte that differs, or where the shorter read-back ends
     // The application's first block is erased, so the application cannot
     // start until a job completes.
     bool firstBlockErased = false;

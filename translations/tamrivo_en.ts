@@ -275,5 +275,97 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <translation>The image&apos;s data lie outside the memory range set
 0x%1 - 0x%2</translation>
     </message>
+    <message>
+        <source>Проверить</source>
+        <translation>Verify</translation>
+    </message>
+    <message>
+        <source>Сравнить данные прибора с файлом данных</source>
+        <translation>Compare the device&apos;s data with the data file</translation>
+    </message>
+    <message>
+        <source>Сохранить</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Сохранить данные прибора в файл</source>
+        <translation>Save the device&apos;s data to a file</translation>
+    </message>
+    <message>
+        <source>Диапазон чтения 0x%1 - 0x%2 пуст или больше 16 МБ</source>
+        <translation>The range 0x%1 - 0x%2 to read is empty or larger than 16 MB</translation>
+    </message>
+    <message>
+        <source>Сохранение данных прибора</source>
+        <translation>Save Device Data</translation>
+    </message>
+    <message>
+        <source>Не удается записать файл %1:
+%2</source>
+        <translation>Cannot write the file %1:
+%2</translation>
+    </message>
+    <message>
+        <source>Прочитано %1 байт и сохранено в файл
+%2</source>
+        <translation>%1 bytes read and saved to the file
+%2</translation>
+    </message>
+    <message>
+        <source>Данные совпадают</source>
+        <translation>The data match</translation>
+    </message>
+    <message>
+        <source>Проверено %1 байт за %2 с: данные совпадают</source>
+        <translation>Verified: %1 bytes in %2 s, the data match</translation>
+    </message>
+    <message>
+        <source>Проверка за %1 с: данные отличаются с адреса 0x%2</source>
+        <translation>Verified in %1 s: the data differ from address 0x%2</translation>
+    </message>
+    <message>
+        <source>Проверка прервана через %1 с: проверено байт %2 из %3</source>
+        <translation>Verify cancelled after %1 s: bytes verified %2 of %3</translation>
+    </message>
+    <message>
+        <source>Проверка не удалась через %1 с: проверено байт %2 из %3</source>
+        <translation>Verify failed after %1 s: bytes verified %2 of %3</translation>
+    </message>
+    <message>
+        <source>Прочитано %1 байт за %2 с и сохранено в %3</source>
+        <translation>Read: %1 bytes in %2 s, saved to %3</translation>
+    </message>
+    <message>
+        <source>Прочитано %1 байт за %2 с, файл не записан</source>
+        <translation>Read: %1 bytes in %2 s, no file written</translation>
+    </message>
+    <message>
+        <source>Чтение прервано через %1 с: прочитано байт %2 из %3, файл не записан</source>
+        <translation>Read cancelled after %1 s: bytes read %2 of %3, no file written</translation>
+    </message>
+    <message>
+        <source>Чтение не удалось через %1 с: прочитано байт %2 из %3, файл не записан</source>
+        <translation>Read failed after %1 s: bytes read %2 of %3, no file written</translation>
+    </message>
+    <message>
+        <source>Данные не совпадают
+Адрес 0x%1
+Блок 0x%2, %3 байт</source>
+        <translation>The data differ
+Address 0x%1
+Block 0x%2, %3 bytes</translation>
+    </message>
+    <message>
+        <source>Чтение</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>Прервать проверку данных ?</source>
+        <translation>Stop verifying the device?</translation>
+    </message>
+    <message>
+        <source>Прервать чтение данных ?</source>
+        <translation>Stop reading the data?</translation>
+    </message>
 </context>
 </TS>

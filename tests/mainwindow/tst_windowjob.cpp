@@ -1,5 +1,6 @@
 // Programming a file through the window against the simulated loader: what
 // the user sees, and what ends up in the device's flash.
+#include "imagereaders.h"
 #include "windowdriver.h"
 
 #include <QFile>
@@ -336,6 +337,86 @@ private slots:
             QCOMPARE(driver->sim->Flash().Read(AppStart, image.size()), image);
         }
         QCOMPARE(driver->window.isVisible(), !(stop && close));
+        QCOMPARE(driver->State(), Connected);
+    }
+
+    // Verify compares the flash with the data file; save reads from start to
+    // end into a file that appears only once the whole range is read. size:
+    // bytes to save; change: a byte altered in flash; fault: a block that
+    // cannot be read (offsets from the start). FILE is the backup's path.
+    void verifyAndSave_data()
+    {
+        for (const char *column : { "size", "change", "fault" })
+            QTest::addColumn<int>(column);
+        QTest::addColumn<QString>("backup");    // empty: verify
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("status");
+        const QString question = Box(QMessageBox::Critical, "Подтверждение", QMessageBox::Yes | QMessageBox::No,
+                                     "Прервать %1 данных ?");
+        const QString saved = Box(QMessageBox::Information, "Информация", QMessageBox::Ok,
+                                  "Прочитано 3000 байт и сохранено в файл\nFILE");
+        QTest::newRow("verify") << 0 << -1 << -1 << "" << false << Box(QMessageBox::Information, "Информация",
+            QMessageBox::Ok, "Данные совпадают") << "Проверено 3000 байт за N с: данные совпадают";
+        QTest::newRow("verify, a byte differs") << 0 << 1003 << -1 << "" << false << Error("Ошибка",
+            "Данные не совпадают\nАдрес 0x80034eb\nБлок 0x80034c0, 64 байт") << "Проверка за N с: данные отличаются с адреса 0x80034eb";
+        QTest::newRow("verify cancelled") << 0 << -1 << -1 << "" << true << question.arg("проверку")
+                                          << "Проверка прервана через N с: проверено байт 128 из 3000";
+        QTest::newRow("save raw") << 3000 << -1 << -1 << "a.bin" << false << saved << "Прочитано 3000 байт за N с и сохранено в FILE";
+        QTest::newRow("save HEX") << 3000 << -1 << -1 << "a.hex" << false << saved << "Прочитано 3000 байт за N с и сохранено в FILE";
+        QTest::newRow("save cancelled") << 3000 << -1 << -1 << "a.bin" << true << question.arg("чтение")
+                                        << "Чтение прервано через N с: прочитано байт 128 из 3000, файл не записан";
+        QTest::newRow("save fails") << 3000 << -1 << 640 << "a.bin" << false << Error("Ошибка",
+            "Ошибка при чтении flash\nAdrees 640\nSize block 64") << "Чтение не удалось через N с: прочитано байт 640 из 3000, файл не записан";
+        QTest::newRow("save, end below start") << 0 << -1 << -1 << "a.bin" << false << Error("Ошибка",
+            "Диапазон чтения 0x8003000 - 0x8002fff пуст или больше 16 МБ") << "";
+    }
+
+    void verifyAndSave()
+    {
+        QFETCH(int, size);
+        QFETCH(int, change);
+        QFETCH(int, fault);
+        QFETCH(QString, backup);
+        QFETCH(bool, cancel);
+        QFETCH(QString, box);
+        QFETCH(QString, status);
+        if (fault >= 0)
+            config.faults.append({ FaultKind::CorruptCrc, 1, -1, 0.0, 0x64, 0x02, qint64(AppStart) + fault });
+        // A raw file is verified from the start address, which needs no page
+        // boundary: nothing is erased.
+        const quint32 start = backup.isEmpty() ? AppStart + 0x100 : AppStart;
+        const QByteArray image = Pattern(3000);
+        Prepare(image);
+        driver->Child<QSpinBox>("spinBoxStartAddr")->setValue(int(start));
+        driver->sim->Flash().Write(start, image);
+        if (change >= 0)
+            driver->sim->Flash().Poke(start + change, char(~image[change]));
+        QTemporaryDir backups;
+        const QString path = backups.filePath(backup);
+        if (cancel) {
+            driver->answerer.Answer(QMessageBox::Yes);
+            OnProgress(backup.isEmpty() ? "Верификация" : "Чтение", [this] { driver->CancelButton()->click(); });
+        }
+        if (!backup.isEmpty()) {
+            driver->Child<QSpinBox>("spinBoxEndAddr")->setValue(int(AppStart) + size - 1);
+            driver->answerer.ChooseFile(path);
+        }
+
+        (backup.isEmpty() ? driver->VerifyAction() : driver->SaveAction())->trigger();
+
+        QCOMPARE(driver->answerer.seen.size(), size > 0 ? 2 : 1);   // the file dialog first
+        QCOMPARE(driver->answerer.seen.last(), box.replace("FILE", path));
+        QCOMPARE(driver->Status().replace(QRegularExpression("\\d+[.,]\\d с"), "N с"), status.replace("FILE", path));
+        const bool written = status.contains("сохранено");
+        // Never a partial backup, nor a temporary file left behind.
+        QCOMPARE(QDir(backups.path()).entryList(QDir::Files), written ? QStringList(backup) : QStringList());
+        QFile file(path);
+        if (written && file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            QCOMPARE(ReadImage(bytes, backup, DetectFormat(backup, bytes), AppStart).image.Bytes(AppStart, size, 0),
+                     driver->sim->Flash().Read(AppStart, size));
+        }
         QCOMPARE(driver->State(), Connected);
     }
 

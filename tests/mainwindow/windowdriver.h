@@ -21,7 +21,7 @@ inline QString Box(QMessageBox::Icon icon, const QString &title, QMessageBox::St
                                                QString::number(buttons, 16), text);
 }
 
-const QString Connected = QStringLiteral("open disconnect write");
+const QString Connected = QStringLiteral("open disconnect write verify save");
 const QString Disconnected = QStringLiteral("connect port baud");
 
 // Answers the modal dialogs a test provokes, in order, and records each. It
@@ -130,6 +130,9 @@ public:
     QList<QAction *> ToolBar() { return Child<QToolBar>("mainToolBar")->actions(); }
     QAction *ConnectAction() { return ToolBar().at(0); }
     QAction *DisconnectAction() { return ToolBar().at(1); }
+    // After the separator that follows the port selectors.
+    QAction *VerifyAction() { return ToolBar().at(7); }
+    QAction *SaveAction() { return ToolBar().at(8); }
     QSerialPort *Port() { return window.findChild<QSerialPort *>(); }
     QPushButton *WriteButton() { return Child<QPushButton>("pushButtonWrite"); }
     QPushButton *CancelButton() { return Child<QPushButton>("pushButtonCansel"); }
@@ -147,7 +150,8 @@ public:
     }
 
     // What is open or enabled: the port, connect and disconnect, the port and
-    // baud selectors, the write and cancel buttons and the progress group;
+    // baud selectors, the write, verify and save jobs, the cancel button and
+    // the progress group;
     // connected or disconnected and idle, these are Connected and Disconnected.
     QString State()
     {
@@ -155,7 +159,8 @@ public:
             { "open", Port()->isOpen() }, { "connect", ConnectAction()->isEnabled() },
             { "disconnect", DisconnectAction()->isEnabled() },
             { "port", Child("comboBoxPort")->isEnabled() }, { "baud", Child("comboBoxBaud")->isEnabled() },
-            { "write", WriteButton()->isEnabled() }, { "cancel", CancelButton()->isEnabled() },
+            { "write", WriteButton()->isEnabled() }, { "verify", VerifyAction()->isEnabled() },
+            { "save", SaveAction()->isEnabled() }, { "cancel", CancelButton()->isEnabled() },
             { "process", Child("groupBoxProcess")->isEnabled() } };
         QStringList on;
         for (auto [name, isOn] : flags) {

@@ -280,6 +280,7 @@ private slots:
         QCOMPARE(outcome.linkResult, row.linkResult);
         QCOMPARE(outcome.mismatch, row.linkResult == 0);
         QCOMPARE(outcome.readBackLength, row.readBackLength);
+        QCOMPARE(outcome.mismatchAddress, row.linkResult == 0 ? address : 0u);  // a worn cell is the block's first byte
         QCOMPARE(outcome.firstBlockErased, row.firstBlockErased);
         QCOMPARE(recorder.starts.size(), row.passes);
         QCOMPARE(recorder.lastProgress.last(), row.progress);

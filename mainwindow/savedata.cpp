@@ -1,0 +1,92 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "imagereaders.h"
+#include "imagewriters.h"
+#include "programmingjob.h"
+#include "windowtexts.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSaveFile>
+
+namespace {
+
+// As much as the command-line tool reads at once; the devices served have
+// at most a few MiB of flash.
+constexpr quint32 MaxReadBytes = 16 * 1024 * 1024;
+
+// Intel HEX and S-record keep the flash addresses, so the backup can go
+// back where it came from; any other name is saved raw.
+bool WriteBackup(QSaveFile *file, quint32 start, const QByteArray &data)
+{
+    const ImageFormat format = OutputFormat(file->fileName());
+    const QByteArray bytes = format == ImageFormat::Raw
+        ? data : WriteImage(ReadRawImage(data, file->fileName(), start).image, format);
+    return file->write(bytes) == bytes.size() && file->commit();
+}
+
+} // namespace
+
+// Saves what the device holds from the start address to the end address,
+// end included, before it is overwritten.
+void MainWindow::SaveData()
+{
+    if (jobRunning)
+        return;
+    const quint32 start = quint32(ui->spinBoxStartAddr->value());
+    const quint32 end = quint32(ui->spinBoxEndAddr->value());
+    if (start > end || end - start >= MaxReadBytes) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Диапазон чтения 0x%1 - 0x%2 пуст или больше 16 МБ")
+                                  .arg(start, 0, 16).arg(end, 0, 16), QMessageBox::Ok);
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Сохранение данных прибора"), dataFileDir.isEmpty() ? QDir::currentPath() : dataFileDir,
+        tr("Файл данных (*.bine)") + QStringLiteral(";;Intel HEX (*.hex);;S-record (*.s19 *.srec);;")
+            + tr("Все файлы") + QStringLiteral(" (*)"));
+    if (path.isEmpty())
+        return;
+    // Opened before the device is read, so that a bad path fails at once,
+    // and committed only after a complete read: a partial backup must
+    // never look like a whole one.
+    QSaveFile file(path);
+    const QString cannotWrite = tr("Не удается записать файл %1:\n%2");
+    if (!file.open(QIODevice::WriteOnly)) {
+        QMessageBox::critical(this, tr("Ошибка"), cannotWrite.arg(path, file.errorString()), QMessageBox::Ok);
+        return;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    CheckReport report;
+    report.pass = JobPass::Read;
+    report.size = int(end - start + 1);
+    QByteArray data;
+    const quint32 pageSize = quint32(ui->spinBoxSizePage->value());
+    const JobOutcome outcome = RunJob(WindowJob::Save, [&](JobObserver &observer) {
+        return ProgrammingJob(*deviceLink, start, pageSize, QByteArray()).Read(observer, report.size, &data);
+    }, &report.done);
+    const bool saved = outcome.status == JobOutcome::Done && WriteBackup(&file, start, data);
+    report.status = outcome.status;
+    report.elapsedMs = clock.elapsed();
+    report.file = saved ? path : QString();
+    labelJobStatus->setText(CheckStatusText(report));
+
+    if (outcome.status == JobOutcome::Failed)
+        ReportFailure(outcome);
+    else if (outcome.status == JobOutcome::Done && !saved)
+        QMessageBox::critical(this, tr("Ошибка"), cannotWrite.arg(path, file.errorString()), QMessageBox::Ok);
+    EndJob();
+    if (saved) {
+        QMessageBox::information(this, tr("Информация"),
+                                 tr("Прочитано %1 байт и сохранено в файл\n%2").arg(data.size()).arg(path),
+                                 QMessageBox::Ok);
+    }
+    ResetProgress();
+    if (closeRequested)
+        close();
+}
