@@ -28,6 +28,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exit
 fi
 
-echo "In the window: type $port into the port box, choose 19200, press Подключить,"
-echo "accept the parameters, pick examples/sample.bine with ... and press Запись."
+echo "In the window: type $port into the port box, choose 19200 and press Return,"
+echo "accept the parameters, pick examples/sample.bine with ... and press the write button."
 "$bin/tamrivo" >/dev/null
