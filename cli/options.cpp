@@ -1,14 +1,13 @@
 #include "options.h"
 
 #include "messages.h"
+#include "programmingjob.h"
 
 #include <QCommandLineParser>
 
 namespace {
 
-// A mistyped --end could turn a backup into a read of gigabytes lasting
-// days; the devices this tool serves have at most a few MiB of flash.
-constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
+constexpr quint32 MaxReadLength = ProgrammingJob::MaxReadLength;
 constexpr quint64 AddressSpace = quint64(1) << 32;
 
 const char *const Usage =

@@ -250,11 +250,8 @@ int Session::Read()
     const int status = Finish(job.Read(progress, int(length), &data));
     if (status != ExitDone)
         return status;
-    // Intel HEX and S-record keep the flash addresses, so the backup can go
-    // back where it came from.
     const ImageFormat saved = options.format ? *options.format : OutputFormat(options.file);
-    const QByteArray bytes = saved == ImageFormat::Raw
-        ? data : WriteImage(ReadRawImage(data, options.file, geometry.start).image, saved);
+    const QByteArray bytes = WriteFlashBytes(data, geometry.start, saved);
     if (out.write(bytes) != bytes.size() || !out.commit())
         return Refuse(ExitUsage, QStringLiteral("file"), cannotWrite.arg(options.file, out.errorString()));
     report.file = QFileInfo(options.file).absoluteFilePath();

@@ -1,5 +1,7 @@
 #include "imagewriters.h"
 
+#include "imagereaders.h"
+
 namespace {
 
 QByteArray BigEndian(quint32 value, int width)
@@ -81,4 +83,11 @@ QByteArray WriteImage(const FirmwareImage &image, ImageFormat format, char fill)
     if (image.IsEmpty() || span > MaxRawSpan)
         return QByteArray();
     return image.Bytes(image.LowestAddress(), int(span), fill);
+}
+
+QByteArray WriteFlashBytes(const QByteArray &bytes, quint32 start, ImageFormat format)
+{
+    if (format == ImageFormat::Raw)
+        return bytes;
+    return WriteImage(ReadRawImage(bytes, QString(), start).image, format);
 }

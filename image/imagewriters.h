@@ -21,4 +21,9 @@ QByteArray WriteSRecord(const FirmwareImage &image, const QByteArray &header = "
 constexpr qint64 MaxRawSpan = 256 * 1024 * 1024;
 QByteArray WriteImage(const FirmwareImage &image, ImageFormat format, char fill = char(0xFF));
 
+// Bytes read from the flash at start, saved as a backup: raw as they
+// are, Intel HEX or S-record at their flash addresses, so the backup can
+// go back where it came from.
+QByteArray WriteFlashBytes(const QByteArray &bytes, quint32 start, ImageFormat format);
+
 #endif // IMAGEWRITERS_H

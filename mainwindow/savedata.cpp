@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "imagereaders.h"
 #include "imagewriters.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
@@ -15,17 +14,11 @@
 
 namespace {
 
-// As much as the command-line tool reads at once; the devices served have
-// at most a few MiB of flash.
-constexpr quint32 MaxReadBytes = 16 * 1024 * 1024;
-
-// Intel HEX and S-record keep the flash addresses, so the backup can go
-// back where it came from; any other name is saved raw.
+// The format follows the file's name: HEX and S-record names keep the
+// flash addresses, any other name is saved raw.
 bool WriteBackup(QSaveFile *file, quint32 start, const QByteArray &data)
 {
-    const ImageFormat format = OutputFormat(file->fileName());
-    const QByteArray bytes = format == ImageFormat::Raw
-        ? data : WriteImage(ReadRawImage(data, file->fileName(), start).image, format);
+    const QByteArray bytes = WriteFlashBytes(data, start, OutputFormat(file->fileName()));
     return file->write(bytes) == bytes.size() && file->commit();
 }
 
@@ -39,7 +32,7 @@ void MainWindow::SaveData()
         return;
     const quint32 start = quint32(ui->spinBoxStartAddr->value());
     const quint32 end = quint32(ui->spinBoxEndAddr->value());
-    if (start > end || end - start >= MaxReadBytes) {
+    if (start > end || end - start >= ProgrammingJob::MaxReadLength) {
         QMessageBox::critical(this, tr("Ошибка"), tr("Диапазон чтения 0x%1 - 0x%2 пуст или больше 16 МБ")
                                   .arg(start, 0, 16).arg(end, 0, 16), QMessageBox::Ok);
         return;

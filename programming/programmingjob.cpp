@@ -1,7 +1,7 @@
 #include "programmingjob.h"
 
 #include "devicelink.h"
-#include "imagebuilder.h"
+#include "imagereaders.h"
 
 namespace {
 
@@ -66,13 +66,6 @@ RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const F
 
 namespace {
 
-FirmwareImage RawImage(quint32 start, const QByteArray &bytes)
-{
-    ImageBuilder builder;
-    builder.Add(start, bytes);
-    return builder.Finish();
-}
-
 QVector<FlashBlock> WithoutBlank(const QVector<FlashBlock> &blocks)
 {
     QVector<FlashBlock> written;
@@ -111,7 +104,7 @@ ProgrammingJob::ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize
 
 ProgrammingJob::ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize,
                                const QByteArray &image)
-    : ProgrammingJob(link, start, pageSize, RawImage(start, image))
+    : ProgrammingJob(link, start, pageSize, ReadRawImage(image, QString(), start).image)
 {
 }
 

@@ -80,6 +80,10 @@ class ProgrammingJob
 public:
     static constexpr int DefaultBlockSize = 64;
     static constexpr int MaxBlockSize = 248;    // fits both a write and a read frame
+    // The most one read takes: a mistyped end could otherwise turn a backup
+    // into a read of gigabytes lasting days, and the devices served have at
+    // most a few MiB of flash.
+    static constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
 
     ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize, const FirmwareImage &image);
     // A raw image: its bytes from the start address on.
