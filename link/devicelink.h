@@ -21,7 +21,8 @@ enum LinkResult : int {
     LinkNoReply = 1,    // no complete reply line within the time-out in any attempt
     LinkOk = 2,         // a reply arrived and passed every check
     LinkBadReply = 3,   // a complete line failed a check, or the request was refused unsent
-    LinkPortLost = 4    // the port went away (adapter unplugged, peer gone): nothing more can pass
+    LinkPortLost = 4,   // the port went away (adapter unplugged, peer gone): nothing more can pass
+    LinkOutOfTurn = 5   // the device kept talking out of turn: no reply could be told from a stale one
 };
 
 // Flash geometry as the loader reports it.
@@ -30,6 +31,53 @@ struct FlashParams
     quint32 startAddr = 0;
     quint32 endAddr = 0;
     quint16 sizePage = 0;
+};
+
+// Decides when the line can be trusted again after a time-out or a
+// rejected line, where the line did not fall quiet. Replies carry no
+// sequence number, so the link asks the parameter query, whose reply it
+// knows byte for byte from the last time it took one in step, and the
+// loader answers in order: once as many identical replies have come back
+// as queries went out, everything sent before them has been answered.
+// Any other line is stale and dropped; a guard interval without a byte
+// proves it too. Pure: the link tells it what it heard and when (in ms
+// since Start), and it says what to do next.
+class StepProof
+{
+public:
+    enum class Verdict { Wait, SendProbe, InStep, OutOfTurn };
+
+    // The decoded reply of the last parameter query taken in step; empty
+    // when the device was never asked, and then no probe is possible.
+    void SetKnownReply(const QByteArray &decoded) { known = decoded; }
+    const QByteArray &KnownReply() const { return known; }
+
+    // The quiet wait has given up: probe, or give up at once without a
+    // known reply. The budget runs from now.
+    Verdict Start(int guardMs, int budgetMs);
+    void ProbeSent() { ++sent; }
+    // Bytes arrived at atMs; a complete line is handed over decoded
+    // (empty when it would not decode).
+    void Heard(qint64 atMs);
+    Verdict Line(const QByteArray &decoded, qint64 atMs);
+    Verdict Clock(qint64 nowMs);
+    // How long from nowMs until Clock can give another verdict.
+    qint64 WaitMs(qint64 nowMs) const;
+    // The line was found quiet: no probe is still owed a reply.
+    void Settled() { sent = matched = 0; }
+
+    int ProbesSent() const { return sent; }
+    int RepliesMatched() const { return matched; }
+
+private:
+    QByteArray known;
+    // Probes stay owed across resyncs that gave up, so that a late reply
+    // to an earlier probe cannot stand in for the reply to a later one.
+    int sent = 0;
+    int matched = 0;
+    int guard = 0;
+    int budget = 0;
+    qint64 lastHeard = 0;
 };
 
 // Speaks the resident loader's protocol over one serial port: ASCII-hex
@@ -89,7 +137,8 @@ public:
 
     // Whether the last reply taken can only have answered the request it
     // was taken for: false after a time-out, a rejected line or a reply to
-    // a resent frame, until the line has been found quiet again.
+    // a resent frame, until the line has been found quiet again or a
+    // probe has proved that nothing older is still to come.
     bool InStep() const { return inStep; }
 
     // A port error after which nothing more can pass: a hung-up line or a
@@ -126,8 +175,10 @@ private:
     template <typename Transaction> int Repeat(Transaction transaction);
     bool FlashHolds(const QByteArray &block, quint32 address);
     int AttemptMs(const Request &request) const;
-    void Resync(const Request &request);
+    int Resync(const Request &request);
     bool WaitQuiet(int quietMs);
+    int Probe(int guardMs);
+    void SendProbe();
     bool PortGone() const;
     void DiscardInput();
     void TraceLine(const QByteArray &text);
@@ -140,6 +191,7 @@ private:
     bool resending = false;     // the command runs its transaction a second time
     bool resentRefused = false; // the last transaction refused a frame sent before
     int commandFrames = 0;      // frames the command in progress has sent
+    StepProof proof;
 };
 
 #endif // DEVICELINK_H

@@ -33,15 +33,16 @@ QByteArray Header(quint32 address, quint16 count)
 } // namespace
 
 // A command runs its transaction once more when the first did not succeed
-// and takes the second result as it is; not when the port is gone, nor
-// when a resent frame was refused, which a third frame will not change.
+// and takes the second result as it is; not when the port is gone or the
+// device would not stop talking, nor when a resent frame was refused,
+// which a third frame will not change.
 template <typename Transaction>
 int DeviceLink::Repeat(Transaction transaction)
 {
     resending = false;
     commandFrames = 0;
     int result = transaction();
-    if (result != LinkOk && result != LinkPortLost && !resentRefused) {
+    if (result != LinkOk && result != LinkPortLost && result != LinkOutOfTurn && !resentRefused) {
         resending = true;
         result = transaction();
         resending = false;
@@ -58,6 +59,10 @@ int DeviceLink::ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *s
     });
     if (result != LinkOk)
         return result;
+    // Only a reply that can answer nothing but this query may later prove
+    // the link in step.
+    if (inStep)
+        proof.SetKnownReply(reply);
     const char *values = reply.constData() + 2;
     if (startAddr)
         *startAddr = qFromLittleEndian<quint32>(values);
@@ -66,6 +71,13 @@ int DeviceLink::ReadFlashParams(quint32 *startAddr, quint32 *endAddr, quint32 *s
     if (sizePage)
         *sizePage = qFromLittleEndian<quint16>(values + 8);
     return LinkOk;
+}
+
+// The probe of a resync: the parameter query, whose reply the link knows
+// byte for byte and no block request in a job draws.
+void DeviceLink::SendProbe()
+{
+    SendFrame(CommandParams, ArgumentParams, QByteArray());
 }
 
 int DeviceLink::ErasePage(quint32 address, quint16 count)

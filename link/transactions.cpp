@@ -147,7 +147,9 @@ DeviceLink::ReplyFit DeviceLink::CheckReply(int count, const QByteArray &decoded
 // ends the transaction. Once a frame is out the link is out of step until
 // a reply fits, and stays so when the reply fits a resent frame: it may be
 // the late answer to the frame before, with one more answer still on its
-// way, so the line is drained before anything else goes out.
+// way, so the line is drained before anything else goes out. No frame goes
+// out before the link is back in step: a reply to a frame sent while stale
+// lines may still come could be one of them.
 int DeviceLink::Transact(const Request &request, QByteArray *reply)
 {
     if (request.data.size() > MaxFrameBytes)
@@ -158,8 +160,11 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
     bool answered = false;
     bool firstFrame = !resending;
     for (int attempt = 0; attempt < request.attempts && !answered; ++attempt) {
-        if (!inStep)
-            Resync(request);
+        if (!inStep) {
+            const int resync = Resync(request);
+            if (resync != LinkOk)
+                return resync;
+        }
         if (PortGone())
             return LinkPortLost;
         firstFrame = firstFrame && attempt == 0;
@@ -194,11 +199,68 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
 // dropped: the loader may take its whole budget again before a late reply
 // starts (a healthy loader answers within it, so a reply later than twice
 // the budget is not waited for). The loader answers in order, so once the
-// line is quiet nothing older than the next frame can follow.
-void DeviceLink::Resync(const Request &request)
+// line is quiet nothing older than the next frame can follow. A line that
+// will not fall quiet is probed; if that proves nothing either, the device
+// is talking out of turn and the command ends. A closed port has no line
+// to be out of step with: the attempt runs out its time-out.
+int DeviceLink::Resync(const Request &request)
 {
-    if (WaitQuiet(AttemptMs(request)))
+    if (!IsOpen(port))
+        return LinkOk;
+    const int guardMs = AttemptMs(request);
+    int result = LinkOk;
+    if (WaitQuiet(guardMs))
+        proof.Settled();
+    else if (PortGone())
+        return LinkPortLost;
+    else
+        result = Probe(guardMs);
+    if (result == LinkOk)
         inStep = true;
+    return result;
+}
+
+// Sends the probe and hands what the line brings, line by line, to the
+// proof, which decides; lines before the proof are dropped.
+int DeviceLink::Probe(int guardMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    StepProof::Verdict verdict = proof.Start(guardMs, MaxQuietWaits * guardMs);
+    if (verdict == StepProof::Verdict::SendProbe) {
+        TraceLine("Probe");
+        DiscardInput();
+        SendProbe();
+        proof.ProbeSent();
+        verdict = StepProof::Verdict::Wait;
+    }
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QByteArray heard;
+    while (verdict == StepProof::Verdict::Wait) {
+        if (PortGone() || !IsOpen(port))
+            return LinkPortLost;
+        WaitForEvents(deadline, proof.WaitMs(clock.elapsed()));
+        const QByteArray bytes = port->readAll();
+        const qint64 now = clock.elapsed();
+        if (!bytes.isEmpty()) {
+            deadline.stop();
+            proof.Heard(now);
+            heard += bytes;
+        }
+        for (int end; verdict == StepProof::Verdict::Wait && (end = heard.indexOf(format.lineEnd)) >= 0;
+             heard.remove(0, end + 1)) {
+            QByteArray decoded;
+            if (DecodeLine(heard.left(end + 1), &decoded) == DecodeFailed)
+                decoded.clear();
+            TraceLine("Probe heard " + heard.left(end + 1));
+            verdict = proof.Line(decoded, now);
+        }
+        if (verdict == StepProof::Verdict::Wait)
+            verdict = proof.Clock(now);
+    }
+    return verdict == StepProof::Verdict::InStep ? LinkOk : LinkOutOfTurn;
 }
 
 int DeviceLink::AttemptMs(const Request &request) const
@@ -223,8 +285,7 @@ int DeviceLink::AttemptMs(int dataBytes, int replyLength, int timeoutMs, qint32 
 }
 
 // True once the line has stayed quiet for quietMs. A line that keeps
-// talking for several guard intervals is given up on; the next reply will
-// then most likely be rejected too.
+// talking for several guard intervals is given up on.
 bool DeviceLink::WaitQuiet(int quietMs)
 {
     QElapsedTimer total;
@@ -268,6 +329,46 @@ void DeviceLink::DiscardInput()
 {
     if (IsOpen(port))
         port->clear(QSerialPort::Input);
+}
+
+StepProof::Verdict StepProof::Start(int guardMs, int budgetMs)
+{
+    guard = guardMs;
+    budget = budgetMs;
+    lastHeard = 0;
+    return known.isEmpty() ? Verdict::OutOfTurn : Verdict::SendProbe;
+}
+
+void StepProof::Heard(qint64 atMs)
+{
+    lastHeard = atMs;
+}
+
+// Identical bytes, not only the length: a 10-byte read draws a 14-byte
+// reply too.
+StepProof::Verdict StepProof::Line(const QByteArray &decoded, qint64 atMs)
+{
+    lastHeard = atMs;
+    if (sent == 0 || decoded != known)
+        return Verdict::Wait;
+    if (++matched < sent)
+        return Verdict::Wait;
+    Settled();
+    return Verdict::InStep;
+}
+
+StepProof::Verdict StepProof::Clock(qint64 nowMs)
+{
+    if (nowMs - lastHeard >= guard) {
+        Settled();
+        return Verdict::InStep;
+    }
+    return nowMs >= budget ? Verdict::OutOfTurn : Verdict::Wait;
+}
+
+qint64 StepProof::WaitMs(qint64 nowMs) const
+{
+    return qMax<qint64>(1, qMin<qint64>(lastHeard + guard, budget) - nowMs);
 }
 
 void DeviceLink::TraceLine(const QByteArray &text)

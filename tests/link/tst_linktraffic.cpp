@@ -34,8 +34,11 @@ QByteArray Framed(const QByteArray &hex, char start = '^')
 
 // The loader's end of a pseudo-terminal. While the link processes events it
 // collects each frame sent and answers with the next scripted reply: empty
-// is silence, '|' splits it into pieces written 20 ms apart. It holds the
-// slave open too, so the master never reads EIO while the port is closed.
+// is silence, '|' splits it into pieces written 20 ms apart, and '~' in
+// front makes a stuck loader: it sends the reply, then again every 40 ms
+// for replayMs (-1: for ever), and answers the frames that came meanwhile
+// in order after that. It holds the slave open too, so the master never
+// reads EIO while the port is closed.
 class PtyPeer
 {
 public:
@@ -48,6 +51,13 @@ public:
         slavePath = QString::fromLocal8Bit(name);
         notifier.reset(new QSocketNotifier(master, QSocketNotifier::Read));
         QObject::connect(notifier.data(), &QSocketNotifier::activated, [this] { TakeInput(); });
+        replay.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&replay, &QTimer::timeout, [this] { Write(stale); });
+        replayEnd.setSingleShot(true);
+        QObject::connect(&replayEnd, &QTimer::timeout, [this] {
+            replay.stop();
+            AnswerOwed();
+        });
     }
     ~PtyPeer()
     {
@@ -63,6 +73,7 @@ public:
 
     QString slavePath;
     QList<QByteArray> frames, script;
+    int replayMs = -1;
 
 private:
     void TakeInput()
@@ -72,7 +83,24 @@ private:
             pending.append(buffer, int(count));
         for (int end; (end = pending.indexOf('\r')) >= 0; pending.remove(0, end + 1)) {
             frames.append(pending.left(end + 1));
-            const QList<QByteArray> pieces = script.isEmpty() ? QList<QByteArray>() : script.takeFirst().split('|');
+            ++owed;
+        }
+        AnswerOwed();
+    }
+
+    void AnswerOwed()
+    {
+        for (; owed > 0 && !replay.isActive(); --owed) {
+            const QByteArray reply = script.isEmpty() ? QByteArray() : script.takeFirst();
+            if (reply.startsWith('~')) {
+                stale = reply.mid(1);
+                Write(stale);
+                replay.start(40);
+                if (replayMs >= 0)
+                    replayEnd.start(replayMs);
+                continue;
+            }
+            const QList<QByteArray> pieces = reply.split('|');
             Write(pieces.value(0));
             for (int i = 1; i < pieces.size(); ++i)
                 QTimer::singleShot(i * 20, Qt::PreciseTimer, notifier.data(),
@@ -80,9 +108,10 @@ private:
         }
     }
 
-    int master = -1, slave = -1;
+    int master = -1, slave = -1, owed = 0;
     QScopedPointer<QSocketNotifier> notifier;
-    QByteArray pending;
+    QByteArray pending, stale;
+    QTimer replay, replayEnd;
 };
 
 // A loader command, which runs a failed transaction once more, or "query":
@@ -99,9 +128,31 @@ struct Call
     bool inStep = true;
 };
 
+// An erase, then a read of readLength bytes, each a loader command, after
+// the parameter query drew the replies asked (none: never asked). frames:
+// a letter a frame, E(rase), R(ead) or P(arameter query), after the query.
+struct Turns
+{
+    QByteArrayList asked;
+    QByteArrayList replies;
+    int replayMs, readLength, eraseResult, readResult;
+    QByteArray frames, value;
+    bool inStep;
+};
+
+// The first letter of each frame's command.
+QByteArray Letters(const QList<QByteArray> &frames)
+{
+    QByteArray letters;
+    for (const QByteArray &frame : frames)
+        letters += frame.startsWith("#A301") ? 'P' : frame.startsWith("#21") ? 'E' : frame.startsWith("#64") ? 'R' : '?';
+    return letters;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Call)
+Q_DECLARE_METATYPE(Turns)
 
 class TestLinkTraffic : public QObject
 {
@@ -166,6 +217,62 @@ private slots:
         QFETCH(int, timeoutMs);
         QFETCH(int, baud);
         QTEST(DeviceLink::AttemptMs(dataBytes, replyLength, timeoutMs, baud), "ms");
+    }
+
+    // The proof after a line that would not fall quiet, fed without a port:
+    // a guard interval of 100 ms, a budget of 500 ms. Events: start, probe
+    // (sent), P@t the known reply, S@t a stale reply of the same length,
+    // x@t a line that would not decode, h@t bytes without a line end, c@t
+    // the clock. Verdicts: W(ait), S(end probe), I(n step), O(ut of turn),
+    // '-' for events that give none.
+    void stepProof_data()
+    {
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("verdicts");
+        QTest::newRow("reply to the probe") << true << "start probe P@30" << "S-I";
+        QTest::newRow("stale lines, then the reply") << true << "start probe S@10 x@50 P@90" << "S-WWI";
+        QTest::newRow("same length is not the reply") << true << "start probe S@10 S@450 c@499 c@500" << "S-WWWO";
+        QTest::newRow("never asked: no probe") << false << "start" << "O";
+        QTest::newRow("falls quiet") << true << "start probe h@40 c@139 c@140" << "S--WI";
+        QTest::newRow("talks to the end") << true << "start probe S@90 S@180 S@270 S@360 S@450 c@500" << "S-WWWWWO";
+        // The first probe's reply may still come and must not stand in for the second's.
+        QTest::newRow("two probes owed") << true << "start probe S@90 S@180 S@270 S@360 S@450 c@500 start probe P@20 P@40"
+                                         << "S-WWWWWOS-WI";
+        QTest::newRow("nothing owed after a proof") << true << "start probe P@10 start probe P@10" << "S-IS-I";
+        QTest::newRow("nothing owed after quiet") << true << "start probe c@100 start probe P@10" << "S-IS-I";
+    }
+
+    void stepProof()
+    {
+        QFETCH(bool, known);
+        QFETCH(QString, events);
+        const QByteArray reply = QByteArray::fromHex(Framed("001F00300008FFFF00080004").mid(1, 28));
+        const QByteArray stale = QByteArray::fromHex(Framed("001F0102030405060708090A").mid(1, 28));
+        QCOMPARE(reply.size(), 14);
+        QCOMPARE(stale.size(), 14);
+        StepProof proof;
+        if (known)
+            proof.SetKnownReply(reply);
+        const QString letters = "WSIO";
+        QString verdicts;
+        for (const QString &event : events.split(' ')) {
+            const qint64 at = event.section('@', 1).toLongLong();
+            StepProof::Verdict verdict = StepProof::Verdict::Wait;
+            if (event == "probe" || event.startsWith('h')) {
+                event == "probe" ? proof.ProbeSent() : proof.Heard(at);
+                verdicts += '-';
+                continue;
+            }
+            if (event == "start")
+                verdict = proof.Start(100, 500);
+            else if (event.startsWith('c'))
+                verdict = proof.Clock(at);
+            else
+                verdict = proof.Line(event.startsWith('P') ? reply : event.startsWith('S') ? stale : QByteArray(), at);
+            verdicts += letters.at(int(verdict));
+        }
+        QTEST(verdicts, "verdicts");
     }
 
     void init()
@@ -275,6 +382,58 @@ private slots:
         }
         QCOMPARE(link.ExecCommand(0x64, Header, ShortTimeoutMs, 0x12), int(LinkBadReply));
         QCOMPARE(peer->frames.size(), 3);
+    }
+
+    // After a time-out or a rejected line no frame goes out until the line
+    // has fallen quiet or, where it keeps talking, a parameter query has
+    // drawn its known reply back after everything pending. A stale line
+    // replayed for ever ends the commands as out of turn, and never passes
+    // for the answer to a read; without a known parameter reply nothing can
+    // prove step. Where the line falls quiet, no query is sent.
+    void outOfTurn_data()
+    {
+        QTest::addColumn<Turns>("t");
+        const QByteArray none, deadBeef = QByteArray::fromHex("DEADBEEF"), read = Framed("001FDEADBEEF");
+        const QByteArray params = Framed("001F00300008FFFF00080004"), other = Framed("001F0BADF00D");
+        const QByteArray ten = QByteArray::fromHex("00112233445566778899"), read10 = Framed("001F" + ten.toHex());
+        const QByteArray other10 = Framed("001F0102030405060708090A");
+        const QByteArrayList known{params}, never;
+        QTest::newRow("no fault") << Turns{known, {Ack, read}, -1, 4, LinkOk, LinkOk, "ER", deadBeef, true};
+        QTest::newRow("garbled ack, then quiet") << Turns{known, {"^001FFED2\r", Ack, read}, -1, 4, LinkOk, LinkOk, "EER",
+                                                          deadBeef, true};
+        QTest::newRow("read reply for ever") << Turns{known, {"~" + other}, -1, 4, LinkOutOfTurn, LinkOutOfTurn, "EPP",
+                                                      Untouched, false};
+        QTest::newRow("for ever, never asked") << Turns{never, {"~" + other}, -1, 4, LinkOutOfTurn, LinkOutOfTurn, "E",
+                                                        Untouched, false};
+        QTest::newRow("14-byte reply for ever, 10-byte read") << Turns{known, {"~" + other10}, -1, 10, LinkOutOfTurn,
+                                                                       LinkOutOfTurn, "EPP", Untouched, false};
+        // A reply to a resent query may have answered something else: it proves nothing later.
+        QTest::newRow("parameters taken out of step") << Turns{{"", other10}, {"~" + other10}, -1, 10, LinkOutOfTurn,
+                                                               LinkOutOfTurn, "E", Untouched, false};
+        // Longer than the quiet wait, shorter than the probe's budget after it.
+        QTest::newRow("replay stops after 1.8 s") << Turns{known, {"~" + other, params, Ack, read}, 1800, 4, LinkOk, LinkOk,
+                                                           "EPER", deadBeef, true};
+        QTest::newRow("10-byte read after the replay") << Turns{known, {"~" + other10, params, Ack, read10}, 1800, 10, LinkOk,
+                                                                LinkOk, "EPER", ten, true};
+    }
+
+    void outOfTurn()
+    {
+        QFETCH(Turns, t);
+        if (!t.asked.isEmpty()) {
+            peer->script = t.asked;
+            QCOMPARE(link.ReadFlashParams(nullptr, nullptr, nullptr), int(LinkOk));
+            peer->frames.clear();
+        }
+        peer->script = t.replies;
+        peer->replayMs = t.replayMs;
+        QCOMPARE(link.ErasePage(0x08000000, 1), t.eraseResult);
+        QByteArray got = Untouched;
+        QCOMPARE(link.ReadBlock(&got, 0x08000000, t.readLength), t.readResult);
+        QCOMPARE(got, t.value);
+        QCOMPARE(link.InStep(), t.inStep);
+        QTest::qWait(20);   // a frame sent by mistake would arrive meanwhile
+        QCOMPARE(Letters(peer->frames), t.frames);
     }
 
     // A port closed before the command, or none at all, gets no reply; the
