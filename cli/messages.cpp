@@ -42,15 +42,18 @@ QString ResultName(int linkResult)
     switch (linkResult) {
     case LinkNoReply: return QStringLiteral("no reply");
     case LinkPortLost: return QStringLiteral("port lost");
+    case LinkOutOfTurn: return QStringLiteral("the device kept talking out of turn");
     default: return QStringLiteral("bad reply");
     }
 }
 
 // A lost port is the one failure the device is not to blame for; naming
 // the port points a bench operator at the cable or adapter that went away.
+// A device that will not stop talking ends the job the same way, and on a
+// bench of several the port says which board to power-cycle.
 QString LinkFailure(int linkResult, const QString &port)
 {
-    if (linkResult == LinkPortLost)
+    if (linkResult == LinkPortLost || linkResult == LinkOutOfTurn)
         return QStringLiteral("%1 (%2)").arg(ResultName(linkResult), port);
     return ResultName(linkResult);
 }

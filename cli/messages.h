@@ -15,7 +15,8 @@ int Fail(int status, const QString &text);
 
 QString Hex(quint32 value);
 QString ResultName(int linkResult);
-// A link result as a failure message ends with it; a lost port is named.
+// A link result as a failure message ends with it; a lost port, or the
+// port of a device that kept talking out of turn, is named.
 QString LinkFailure(int linkResult, const QString &port);
 
 // The one-line account of a job that did not end in success, and the

@@ -114,11 +114,18 @@ QString OpenFailureText(const QString &port, const QString &reason, PortRefusal 
     return text;
 }
 
+// A device that keeps talking unasked may be another device on the wrong
+// port, so the advice that follows fits it too.
 QString NoAnswerText(const QString &port, int baud, int result)
 {
-    const QString what = result == LinkBadReply
-        ? QCoreApplication::translate("MainWindow", "Прибор на порту %1 ответил, но ответ не удается разобрать.")
-        : QCoreApplication::translate("MainWindow", "Прибор на порту %1 не отвечает.");
+    QString what;
+    if (result == LinkOutOfTurn)
+        what = QCoreApplication::translate("MainWindow", "Устройство продолжает передавать без запроса")
+            + QStringLiteral(" (%1).");
+    else if (result == LinkBadReply)
+        what = QCoreApplication::translate("MainWindow", "Прибор на порту %1 ответил, но ответ не удается разобрать.");
+    else
+        what = QCoreApplication::translate("MainWindow", "Прибор на порту %1 не отвечает.");
     return what.arg(port) + QStringLiteral("\n\n")
         + QCoreApplication::translate("MainWindow",
                                       "Проверьте, что выбран порт прибора, скорость %1 бод совпадает "

@@ -142,6 +142,10 @@ then log out and in again.</translation>
         <translation>The device on port %1 does not answer.</translation>
     </message>
     <message>
+        <source>Устройство продолжает передавать без запроса</source>
+        <translation>The device keeps transmitting without being asked</translation>
+    </message>
+    <message>
         <source>Проверьте, что выбран порт прибора, скорость %1 бод совпадает со скоростью загрузчика и на прибор подано питание.</source>
         <translation>Check that this is the device&apos;s port, that the loader runs at %1 baud, and that the device is powered.</translation>
     </message>
