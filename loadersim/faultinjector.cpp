@@ -44,12 +44,16 @@ bool FaultInjector::Hits(RuleState &state)
     return true;
 }
 
-QVector<FaultKind> FaultInjector::Strike(quint8 command, quint8 argument, qint64 address)
+QVector<FaultKind> FaultInjector::Strike(quint8 command, quint8 argument, qint64 address,
+                                         int *replayMs)
 {
     QVector<FaultKind> kinds;
     for (RuleState &state : states) {
-        if (Matches(state.rule, command, argument, address) && Hits(state))
-            kinds.append(state.rule.kind);
+        if (!Matches(state.rule, command, argument, address) || !Hits(state))
+            continue;
+        kinds.append(state.rule.kind);
+        if (state.rule.kind == FaultKind::Replay && replayMs)
+            *replayMs = state.rule.replayMs;
     }
     return kinds;
 }

@@ -16,7 +16,9 @@ public:
     FaultInjector(const QVector<FaultRule> &rules, quint32 seed);
 
     // Called once per intact request; address is -1 for requests without one.
-    QVector<FaultKind> Strike(quint8 command, quint8 argument, qint64 address);
+    // When a replay strikes, replayMs is set to how long it lasts (-1: for ever).
+    QVector<FaultKind> Strike(quint8 command, quint8 argument, qint64 address,
+                              int *replayMs = nullptr);
     // A value in [0, bound) from the same generator, for the shape of a fault.
     int Draw(int bound);
 

@@ -158,6 +158,7 @@ SimReply LoaderCore::HandleFrame(const QByteArray &frame)
     QByteArray decoded;
     Outcome outcome;
     QVector<FaultKind> faults;
+    int replayMs = -1;
     if (!DecodeHex(frame.mid(1), &decoded) || decoded.size() < 4) {
         outcome = Refuse(StatusBadHex, QStringLiteral("bad hex"));
     } else if (SimCrc16(decoded) != 0) {
@@ -167,13 +168,13 @@ SimReply LoaderCore::HandleFrame(const QByteArray &frame)
         const qint64 address = data.size() >= 4 ? qint64(Le32(data, 0)) : -1;
         const quint8 command = quint8(decoded.at(0));
         const quint8 argument = quint8(decoded.at(1));
-        faults = injector.Strike(command, argument, address);
+        faults = injector.Strike(command, argument, address, &replayMs);
         const bool wasErased = AppFirstWordErased(*flash);
         outcome = Execute(command, argument, data, faults);
         if (AppFirstWordErased(*flash) != wasErased)
             LogFirstWord();
     }
-    return Shape(outcome, faults);
+    return Shape(outcome, faults, replayMs);
 }
 
 // Malformed frames are silent unless error replies were asked for: the
@@ -279,7 +280,8 @@ QByteArray LoaderCore::Garbage()
     return text;
 }
 
-SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &faults)
+SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &faults,
+                           int replayMs)
 {
     QStringList notes;
     if (outcome.status != StatusOk && outcome.note.isEmpty())
@@ -312,6 +314,11 @@ SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &fau
         reply.gapMs = config.splitGapMs;
     } else {
         reply.pieces.append(line);
+    }
+    if (faults.contains(FaultKind::Replay)) {
+        reply.replay = true;
+        reply.replayForMs = replayMs;
+        reply.replayGapMs = config.replayGapMs;
     }
     Log(QStringLiteral("tx %1%2").arg(Printable(line), suffix));
     return reply;

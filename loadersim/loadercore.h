@@ -18,6 +18,13 @@ struct SimReply {
     int delayMs = 0;                // processing time before the first character
     int gapMs = 0;                  // pause between pieces
     bool closeLine = false;         // close the line after the pieces are out
+    // A loader stuck repeating itself: after the pieces, the whole line
+    // again and again, replayGapMs of idle line before each copy, until
+    // replayForMs after the answer was due (-1: for ever). It takes no
+    // other request meanwhile.
+    bool replay = false;
+    int replayForMs = -1;
+    int replayGapMs = 0;
 
     QByteArray Bytes() const;
 };
@@ -60,7 +67,7 @@ private:
     Outcome Erase(const QByteArray &data);
     Outcome Write(const QByteArray &data, bool wornCell);
     Outcome Read(const QByteArray &data) const;
-    SimReply Shape(const Outcome &outcome, const QVector<FaultKind> &faults);
+    SimReply Shape(const Outcome &outcome, const QVector<FaultKind> &faults, int replayMs);
     QByteArray Garbage();
     void Log(const QString &line) const;
 

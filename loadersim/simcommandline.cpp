@@ -8,11 +8,13 @@ namespace {
 
 const char faultHelp[] =
     "Inject a fault (repeatable). RULE is KIND[:frame=N][:count=N][:p=X]"
-    "[:cmd=0xNN][:arg=0xNN][:addr=0xNNNNNNNN]. KIND: drop (no reply), crc (wrong reply CRC), "
-    "status (refuse with a bad status), late (reply after --late-delay), garbage (stray "
+    "[:cmd=0xNN][:arg=0xNN][:addr=0xNNNNNNNN][:ms=M]. KIND: drop (no reply), crc (wrong reply "
+    "CRC), status (refuse with a bad status), late (reply after --late-delay), garbage (stray "
     "characters before the reply), split (reply in pieces with gaps), worn (a write stores one "
-    "wrong byte but is acknowledged), vanish (close the line after the frame, no reply). "
-    "frame=N hits the Nth matching frame and count=N frames from there (-1: all); p=X hits "
+    "wrong byte but is acknowledged), vanish (close the line after the frame, no reply), replay "
+    "(answer, then send that same reply again after every --replay-gap of idle line, for ms=M "
+    "milliseconds or, without ms, for ever; requests sent meanwhile wait and are answered in "
+    "order once it stops). frame=N hits the Nth matching frame and count=N frames from there (-1: all); p=X hits "
     "each matching frame with chance X, count then being the burst length. cmd, arg and addr "
     "restrict which intact requests match and are counted (writes are cmd=0x64:arg=0x12, reads "
     "cmd=0x64:arg=0x02, erases cmd=0x21, the parameter query cmd=0xA3). Without frame and p, "
@@ -37,6 +39,7 @@ const NumberOption numberOptions[] = {
     {"write-delay", "Processing time per written block in ms (default 0).", "ms"},
     {"late-delay", "How late a 'late' fault reply comes, in ms (default 600).", "ms"},
     {"split-gap", "Pause between the pieces of a 'split' fault reply, in ms (default 20).", "ms"},
+    {"replay-gap", "Idle line before each copy of a 'replay' fault reply, in ms (default 40).", "ms"},
     {"seed", "Seed of the fault generator (default 1).", "n"},
     {"latency", "Put a USB-serial adapter between loader and host: replies travel in packets of "
                 "62 bytes, a partly filled packet reaching the host this many ms after its last "
@@ -75,6 +78,7 @@ bool TakeNumbers(const QCommandLineParser &parser, SimConfig *config, QString *e
         && TakeNumber(parser, QStringLiteral("write-delay"), &config->writeDelayMs, error)
         && TakeNumber(parser, QStringLiteral("late-delay"), &config->lateDelayMs, error)
         && TakeNumber(parser, QStringLiteral("split-gap"), &config->splitGapMs, error)
+        && TakeNumber(parser, QStringLiteral("replay-gap"), &config->replayGapMs, error)
         && TakeNumber(parser, QStringLiteral("seed"), &config->seed, error)
         && TakeNumber(parser, QStringLiteral("latency"), &config->latencyMs, error)
         && TakeNumber(parser, QStringLiteral("max-frame"), &config->maxFrameChars, error);

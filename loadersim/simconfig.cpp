@@ -19,6 +19,7 @@ const KindName kindNames[] = {
     {FaultKind::SplitReply, "split", "SplitReply"},
     {FaultKind::WornCell, "worn", "WornCell"},
     {FaultKind::Vanish, "vanish", "Vanish"},
+    {FaultKind::Replay, "replay", "Replay"},
 };
 
 bool ParseKind(const QString &text, FaultKind *kind)
@@ -67,6 +68,9 @@ bool ParseOption(const QString &option, FaultRule *rule, QString *error)
     } else if (key == QLatin1String("addr")) {
         rule->address = value.toLongLong(&ok, 0);
         ok = ok && rule->address >= 0 && rule->address <= 0xFFFFFFFFLL;
+    } else if (key == QLatin1String("ms")) {
+        rule->replayMs = value.toInt(&ok, 0);
+        ok = ok && rule->replayMs >= 0;
     } else {
         return Fail(error, QStringLiteral("unknown fault option '%1'").arg(key));
     }

@@ -14,7 +14,9 @@ enum class FaultKind {
     GarbageBeforeStart, // put a few stray characters in front of the "^"
     SplitReply,         // send the reply in several writes with gaps between them
     WornCell,           // on a write, store one wrong byte and still acknowledge
-    Vanish              // after this frame, close the line without replying
+    Vanish,             // after this frame, close the line without replying
+    Replay              // answer, then send that reply again every replayGapMs, taking
+                        // no other request until the replay stops
 };
 
 // One fault. Counting is per rule and only over frames that pass its
@@ -29,6 +31,7 @@ struct FaultRule {
     int command = -1;           // only this command byte (-1: any)
     int argument = -1;          // only this argument byte (-1: any)
     qint64 address = -1;        // only requests for this flash address (-1: any)
+    int replayMs = -1;          // Replay: how long the replay goes on after the answer (-1: for ever)
 };
 
 struct SimConfig {
@@ -42,6 +45,7 @@ struct SimConfig {
     int writeDelayMs = 0;           // per block written
     int lateDelayMs = 600;          // how late a LateReply comes
     int splitGapMs = 20;            // pause between the pieces of a SplitReply
+    int replayGapMs = 40;           // idle line between the copies of a Replay
     int latencyMs = 0;              // USB-serial adapter's latency timer on replies; 0: no adapter
     int maxFrameChars = 0;          // longest request frame taken, '#' to '\r'; 0: the protocol's own
     bool errorReplies = false;      // bad CRC/hex, unknown command: error reply, not silence
@@ -53,10 +57,10 @@ struct SimConfig {
 
 QString FaultKindName(FaultKind kind);
 
-// Parses "KIND[:frame=N][:count=N][:p=X][:cmd=0xNN][:arg=0xNN][:addr=0xNNNN]".
+// Parses "KIND[:frame=N][:count=N][:p=X][:cmd=0xNN][:arg=0xNN][:addr=0xNNNN][:ms=M]".
 // KIND is a short name (drop, crc, status, late, garbage, split, worn,
-// vanish) or the enumerator name. Without frame= and p=, the first
-// matching frame is hit.
+// vanish, replay) or the enumerator name. Without frame= and p=, the first
+// matching frame is hit; ms= is how long a replay lasts.
 bool ParseFaultRule(const QString &text, FaultRule *rule, QString *error = nullptr);
 
 #endif

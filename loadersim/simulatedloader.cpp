@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr qint64 NsPerMs = 1000000;
 constexpr int BitsPerChar = 10;     // 8N1: start bit, 8 data bits, stop bit
+constexpr qint64 Never = std::numeric_limits<qint64>::max();
 
 bool Fail(QString *error, const QString &what)
 {
@@ -156,6 +158,7 @@ void SimulatedLoader::Close()
         timer->stop();
     incoming.clear();
     outgoing.clear();
+    heldUntilNs = 0;
     txStartNs = -1;
     const int lost = adapter.Held();
     adapter.Clear();
@@ -201,19 +204,24 @@ void SimulatedLoader::OnReadable()
     FeedArrived();
 }
 
+// A replaying loader takes nothing in: what arrives meanwhile waits, as in
+// its receive buffer, and is taken in order once the replay is over.
 void SimulatedLoader::FeedArrived()
 {
     const qint64 now = clock.nsecsElapsed();
-    while (!incoming.isEmpty() && incoming.head().readyNs <= now && lineFd >= 0) {
+    while (!incoming.isEmpty() && incoming.head().readyNs <= now && heldUntilNs <= now
+           && lineFd >= 0) {
         const Received received = incoming.dequeue();
         for (const SimReply &reply : core.Feed(QByteArray(1, received.byte)))
             Queue(reply, received.readyNs);
     }
+    if (heldUntilNs == Never)
+        return;
     // Only a carriage return can complete a frame, so the next wake-up is
     // when the first one still queued has arrived, not every character.
     for (const Received &received : qAsConst(incoming)) {
         if (received.byte == LoaderCore::FrameEnd && lineFd >= 0) {
-            ScheduleAt(inputTimer, received.readyNs);
+            ScheduleAt(inputTimer, qMax(received.readyNs, heldUntilNs));
             break;
         }
     }
@@ -240,6 +248,17 @@ void SimulatedLoader::Queue(const SimReply &reply, qint64 frameDoneNs)
         piece.closeAfter = reply.closeLine && i == reply.pieces.size() - 1;
         outgoing.enqueue(piece);
     }
+    if (reply.replay && !reply.closeLine) {
+        const qint64 end = reply.replayForMs < 0 ? Never : notBefore + qint64(reply.replayForMs) * NsPerMs;
+        busyUntilNs = end;
+        heldUntilNs = end;
+        Outgoing copy;
+        copy.bytes = reply.Bytes();
+        copy.gapNs = qint64(reply.replayGapMs) * NsPerMs;
+        copy.repeat = true;
+        copy.repeatUntilNs = end;
+        outgoing.enqueue(copy);
+    }
     PumpOutput();
 }
 
@@ -254,6 +273,11 @@ void SimulatedLoader::PumpOutput()
         const qint64 now = clock.nsecsElapsed();
         if (txStartNs < 0) {
             const qint64 start = qMax(head.notBeforeNs, txFreeNs + head.gapNs);
+            if (head.repeat && start > head.repeatUntilNs) {
+                WriteLog(QStringLiteral("replay over"));
+                outgoing.dequeue();
+                continue;
+            }
             if (start > now) {
                 ScheduleAt(outputTimer, start);
                 return;
@@ -274,6 +298,10 @@ void SimulatedLoader::PumpOutput()
             return;
         }
         txFreeNs = CharNs() > 0 ? txStartNs + size * CharNs() : now;
+        if (head.repeat) {
+            txStartNs = -1;
+            continue;
+        }
         const bool closeAfter = head.closeAfter;
         outgoing.dequeue();
         txStartNs = -1;

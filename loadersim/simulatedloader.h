@@ -52,6 +52,8 @@ private:
         qint64 notBeforeNs = 0;
         qint64 gapNs = 0;       // idle line wanted before this piece
         bool closeAfter = false;
+        bool repeat = false;    // sent again and again, each copy after gapNs
+        qint64 repeatUntilNs = 0;   // no copy starts later than this
     };
 
     bool StartServing(int fd, QString *error);
@@ -78,6 +80,7 @@ private:
     QQueue<Received> incoming;
     qint64 rxFreeNs = 0;        // when the simulated receive line falls idle
     qint64 busyUntilNs = 0;     // when the loader is done with the last frame it took
+    qint64 heldUntilNs = 0;     // no character is taken before this: the loader is replaying
     QQueue<Outgoing> outgoing;
     qint64 txStartNs = -1;      // start of the piece being sent; -1: none started
     int txSent = 0;
