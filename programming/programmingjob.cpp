@@ -24,7 +24,7 @@ int ReadInStep(DeviceLink &link, QByteArray *out, quint32 address, int length)
             return LinkOk;
         if (result == LinkOk)
             doubtful = *out;
-        else if (result == LinkPortLost || ++failures > 1)
+        else if (result == LinkPortLost || result == LinkOutOfTurn || ++failures > 1)
             return result;
     }
     return result == LinkOk ? LinkBadReply : result;

@@ -255,6 +255,9 @@ private slots:
         QTest::newRow("erase refused") << FailureRow{4000, "status:cmd=0x21", P::Erase, 2, 0, LinkBadReply, 0, 2, 1, true};
         QTest::newRow("no reply, short block") << FailureRow{100, "drop" + write, P::Write, 64, 36, LinkNoReply, 0, -1, 2, true};
         QTest::newRow("device vanishes") << FailureRow{2000, "vanish" + write, P::Write, 64, 64, LinkPortLost, 0, -1, 2, true};
+        // The second block's ack comes again and again: the writes after it seem acknowledged, and the first read
+        // back draws an ack; the device was never asked its parameters, so nothing can prove the line in step.
+        QTest::newRow("stuck replaying an ack") << FailureRow{200, "replay" + write, P::Verify, 64, 64, LinkOutOfTurn, 0, -1, 3, true};
         QTest::newRow("bad CRC on read-back") << FailureRow{4000, "crc" + read, P::Verify, 1024, 64, LinkBadReply, 0, 960, 3, true};
         QTest::newRow("worn cell") << FailureRow{4000, "worn" + write, P::Verify, 640, 64, 0, 64, 576, 3, true};
         QTest::newRow("worn cell, short block") << FailureRow{100, "worn" + write, P::Verify, 64, 36, 0, 36, -1, 3, true};
@@ -300,6 +303,9 @@ private slots:
                                                            QByteArray(), 640, JobOutcome::Done, -1};
         QTest::newRow("lost write ack, flash refuses the resend")
             << TrustRow{0, 0, true, {"drop" + write + ":frame=5"}, Image(3000), 0, JobOutcome::Done, -1};
+        // Past the link's quiet wait, within its probe's budget: the writes held meanwhile go in, in order.
+        QTest::newRow("stuck replaying an ack for 3 s")
+            << TrustRow{0, 0, false, {"replay" + write + ":frame=1:ms=3000"}, Image(200), 0, JobOutcome::Done, -1};
     }
 
     void trust()
@@ -311,6 +317,8 @@ private slots:
         config.strictRewrite = row.strict;
         Bench bench(config, row.faults);
         QVERIFY(bench.opened);
+        // As at a connection: the link knows the parameter reply its probe draws.
+        QCOMPARE(bench.link.ReadFlashParams(nullptr, nullptr, nullptr), int(LinkOk));
         Recorder recorder;
         ProgrammingJob job(bench.link, AppStart, PageSize, row.image);
         QByteArray data;
