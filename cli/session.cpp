@@ -251,7 +251,10 @@ int Session::Read()
     if (status != ExitDone)
         return status;
     const ImageFormat saved = options.format ? *options.format : OutputFormat(options.file);
-    const QByteArray bytes = WriteFlashBytes(data, geometry.start, saved);
+    const WriteResult backup = WriteFlashBytes(data, geometry.start, saved);
+    if (!backup.Ok())
+        return Refuse(ExitUsage, QStringLiteral("file"), cannotWrite.arg(options.file, backup.error));
+    const QByteArray &bytes = backup.bytes;
     if (out.write(bytes) != bytes.size() || !out.commit())
         return Refuse(ExitUsage, QStringLiteral("file"), cannotWrite.arg(options.file, out.errorString()));
     report.file = QFileInfo(options.file).absoluteFilePath();

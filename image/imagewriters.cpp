@@ -1,6 +1,7 @@
 #include "imagewriters.h"
 
 #include "imagereaders.h"
+#include "textrecords.h"
 
 namespace {
 
@@ -73,21 +74,29 @@ QByteArray WriteSRecord(const FirmwareImage &image, const QByteArray &header, in
     return out + SRecordLine(7, 0, 4, QByteArray());
 }
 
-QByteArray WriteImage(const FirmwareImage &image, ImageFormat format, char fill)
+WriteResult WriteImage(const FirmwareImage &image, ImageFormat format, char fill)
 {
     if (format == ImageFormat::IntelHex)
-        return WriteIntelHex(image);
+        return {WriteIntelHex(image), QString()};
     if (format == ImageFormat::SRecord)
-        return WriteSRecord(image);
+        return {WriteSRecord(image), QString()};
+    if (image.IsEmpty())
+        return {QByteArray(), QString()};
     const qint64 span = qint64(image.HighestAddress()) - image.LowestAddress() + 1;
-    if (image.IsEmpty() || span > MaxRawSpan)
-        return QByteArray();
-    return image.Bytes(image.LowestAddress(), int(span), fill);
+    if (span > MaxRawSpan)
+        return {QByteArray(), QStringLiteral("%1 to %2 is %3 bytes, more than a raw file of %4 MiB holds")
+                                  .arg(Hex(image.LowestAddress(), 8), Hex(image.HighestAddress(), 8))
+                                  .arg(span).arg(MaxRawSpan >> 20)};
+    return {image.Bytes(image.LowestAddress(), int(span), fill), QString()};
 }
 
-QByteArray WriteFlashBytes(const QByteArray &bytes, quint32 start, ImageFormat format)
+WriteResult WriteFlashBytes(const QByteArray &bytes, quint32 start, ImageFormat format)
 {
+    const QString what = QStringLiteral("%1 bytes read at %2").arg(bytes.size()).arg(Hex(start, 8));
+    const ImageResult read = ReadRawImage(bytes, what, start);
+    if (!read.Ok())
+        return {QByteArray(), read.error};
     if (format == ImageFormat::Raw)
-        return bytes;
-    return WriteImage(ReadRawImage(bytes, QString(), start).image, format);
+        return {bytes, QString()};
+    return WriteImage(read.image, format);
 }

@@ -15,11 +15,14 @@
 namespace {
 
 // The format follows the file's name: HEX and S-record names keep the
-// flash addresses, any other name is saved raw.
-bool WriteBackup(QSaveFile *file, quint32 start, const QByteArray &data)
+// flash addresses, any other name is saved raw. Gives what was saved, or
+// why nothing was.
+WriteResult WriteBackup(QSaveFile *file, quint32 start, const QByteArray &data)
 {
-    const QByteArray bytes = WriteFlashBytes(data, start, OutputFormat(file->fileName()));
-    return file->write(bytes) == bytes.size() && file->commit();
+    WriteResult backup = WriteFlashBytes(data, start, OutputFormat(file->fileName()));
+    if (backup.Ok() && (file->write(backup.bytes) != backup.bytes.size() || !file->commit()))
+        backup = {QByteArray(), file->errorString()};
+    return backup;
 }
 
 } // namespace
@@ -63,7 +66,8 @@ void MainWindow::SaveData()
     const JobOutcome outcome = RunJob(WindowJob::Save, [&](JobObserver &observer) {
         return ProgrammingJob(*deviceLink, start, pageSize, QByteArray()).Read(observer, report.size, &data);
     }, &report.done);
-    const bool saved = outcome.status == JobOutcome::Done && WriteBackup(&file, start, data);
+    const WriteResult backup = outcome.status == JobOutcome::Done ? WriteBackup(&file, start, data) : WriteResult();
+    const bool saved = outcome.status == JobOutcome::Done && backup.Ok();
     report.status = outcome.status;
     report.elapsedMs = clock.elapsed();
     report.file = saved ? path : QString();
@@ -72,7 +76,7 @@ void MainWindow::SaveData()
     if (outcome.status == JobOutcome::Failed)
         ReportFailure(outcome);
     else if (outcome.status == JobOutcome::Done && !saved)
-        QMessageBox::critical(this, tr("Ошибка"), cannotWrite.arg(path, file.errorString()), QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Ошибка"), cannotWrite.arg(path, backup.error), QMessageBox::Ok);
     EndJob();
     if (saved) {
         QMessageBox::information(this, tr("Информация"),
