@@ -55,18 +55,23 @@ QString Apply(const SRecord &record, int line, int *dataRecords, const RecordSin
     return QString();
 }
 
+// The last record decides whether the file is whole: S7-S9, or an S5/S6
+// count, which Apply has already matched against the data records. srec_cat
+// writes a termination record only when given an execution address, and
+// otherwise ends its files in the count; data after a count is not counted,
+// so a file that ends in it is as truncated as one without a count.
 QString WalkSRecord(const QByteArray &text, const RecordSink &sink, int *line)
 {
     TextLines lines(text);
     QByteArray textLine;
     int dataRecords = 0;
-    bool ended = false;
+    int last = -1;
     bool stop = false;
     while (!stop && lines.Next(&textLine)) {
         *line = lines.Number();
         if (textLine.isEmpty())
             continue;
-        if (ended)
+        if (last >= 7)
             return QStringLiteral("text after the termination record");
         SRecord record;
         QString fault = ParseRecord(textLine, &record);
@@ -74,11 +79,11 @@ QString WalkSRecord(const QByteArray &text, const RecordSink &sink, int *line)
             fault = Apply(record, *line, &dataRecords, sink, &stop);
         if (!fault.isEmpty())
             return fault;
-        ended = record.type >= 7;
+        last = record.type;
     }
-    if (!stop && !ended) {
+    if (!stop && last < 5) {
         *line = 0;
-        return QStringLiteral("no S7, S8 or S9 termination record: the file is truncated");
+        return QStringLiteral("no S7, S8 or S9 termination record and no S5/S6 count at its end: the file is truncated");
     }
     return QString();
 }

@@ -1,6 +1,6 @@
 // Image files made by real tools (data/make.sh: srec_cat, GNU binutils) read
 // into the bytes those tools put there; broken files refused with line and
-// reason; our own files read back by us and by srec_cat.
+// reason; our own files, backups among them, read back by us and by srec_cat.
 
 #include "imagebuilder.h"
 #include "imagereaders.h"
@@ -30,12 +30,6 @@ ImageResult ReadDataFile(const QString &name)
     return ReadImage(bytes, name, DetectFormat(name, bytes), 0x08004000);
 }
 
-QByteArray Write(const FirmwareImage &image, ImageFormat format, int bytesPerLine)
-{
-    return format == ImageFormat::IntelHex ? WriteIntelHex(image, bytesPerLine)
-                                           : WriteSRecord(image, "tamrivo", bytesPerLine);
-}
-
 } // namespace
 
 class TestImageFiles : public QObject
@@ -58,6 +52,7 @@ private slots:
         QTest::newRow("S19") << "gaps.s19" << 0x1000u << "src-gap.bin" << 2 << 872;
         QTest::newRow("S28") << "gaps.s28" << 0x00FFFE00u << "src-gap.bin" << 2 << 872;
         QTest::newRow("S37") << "gaps.s37" << 0x0800FF80u << "src-gap.bin" << 2 << 872;
+        QTest::newRow("S37 ending in its S5 count") << "gaps-count.s37" << 0x0800FF80u << "src-gap.bin" << 2 << 872;
         QTest::newRow("S37, up to 0xFFFFFFFF") << "top.srec" << 0xFFFFFC18u << "src-gap.bin" << 2 << 872;
         QTest::newRow("ELF, .data loaded after .text, .bss left out") << "tiny.elf" << 0x08000000u << "tiny.bin" << 1 << 56;
         QTest::newRow("raw, at the start given") << "src.bin" << 0x08004000u << "src.bin" << 1 << 1000;
@@ -77,136 +72,153 @@ private slots:
         QCOMPARE(result.image.ByteCount(), qint64(dataBytes));
         QCOMPARE(result.image.LowestAddress(), base);
         QCOMPARE(result.image.HighestAddress(), base + uint(bytes.size()) - 1);
-        QCOMPARE(result.image.Bytes(base, bytes.size(), '\0'), bytes);
+        QCOMPARE(WriteImage(result.image, ImageFormat::Raw, '\0').bytes, bytes);
         for (int i = 0; i + 2 <= bytes.size(); ++i)  // from every address, the last of a segment too
             QCOMPARE(result.image.Bytes(base + uint(i), 2, '\0'), bytes.mid(i, 2));
+
+        // Ours, 7 bytes a line so that lines meet 64 KiB boundaries, back
+        // into ours and into srec_cat, whose binary fills gaps with zeros.
+        QTemporaryDir dir;
+        const QString hex = dir.filePath(QStringLiteral("ours.hex")), srec = dir.filePath(QStringLiteral("ours.s37"));
+        for (const QString &path : {hex, srec}) {
+            const bool isHex = path == hex;
+            const QByteArray text = isHex ? WriteIntelHex(result.image, 7) : WriteSRecord(result.image, "tamrivo", 7);
+            const ImageResult back = ReadImage(text, path, isHex ? ImageFormat::IntelHex : ImageFormat::SRecord, 0);
+            QVERIFY2(back.Ok() && back.image == result.image, qPrintable(back.error));
+            int longest = 0;
+            for (const QByteArray &line : text.split('\n'))
+                longest = qMax(longest, int(line.size()));
+            QCOMPARE(longest, (isHex ? 11 : 14) + 2 * 7);
+            QVERIFY(isHex || text.endsWith("S70500000000FA\n"));  // S7 last, for tools that want one
+            QFile ours(path);
+            QVERIFY(ours.open(QIODevice::WriteOnly) && ours.write(text) == text.size());
+        }
+        const QString srecCat = QStandardPaths::findExecutable(QStringLiteral("srec_cat"));
+        if (srecCat.isEmpty())
+            QSKIP("srec_cat (Debian srecord) is not installed");
+        const QString out = dir.filePath(QStringLiteral("out.bin")), low = QStringLiteral("-0x%1").arg(base, 0, 16);
+        for (const QString &path : {hex, srec}) {
+            QCOMPARE(QProcess::execute(srecCat, {path, path == hex ? "-intel" : "-motorola", "-offset", low, "-o", out,
+                                                 "-binary"}), 0);
+            QFile binary(out);
+            QVERIFY(binary.open(QIODevice::ReadOnly));
+            QCOMPARE(binary.readAll(), bytes);
+        }
     }
 
-    void refusesBrokenText_data()
+    // A file read whole into data (from address 0) or refused with line
+    // and reason.
+    void readsOrRefuses_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("line");
         QTest::addColumn<QString>("error");
-        const QByteArray data = ":0400000001020304F2\n", end = ":00000001FF\n";
-        QTest::newRow("ihex checksum") << "a.hex" << QByteArray(":0400000001020304F3\n" + end) << 1
-                                       << "a.hex line 1: checksum 0xF3, expected 0xF2";
-        QTest::newRow("ihex byte count") << "a.hex" << QByteArray(":0500000001020304F1\n" + end) << 1
-                                         << "a.hex line 1: byte count 0x05, but the record holds 4 data bytes";
-        QTest::newRow("ihex without end") << "a.hex" << data << 0 << "a.hex: no end-of-file record: the file is truncated";
-        QTest::newRow("ihex cut in a line") << "a.hex" << QByteArray(data + ":04001000AABB") << 2
-                                            << "a.hex line 2: byte count 0x04, but the record holds 1 data bytes";
-        QTest::newRow("ihex disagreeing overlap")
-            << "a.hex" << QByteArray(":04001000AABBCCDDDE\n" + data + "\n:04002000AABBCCDDCE\n:02000200FFFFFE\n" + end)
-            << 5 << "a.hex line 5: data at 0x00000002 is 0xFF here but 0x03 on line 2";
-        QTest::newRow("ihex past 0xFFFFFFFF") << "a.hex" << QByteArray(":02000004FFFFFC\n:04FFFD0001020304F6\n" + end) << 2
-                                              << "a.hex line 2: record at 0xFFFFFFFD runs past 0xFFFFFFFF";
-        QTest::newRow("ihex after the end") << "a.hex" << QByteArray(end + "\r\n" + data) << 3
-                                            << "a.hex line 3: text after the end-of-file record";
-        QTest::newRow("ihex 04 length") << "a.hex" << QByteArray(":03000004000000F9\n" + end) << 1
-                                        << "a.hex line 1: a type 0x04 record holds 3 data bytes, not 2";
-        QTest::newRow("ihex digit") << "a.hex" << QByteArray(":04000000010203G4F2\n" + end) << 1
-                                    << "a.hex line 1: 'G' is not a hex digit";
-        const QByteArray s1 = "S107000001020304EE\n", s9 = "S9030000FC\n";
-        QTest::newRow("srec checksum") << "b.s19" << QByteArray("S107000001020304EF\n" + s9) << 1
-                                       << "b.s19 line 1: checksum 0xEF, expected 0xEE";
-        QTest::newRow("srec byte count") << "b.s19" << QByteArray("S108000001020304EE\n" + s9) << 1
-                                         << "b.s19 line 1: byte count 0x08, but 7 bytes follow it";
-        QTest::newRow("srec without end") << "b.s19" << s1 << 0
-                                          << "b.s19: no S7, S8 or S9 termination record: the file is truncated";
-        QTest::newRow("srec S5 count") << "b.s19" << QByteArray(s1 + "S5030002FA\n" + s9) << 2
-                                       << "b.s19 line 2: S5 counts 2 data records, but 1 came before it";
-        QTest::newRow("srec past 0xFFFFFFFF") << "b.s37" << QByteArray("S309FFFFFFFD01020304F2\nS70500000000FA\n") << 1
-                                              << "b.s37 line 1: record at 0xFFFFFFFD runs past 0xFFFFFFFF";
-        QTest::newRow("srec disagreeing overlap") << "b.s19" << QByteArray(s1 + "S1050002FFFFFA\n" + s9) << 2
-                                                  << "b.s19 line 2: data at 0x00000002 is 0xFF here but 0x03 on line 1";
-        QTest::newRow("srec S4") << "b.s19" << QByteArray("S4030000FC\n" + s9) << 1
-                                 << "b.s19 line 1: not an S0-S3 or S5-S9 record";
+        QTest::addColumn<QByteArray>("data");
+        const auto row = [](const char *name, const QString &file, const QByteArray &text, int line, const QString &error,
+                            const QByteArray &data = QByteArray()) {
+            QTest::newRow(name) << file << text << line << error << data;
+        };
+        const QByteArray record = ":0400000001020304F2\n", end = ":00000001FF\n";
+        row("ihex checksum", "a.hex", ":0400000001020304F3\n" + end, 1, "a.hex line 1: checksum 0xF3, expected 0xF2");
+        row("ihex byte count", "a.hex", record + ":04001000AABB", 2,
+            "a.hex line 2: byte count 0x04, but the record holds 1 data bytes");
+        row("ihex without end", "a.hex", record, 0, "a.hex: no end-of-file record: the file is truncated");
+        row("ihex disagreeing overlap", "a.hex",
+            ":04001000AABBCCDDDE\n" + record + "\n:04002000AABBCCDDCE\n:02000200FFFFFE\n" + end, 5,
+            "a.hex line 5: data at 0x00000002 is 0xFF here but 0x03 on line 2");
+        row("ihex past 0xFFFFFFFF", "a.hex", ":02000004FFFFFC\n:04FFFD0001020304F6\n" + end, 2,
+            "a.hex line 2: record at 0xFFFFFFFD runs past 0xFFFFFFFF");
+        row("ihex after the end", "a.hex", end + "\r\n" + record, 3, "a.hex line 3: text after the end-of-file record");
+        row("ihex 04 length", "a.hex", ":03000004000000F9\n" + end, 1,
+            "a.hex line 1: a type 0x04 record holds 3 data bytes, not 2");
+        row("ihex digit", "a.hex", ":04000000010203G4F2\n" + end, 1, "a.hex line 1: 'G' is not a hex digit");
+        const QByteArray s1 = "S107000001020304EE\n", s5 = "S5030001FB\n", s9 = "S9030000FC\n";
+        const QByteArray more = "S107000405060708DA\n", both = QByteArray::fromHex("0102030405060708");
+        const QString truncated = "b.s19: no S7, S8 or S9 termination record and no S5/S6 count at its end: the file is truncated";
+        row("srec ending in S5", "b.s19", s1 + s5, 0, QString(), both.left(4));
+        row("srec ending in S6, lower case", "b.s19", s1 + more + "S604000002f9\n", 0, QString(), both);
+        row("srec data after S5, then S9", "b.s19", s1 + s5 + more + s9, 0, QString(), both);
+        row("srec data after S5", "b.s19", s1 + s5 + more, 0, truncated);
+        row("srec without end", "b.s19", s1, 0, truncated);
+        row("srec S5 count", "b.s19", s1 + "S5030002FA\n", 2, "b.s19 line 2: S5 counts 2 data records, but 1 came before it");
+        row("srec after the end", "b.s19", s1 + s9 + more, 3, "b.s19 line 3: text after the termination record");
+        row("srec checksum", "b.s19", "S107000001020304EF\n" + s9, 1, "b.s19 line 1: checksum 0xEF, expected 0xEE");
+        row("srec byte count", "b.s19", "S108000001020304EE\n" + s9, 1, "b.s19 line 1: byte count 0x08, but 7 bytes follow it");
+        row("srec past 0xFFFFFFFF", "b.s37", "S309FFFFFFFD01020304F2\nS70500000000FA\n", 1,
+            "b.s37 line 1: record at 0xFFFFFFFD runs past 0xFFFFFFFF");
+        row("srec disagreeing overlap", "b.s19", s1 + "S1050002FFFFFA\n" + s9, 2,
+            "b.s19 line 2: data at 0x00000002 is 0xFF here but 0x03 on line 1");
+        row("srec S4", "b.s19", "S4030000FC\n" + s9, 1, "b.s19 line 1: not an S0-S3 or S5-S9 record");
+        for (const auto &[file, reason] : std::initializer_list<std::pair<const char *, const char *>>{
+                 {"host64.elf", "not a 32-bit ELF file (class 2): only 32-bit ARM images can be flashed"},
+                 {"tiny-be.elf", "not a little-endian ELF file: only little-endian ARM images can be flashed"},
+                 {"host32.elf", "ELF file for machine 3, not ARM (40)"},
+                 {"tiny.o", "no loadable bytes: no PT_LOAD segment holds file data"},
+                 {"tiny-cut.elf", "segment 0 runs past the end of the file: the file is truncated"},
+                 {"tiny-head.elf", "not an ELF file, or its header is cut short"},
+                 {"clash.elf", "segment 1 disagrees with segment 0 at 0x08000000"}})
+            row(file, file, DataFile(file), 0, QStringLiteral("%1: %2").arg(file, reason));
     }
 
-    void refusesBrokenText()
+    void readsOrRefuses()
     {
         QFETCH(QString, file);
         QFETCH(QByteArray, text);
+        QFETCH(QByteArray, data);
         const ImageResult result = ReadImage(text, file, DetectFormat(file, text), 0);
         QTEST(result.error, "error");
         QTEST(result.line, "line");
-        QVERIFY(result.image.IsEmpty());
+        QCOMPARE(result.image.Bytes(0, data.size(), '\0'), data);
+        QCOMPARE(result.image.ByteCount(), qint64(data.size()));
     }
 
-    void refusesBadElf_data()
+    // A backup reads back as the bytes at their flash addresses; one that
+    // the readers would refuse is not written at all.
+    void writesBackups_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("64-bit") << "host64.elf" << "not a 32-bit ELF file";
-        QTest::newRow("big-endian") << "tiny-be.elf" << "not a little-endian ELF file";
-        QTest::newRow("i386") << "host32.elf" << "ELF file for machine 3, not ARM (40)";
-        QTest::newRow("object file") << "tiny.o" << "no loadable bytes";
-        QTest::newRow("cut in a segment") << "tiny-cut.elf" << "segment 0 runs past the end of the file";
-        QTest::newRow("cut in the header") << "tiny-head.elf" << "header is cut short";
-        QTest::newRow("disagreeing segments") << "clash.elf" << "segment 1 disagrees with segment 0 at 0x08000000";
-    }
-
-    void refusesBadElf()
-    {
-        QFETCH(QString, file);
-        QFETCH(QString, reason);
-        const ImageResult result = ReadElf(DataFile(file), file);
-        QVERIFY2(result.error.startsWith(file + ": ") && result.error.contains(reason), qPrintable(result.error));
-    }
-
-    void writesFiles_data()
-    {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<uint>("start");
+        QTest::addColumn<int>("size");
         QTest::addColumn<ImageFormat>("format");
-        QTest::addColumn<int>("bytesPerLine");
-        for (const char *file : {"gaps.s37", "top.hex", "tiny.elf"}) {
-            QTest::addRow("%s to ihex/16", file) << file << ImageFormat::IntelHex << 16;
-            QTest::addRow("%s to ihex/32", file) << file << ImageFormat::IntelHex << 32;
-            QTest::addRow("%s to srec/16", file) << file << ImageFormat::SRecord << 16;
-        }
+        QTest::addColumn<QString>("error");
+        const QString pastEnd = "1000 bytes read at 0xFFFFFC19: data runs past address 0xFFFFFFFF";
+        QTest::newRow("raw") << 0x08003000u << 1000 << ImageFormat::Raw << QString();
+        QTest::newRow("ihex up to 0xFFFFFFFF") << 0xFFFFFC18u << 1000 << ImageFormat::IntelHex << QString();
+        QTest::newRow("srec") << 0x08003000u << 1000 << ImageFormat::SRecord << QString();
+        QTest::newRow("raw past 0xFFFFFFFF") << 0xFFFFFC19u << 1000 << ImageFormat::Raw << pastEnd;
+        QTest::newRow("ihex past 0xFFFFFFFF") << 0xFFFFFC19u << 1000 << ImageFormat::IntelHex << pastEnd;
+        QTest::newRow("srec over the readers' limit") << 0x08000000u << int(ImageBuilder::MaxBytes) + 1
+                                                      << ImageFormat::SRecord
+                                                      << "16777217 bytes read at 0x08000000: more than 16 MiB of data";
     }
 
-    // Ours back into ours, with lines as long as asked for.
-    void writesFiles()
+    void writesBackups()
     {
-        QFETCH(QString, file);
+        QFETCH(uint, start);
+        QFETCH(int, size);
         QFETCH(ImageFormat, format);
-        QFETCH(int, bytesPerLine);
-        const FirmwareImage image = ReadDataFile(file).image;
-        const QByteArray text = Write(image, format, bytesPerLine);
-        const ImageResult back = ReadImage(text, QStringLiteral("ours"), format, 0);
-        QVERIFY2(back.Ok(), qPrintable(back.error));
-        QVERIFY(back.image == image);
-        int longest = 0;
-        for (const QByteArray &line : text.split('\n'))
-            longest = qMax(longest, int(line.size()));
-        QCOMPARE(longest, (format == ImageFormat::IntelHex ? 11 : 14) + 2 * bytesPerLine);
+        const QByteArray bytes = DataFile(QStringLiteral("src.bin")).repeated(size / 1000 + 1).left(size);
+        const WriteResult backup = WriteFlashBytes(bytes, start, format);
+        QTEST(backup.error, "error");
+        const ImageResult back = ReadImage(backup.bytes, QStringLiteral("backup"), format, start);
+        const QVector<ImageSegment> placed = {{start, bytes}};
+        QVERIFY(back.image.Segments() == (backup.Ok() ? placed : QVector<ImageSegment>()));
     }
 
-    // Ours into srec_cat: the binary it makes is the image's bytes.
-    void srecCatReadsOurFiles_data() { writesFiles_data(); }
-    void srecCatReadsOurFiles()
+    // Raw fills the gaps (readsToolFiles) as far as MaxRawSpan; an empty
+    // image makes an empty file, a refusal no file.
+    void writesRawWithinSpan()
     {
-        const QString srecCat = QStandardPaths::findExecutable(QStringLiteral("srec_cat"));
-        if (srecCat.isEmpty())
-            QSKIP("srec_cat (Debian srecord) is not installed");
-        QFETCH(QString, file);
-        QFETCH(ImageFormat, format);
-        QFETCH(int, bytesPerLine);
-        const FirmwareImage image = ReadDataFile(file).image;
-        QTemporaryDir dir;
-        QFile ours(dir.filePath(QStringLiteral("ours")));
-        QVERIFY(ours.open(QIODevice::WriteOnly) && ours.write(Write(image, format, bytesPerLine)) > 0);
-        ours.close();
-        const QString low = QStringLiteral("-0x%1").arg(image.LowestAddress(), 0, 16);
-        const QString out = dir.filePath(QStringLiteral("out.bin"));
-        QCOMPARE(QProcess::execute(srecCat, {ours.fileName(), format == ImageFormat::IntelHex ? "-intel" : "-motorola",
-                                             "-offset", low, "-o", out, "-binary"}), 0);
-        QFile binary(out);
-        QVERIFY(binary.open(QIODevice::ReadOnly));
-        const int span = int(image.HighestAddress() - image.LowestAddress() + 1);
-        QCOMPARE(binary.readAll(), image.Bytes(image.LowestAddress(), span, '\0'));
+        ImageBuilder builder;
+        QCOMPARE(builder.Add(0x08000000, "a"), ImageBuilder::Added);
+        QCOMPARE(builder.Add(0x08000000 + quint32(MaxRawSpan), "b"), ImageBuilder::Added);
+        const FirmwareImage wide = builder.Finish();
+        const WriteResult raw = WriteImage(wide, ImageFormat::Raw);
+        QCOMPARE(raw.error, "0x08000000 to 0x18000000 is 268435457 bytes, more than a raw file of 256 MiB holds");
+        QVERIFY(raw.bytes.isEmpty());
+        QVERIFY(ReadIntelHex(WriteImage(wide, ImageFormat::IntelHex).bytes, "ours.hex").image == wide);
+        const WriteResult empty = WriteImage(FirmwareImage(), ImageFormat::Raw);
+        QVERIFY(empty.Ok() && empty.bytes.isEmpty());
     }
 
     void detectsFormats_data()
@@ -217,7 +229,6 @@ private slots:
         QTest::addColumn<ImageFormat>("saved");
         const QByteArray elf("\x7F" "ELF\x01\x01", 6);
         QTest::newRow(".HEX") << "fw.HEX" << QByteArray("S0") << ImageFormat::IntelHex << ImageFormat::IntelHex;
-        QTest::newRow(".ihx") << "fw.ihx" << QByteArray() << ImageFormat::IntelHex << ImageFormat::IntelHex;
         QTest::newRow(".s28") << "fw.s28" << QByteArray(":") << ImageFormat::SRecord << ImageFormat::SRecord;
         QTest::newRow(".mot") << "a/fw.v2.mot" << QByteArray() << ImageFormat::SRecord << ImageFormat::SRecord;
         QTest::newRow(".axf") << "fw.axf" << QByteArray() << ImageFormat::Elf << ImageFormat::Raw;
@@ -233,19 +244,11 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QByteArray, content);
-        QTEST(DetectFormat(file, content), "read");
+        QFETCH(ImageFormat, read);
+        QCOMPARE(DetectFormat(file, content), read);
         QTEST(OutputFormat(file), "saved");
-    }
-
-    void namesFormats()
-    {
-        const char *names[] = {"raw", "ihex", "srec", "elf"};
-        ImageFormat format = ImageFormat::Elf;
-        for (int i = 0; i < 4; ++i) {
-            QVERIFY(ParseFormatName(QString::fromLatin1(names[i]).toUpper(), &format));
-            QCOMPARE(format, ImageFormat(i));
-        }
-        QVERIFY(!ParseFormatName(QStringLiteral("hex"), &format));
+        ImageFormat named = ImageFormat(-1);
+        QVERIFY(ParseFormatName(FormatName(read).toUpper(), &named) && named == read);
     }
 
     // Data in falling address order joins up instead of counting one piece

@@ -20,6 +20,8 @@ gaps 0x00FFFE00 gaps.s28 -motorola -address-length=3 -execution-start-address=0x
 gaps 0x0800FF80 gaps.s37 -motorola -address-length=4 -execution-start-address=0x0800FF80
 gaps 0xFFFFFC18 top.hex -intel                           # last byte at 0xFFFFFFFF
 gaps 0xFFFFFC18 top.srec -motorola -execution-start-address=0xFFFFFC18
+# Without one it ends the file in its S5 count record.
+gaps 0x0800FF80 gaps-count.s37 -motorola -address-length=4
 # Two overlapping pieces that agree; the end record of the first is dropped.
 srec_cat src.bin -binary -crop 0 0x200 -offset 0x08000000 -o - -intel | grep -v ':00000001FF' > overlap.hex
 srec_cat src.bin -binary -crop 0x100 0x300 -offset 0x08000000 -o - -intel >> overlap.hex
