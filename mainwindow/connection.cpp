@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "devicelink.h"
+#include "serialline.h"
 #include "windowtexts.h"
 
 #include <QAction>
@@ -53,30 +54,17 @@ void MainWindow::OpenPort()
     if (jobRunning)
         return;
     const QString name = comboBoxPort->currentText().trimmed();
-    serialPort->setPortName(name);
-    if (!serialPort->open(QIODevice::ReadWrite)) {
-        // Said before close() can touch the port's error.
-        const QString text = OpenFailureText(name, serialPort->errorString(),
-                                             RefusalOf(serialPort->error(), name), DeviceGroup(name));
-        serialPort->close();
-        QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
+    // The line runs at the speed the selector shows, so the selector never
+    // lies; a port that refuses it is not connected.
+    const LineOpening opening = OpenSerialLine(*serialPort, name, comboBoxBaud->currentText().toInt());
+    if (!opening.Ok()) {
+        QMessageBox::critical(this, tr("Ошибка"),
+                              OpenFailureText(name, opening.reason, RefusalOf(opening.error, name), DeviceGroup(name)),
+                              QMessageBox::Ok);
         return;
     }
     RememberPort();
-    // The error of a port lost before must not pass for a new loss.
-    serialPort->clearError();
     portLost = false;
-
-    // The line runs at the speed the selector shows, so the selector never lies.
-    serialPort->setBaudRate(comboBoxBaud->currentText().toInt());
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setParity(QSerialPort::NoParity);
-    serialPort->setStopBits(QSerialPort::OneStop);
-    // The pulse the loader expects after the line opens. Pseudo-terminals
-    // have no modem lines; the failures there change nothing.
-    serialPort->setDataTerminalReady(true);
-    serialPort->setRequestToSend(true);
-    serialPort->setDataTerminalReady(false);
 
     actionConnect->setEnabled(false);
     actionDisconnect->setEnabled(true);
