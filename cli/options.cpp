@@ -24,9 +24,11 @@ const char *const Usage =
     "                   again, info, write and verify run on every port at\n"
     "                   the same time and end with a table of the devices\n"
     "  --baud N         line speed, 9600 (default) or 19200\n"
-    "  --start ADDR     first flash address of the image\n"
-    "  --end ADDR       last flash address of the range\n"
-    "  --page-size N    bytes per flash page\n"
+    "  --start ADDR     first flash address of the image; even\n"
+    "  --end ADDR       last flash address of the range, included: an image\n"
+    "                   may hold data there\n"
+    "  --page-size N    bytes per flash page; even for write, which also needs\n"
+    "                   the start on a page boundary\n"
     "  --length N       bytes to read (default: from start to end, the end\n"
     "                   address included: the whole application area)\n"
     "  --format F       the file's format: raw, ihex, srec or elf (default: by\n"
@@ -125,6 +127,14 @@ QString CheckCombination(const CliOptions &options)
         return QStringLiteral("--baud must be 9600 or 19200");
     if (options.pageSize.given && options.pageSize.value == 0)
         return QStringLiteral("--page-size must not be 0");
+    // The flash takes half-words: an odd start or page size can never be
+    // programmed, so it is refused before the port is opened.
+    if (options.start.given && options.start.value % 2 != 0)
+        return QStringLiteral("--start %1 is odd: the flash is programmed in half-words from an even address")
+            .arg(Hex(options.start.value));
+    if (options.pageSize.given && options.pageSize.value % 2 != 0 && options.command == CliCommand::Write)
+        return QStringLiteral("--page-size %1 is odd: the flash is programmed in half-words")
+            .arg(options.pageSize.value);
     if (options.command == CliCommand::Ports && (options.json || options.wait || !options.log.isEmpty()))
         return QStringLiteral("--json, --log and --wait apply to info, write, verify and read");
     if (options.command != CliCommand::Ports && options.ports.isEmpty())
@@ -189,6 +199,9 @@ QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quin
 {
     if (length.given && length.value == 0)
         return QStringLiteral("--length 0 reads nothing");
+    if (start % 2 != 0)
+        return QStringLiteral("start %1 is odd: the flash is programmed in half-words from an even address")
+            .arg(Hex(start));
     if (!length.given && start > end)
         return QStringLiteral("start %1 is beyond end %2: nothing to read").arg(Hex(start), Hex(end));
     // In 64 bits: the whole 4 GiB from 0 to 0xffffffff does not fit in 32.

@@ -5,6 +5,7 @@
 #include "interrupt.h"
 #include "messages.h"
 #include "progress.h"
+#include "serialline.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -29,45 +30,35 @@ QByteArray Sha256(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-// The line as the window sets it up: 8N1 at the chosen speed and the
-// DTR/RTS pulse that some boards use to start their loader. The signal
-// changes are refused by ports without modem lines (pseudo-terminals,
-// some adapters); that must not stop the job.
-bool OpenLine(QSerialPort &port, const QString &name, qint32 baud)
+// Why the settings cannot take the image, in words; empty when they can.
+// A raw file is judged by its length, the other formats by where their
+// data lie.
+QString Misfit(RangeCheck check, const Geometry &geometry, const FirmwareImage &image, qint64 rawSize,
+               const QString &file)
 {
-    port.setPortName(name);
-    if (!port.open(QIODevice::ReadWrite))
-        return false;
-    port.setBaudRate(baud);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setDataTerminalReady(true);
-    port.setRequestToSend(true);
-    port.setDataTerminalReady(false);
-    port.clearError();
-    return true;
-}
-
-// A raw image is as long as its file; the other formats place their data
-// themselves, and any of it outside the range is refused with its address.
-QString CheckImage(const Geometry &geometry, const FirmwareImage &image, ImageFormat format, bool needAligned,
-                   const QString &file)
-{
-    const RangeCheck check = CheckImageRange(geometry.start, geometry.end, geometry.pageSize, image);
-    if (check == RangeCheck::BelowStart)
+    switch (check) {
+    case RangeCheck::Fits:
+        break;
+    case RangeCheck::BelowStart:
         return QStringLiteral("%1 has data at %2, below the start address %3")
             .arg(file, Hex(image.LowestAddress()), Hex(geometry.start));
-    if (check == RangeCheck::TooLarge && format != ImageFormat::Raw)
-        return QStringLiteral("%1 has data up to %2, past the range from start %3 to end %4")
-            .arg(file, Hex(image.HighestAddress()), Hex(geometry.start), Hex(geometry.end));
-    if (check == RangeCheck::TooLarge)
-        return QStringLiteral("%1 is %2 bytes, more than the %3 bytes from start %4 to end %5")
-            .arg(file).arg(image.ByteCount()).arg(AvailableBytes(geometry.start, geometry.end))
+    case RangeCheck::TooLarge:
+        if (rawSize < 0)
+            return QStringLiteral("%1 has data up to %2, past the range from start %3 to end %4")
+                .arg(file, Hex(image.HighestAddress()), Hex(geometry.start), Hex(geometry.end));
+        return QStringLiteral("%1 is %2 bytes, more than the %3 bytes from start %4 to end %5 (end included)")
+            .arg(file).arg(rawSize).arg(AvailableBytes(geometry.start, geometry.end))
             .arg(Hex(geometry.start), Hex(geometry.end));
-    if (check == RangeCheck::Unaligned && needAligned)
+    case RangeCheck::OddStart:
+        return QStringLiteral("start %1 is odd: the flash is programmed in half-words from an even address")
+            .arg(Hex(geometry.start));
+    case RangeCheck::OddPageSize:
+        return QStringLiteral("a page size of %1 bytes is odd: the flash is programmed in half-words")
+            .arg(geometry.pageSize);
+    case RangeCheck::Unaligned:
         return QStringLiteral("start %1 is not a whole number of pages of %2 bytes")
             .arg(Hex(geometry.start)).arg(geometry.pageSize);
+    }
     return QString();
 }
 
@@ -133,9 +124,10 @@ DeviceReport Session::Run()
 
 int Session::Step()
 {
-    if (!OpenLine(port, report.port, options.baud))
+    const LineOpening opening = OpenSerialLine(port, report.port, options.baud);
+    if (!opening.Ok())
         return Refuse(ExitDeviceFailed, QStringLiteral("open"),
-                      QStringLiteral("cannot open port %1: %2").arg(report.port, port.errorString()));
+                      QStringLiteral("cannot open port %1: %2").arg(report.port, opening.reason));
     if (options.command == CliCommand::Info)
         return Info();
     quint32 start = 0;
@@ -194,15 +186,21 @@ int Session::Info()
 int Session::WriteOrVerify()
 {
     const bool write = options.command == CliCommand::Write;
-    if (source.format == ImageFormat::Raw) {
-        const ImageResult raw = ReadRawImage(source.bytes, options.file, geometry.start);
-        if (!raw.Ok())
-            return Refuse(ExitUsage, QStringLiteral("image"), raw.error);
-        image = raw.image;
+    const RangeUse use = write ? RangeUse::Write : RangeUse::Read;
+    const bool raw = source.format == ImageFormat::Raw;
+    // A raw file is measured before it is placed: one running past
+    // 0xFFFFFFFF is too large for the range, not a broken file.
+    const RangeCheck check = raw ? CheckRawRange(geometry.start, geometry.end, geometry.pageSize, source.bytes.size(), use)
+                                 : CheckImageRange(geometry.start, geometry.end, geometry.pageSize, image, use);
+    if (check != RangeCheck::Fits)
+        return Refuse(ExitUsage, QStringLiteral("image"),
+                      Misfit(check, geometry, image, raw ? source.bytes.size() : -1, options.file));
+    if (raw) {
+        const ImageResult placed = ReadRawImage(source.bytes, options.file, geometry.start);
+        if (!placed.Ok())
+            return Refuse(ExitUsage, QStringLiteral("image"), placed.error);
+        image = placed.image;
     }
-    const QString misfit = CheckImage(geometry, image, source.format, write, options.file);
-    if (!misfit.isEmpty())
-        return Refuse(ExitUsage, QStringLiteral("image"), misfit);
 
     ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
     job.SetBlockSize(options.blockSize);

@@ -21,6 +21,7 @@ class DeviceLink;
 class JobObserver;
 struct JobOutcome;
 enum class JobPass;
+enum class RangeCheck;
 
 namespace Ui {
 class MainWindow;
@@ -79,8 +80,7 @@ private:
     };
     bool PrepareJob(JobPlan *plan);
     bool LoadJobImage(JobPlan *plan, bool forWrite);
-    bool CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image, bool raw,
-                         bool needAligned);
+    bool CheckImagePlace(RangeCheck check, quint32 start, quint32 pageSize, const FirmwareImage &image, bool raw);
     JobOutcome RunJob(WindowJob job, const std::function<JobOutcome(JobObserver &)> &run,
                       int *done = nullptr);
     void EnableDeviceJobs(bool enabled);

@@ -40,6 +40,10 @@ void MainWindow::SaveData()
                                   .arg(start, 0, 16).arg(end, 0, 16), QMessageBox::Ok);
         return;
     }
+    // A backup from an odd start could never be written back.
+    const quint32 pageSize = quint32(ui->spinBoxSizePage->value());
+    if (!CheckImagePlace(CheckRawRange(start, end, pageSize, 0, RangeUse::Read), start, pageSize, FirmwareImage(), true))
+        return;
     const QString path = QFileDialog::getSaveFileName(
         this, tr("Сохранение данных прибора"), dataFileDir.isEmpty() ? QDir::currentPath() : dataFileDir,
         tr("Файл данных (*.bine)") + QStringLiteral(";;Intel HEX (*.hex);;S-record (*.s19 *.srec);;")
@@ -62,7 +66,6 @@ void MainWindow::SaveData()
     report.pass = JobPass::Read;
     report.size = int(end - start + 1);
     QByteArray data;
-    const quint32 pageSize = quint32(ui->spinBoxSizePage->value());
     const JobOutcome outcome = RunJob(WindowJob::Save, [&](JobObserver &observer) {
         return ProgrammingJob(*deviceLink, start, pageSize, QByteArray()).Read(observer, report.size, &data);
     }, &report.done);

@@ -8,6 +8,7 @@
 #include "windowtexts.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -160,14 +161,30 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
     // their own addresses, which the range only bounds.
     const QString name = QFileInfo(dataFileName).fileName();
     const ImageFormat format = DetectFormat(dataFileName, bytes);
+    const RangeUse use = forWrite ? RangeUse::Write : RangeUse::Read;
+    // A raw file is measured before it is placed: one running past
+    // 0xFFFFFFFF is too large for the range, not a broken file.
+    if (format == ImageFormat::Raw && !CheckImagePlace(CheckRawRange(plan->start, end, plan->pageSize, bytes.size(), use),
+                                                       plan->start, plan->pageSize, FirmwareImage(), true)) {
+        EndCheckFailed();
+        return false;
+    }
     const ImageResult read = ReadImage(bytes, name, format, plan->start);
     if (!read.Ok()) {
         QMessageBox::critical(this, tr("Ошибка"), tr("Ошибка в файле образа\n%1").arg(read.error), QMessageBox::Ok);
         EndCheckFailed();
         return false;
     }
+    // An empty image would end in a "success" that put nothing on the device.
+    if (read.image.IsEmpty()) {
+        const QString text = bytes.isEmpty() ? tr("Файл данных пуст:\n%1") : tr("В файле данных нет данных:\n%1");
+        QMessageBox::critical(this, tr("Ошибка"), text.arg(QDir::toNativeSeparators(dataFileName)), QMessageBox::Ok);
+        EndCheckFailed();
+        return false;
+    }
     plan->image = read.image;
-    if (!CheckImagePlace(plan->start, end, plan->pageSize, plan->image, format == ImageFormat::Raw, forWrite)) {
+    if (!CheckImagePlace(CheckImageRange(plan->start, end, plan->pageSize, plan->image, use), plan->start,
+                         plan->pageSize, plan->image, format == ImageFormat::Raw)) {
         EndCheckFailed();
         return false;
     }
@@ -175,23 +192,36 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
     return true;
 }
 
+// Tells why the settings cannot take the image; true when they can.
 // Erasing by pages from a start inside a page would wipe memory below the
-// chosen range, as would data placed below the start.
-bool MainWindow::CheckImagePlace(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image,
-                                 bool raw, bool needAligned)
+// chosen range, as would data placed below the start, and the flash
+// takes half-words only.
+bool MainWindow::CheckImagePlace(RangeCheck check, quint32 start, quint32 pageSize, const FirmwareImage &image,
+                                 bool raw)
 {
-    const RangeCheck check = CheckImageRange(start, end, pageSize, image);
     QString text;
-    if (check == RangeCheck::TooLarge && raw)
-        text = tr("Размер файла больше заданного диапазона памяти");
-    else if (check == RangeCheck::TooLarge || check == RangeCheck::BelowStart)
-        text = tr("Данные образа лежат вне заданного диапазона памяти\n0x%1 - 0x%2")
-                   .arg(image.LowestAddress(), 0, 16).arg(image.HighestAddress(), 0, 16);
-    else if (check == RangeCheck::Unaligned && needAligned)
+    switch (check) {
+    case RangeCheck::Fits:
+        return true;
+    case RangeCheck::TooLarge:
+    case RangeCheck::BelowStart:
+        text = raw ? tr("Размер файла больше заданного диапазона памяти")
+                   : tr("Данные образа лежат вне заданного диапазона памяти\n0x%1 - 0x%2")
+                         .arg(image.LowestAddress(), 0, 16).arg(image.HighestAddress(), 0, 16);
+        break;
+    case RangeCheck::OddStart:
+        text = tr("Начальный адрес 0x%1 нечётный: flash программируется полусловами с чётного адреса")
+                   .arg(start, 8, 16, QLatin1Char('0'));
+        break;
+    case RangeCheck::OddPageSize:
+        text = tr("Размер страницы %1 нечётный: flash программируется полусловами").arg(pageSize);
+        break;
+    case RangeCheck::Unaligned:
         text = tr("Начальный адрес не кратен размеру страницы");
-    if (!text.isEmpty())
-        QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
-    return text.isEmpty();
+        break;
+    }
+    QMessageBox::critical(this, tr("Ошибка"), text, QMessageBox::Ok);
+    return false;
 }
 
 void MainWindow::EndCheckFailed()
@@ -249,6 +279,11 @@ JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobO
     ui->groupBoxProcess->setEnabled(true);
     ui->pushButtonCansel->setEnabled(true);
     EnableDeviceJobs(false);
+    // A modal dialog opened now would run inside the wait for a reply: the
+    // job would stand still until it closed, and the time would count
+    // against the reply. Only the cancel question may ask anything.
+    actionAbout->setEnabled(false);
+    ui->pushButtonFileData->setEnabled(false);
     labelJobStatus->clear();
     cancelPressed = false;
 
@@ -279,6 +314,8 @@ void MainWindow::EndJob()
         fileData->close();
     ui->pushButtonCansel->setEnabled(false);
     EnableDeviceJobs(serialPort->isOpen());
+    actionAbout->setEnabled(true);
+    ui->pushButtonFileData->setEnabled(true);
     actionConnect->setEnabled(!serialPort->isOpen());
 }
 

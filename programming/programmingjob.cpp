@@ -32,36 +32,47 @@ int ReadInStep(DeviceLink &link, QByteArray *out, quint32 address, int length)
 
 } // namespace
 
-quint32 AvailableBytes(quint32 start, quint32 end)
+quint64 AvailableBytes(quint32 start, quint32 end)
 {
-    return start < end ? end - start : 0;
+    return start <= end ? quint64(end) - start + 1 : 0;
 }
 
-quint32 PagesFor(quint32 size, quint32 pageSize)
-{
-    if (pageSize == 0)
-        return 0;
-    // Written without size + pageSize - 1 so that sizes near 4 GiB cannot wrap.
-    return size / pageSize + (size % pageSize != 0 ? 1 : 0);
-}
+namespace {
 
-RangeCheck CheckRange(quint32 start, quint32 end, quint32 pageSize, quint32 size)
+// The half-word and page rules, once the data are known to fit.
+RangeCheck CheckPlacement(quint32 start, quint32 pageSize, RangeUse use)
 {
-    if (size > AvailableBytes(start, end))
-        return RangeCheck::TooLarge;
+    if (start % 2 != 0)
+        return RangeCheck::OddStart;
+    if (use == RangeUse::Read)
+        return RangeCheck::Fits;
+    if (pageSize % 2 != 0)
+        return RangeCheck::OddPageSize;
     // A zero page size cannot place the start on a page boundary either.
     if (pageSize == 0 || start % pageSize != 0)
         return RangeCheck::Unaligned;
     return RangeCheck::Fits;
 }
 
-RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image)
+} // namespace
+
+RangeCheck CheckRawRange(quint32 start, quint32 end, quint32 pageSize, qint64 size, RangeUse use)
 {
-    if (image.IsEmpty())
-        return CheckRange(start, end, pageSize, 0);
-    if (image.LowestAddress() < start)
+    if (size < 0 || quint64(size) > AvailableBytes(start, end))
+        return RangeCheck::TooLarge;
+    return CheckPlacement(start, pageSize, use);
+}
+
+RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image,
+                           RangeUse use)
+{
+    if (!image.IsEmpty() && image.LowestAddress() < start)
         return RangeCheck::BelowStart;
-    return CheckRange(start, end, pageSize, image.HighestAddress() - start + 1);
+    // Compared as addresses, not as a span from the start: a span up to
+    // 0xFFFFFFFF does not fit in 32 bits.
+    if (!image.IsEmpty() && (start > end || image.HighestAddress() > end))
+        return RangeCheck::TooLarge;
+    return CheckPlacement(start, pageSize, use);
 }
 
 namespace {

@@ -57,17 +57,23 @@ struct JobOutcome
 // others are written and verified.
 enum class BlockOrder { FirstBlockLast, InOrder };
 
-// The checks a job must pass before anything is erased: the image must lie
-// from start up to (not including) end, and start on a page boundary so
-// that no page erased reaches below it.
-enum class RangeCheck { Fits, TooLarge, Unaligned, BelowStart };
+// The checks a job must pass before anything is sent. The range runs from
+// start to end, end included: the loader reports end as its last flash
+// address. The flash is programmed a half-word at a time, so the start
+// must be even for every job; a write erases whole pages, so it also
+// needs an even page size and a start on a page boundary, or a page
+// erased would reach below the start.
+enum class RangeCheck { Fits, TooLarge, BelowStart, OddStart, OddPageSize, Unaligned };
+enum class RangeUse { Read, Write };
 
-// Flash space between start and end as the job counts it: end - start,
-// or 0 when start is not below end.
-quint32 AvailableBytes(quint32 start, quint32 end);
-quint32 PagesFor(quint32 size, quint32 pageSize);
-RangeCheck CheckRange(quint32 start, quint32 end, quint32 pageSize, quint32 size);
-RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image);
+// Bytes from start to end, end included: 0 when start is above end, and
+// 2^32 for the whole address space, hence 64 bits.
+quint64 AvailableBytes(quint32 start, quint32 end);
+// A raw image of size bytes from the start address.
+RangeCheck CheckRawRange(quint32 start, quint32 end, quint32 pageSize, qint64 size, RangeUse use);
+// An image at its own addresses, all of which must lie from start to end.
+RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image,
+                           RangeUse use);
 
 // Erases, writes and verifies one image in the device's flash through a
 // DeviceLink, in blocks of 64 bytes (or another size the loader takes)

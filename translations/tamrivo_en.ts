@@ -371,5 +371,25 @@ Block 0x%2, %3 bytes</translation>
         <source>Прервать чтение данных ?</source>
         <translation>Stop reading the data?</translation>
     </message>
+    <message>
+        <source>Начальный адрес 0x%1 нечётный: flash программируется полусловами с чётного адреса</source>
+        <translation>The start address 0x%1 is odd: the flash is programmed in half-words from an even address</translation>
+    </message>
+    <message>
+        <source>Размер страницы %1 нечётный: flash программируется полусловами</source>
+        <translation>The page size %1 is odd: the flash is programmed in half-words</translation>
+    </message>
+    <message>
+        <source>Файл данных пуст:
+%1</source>
+        <translation>The data file is empty:
+%1</translation>
+    </message>
+    <message>
+        <source>В файле данных нет данных:
+%1</source>
+        <translation>The data file holds no data:
+%1</translation>
+    </message>
 </context>
 </TS>

@@ -101,6 +101,9 @@ private slots:
         QFile file(imagePath);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
         QVERIFY(QFile(imagePath + ".empty").open(QIODevice::WriteOnly));
+        const QByteArray top(":0400000001020304F2\n:02000004FFFFFC\n:01FFFF0005FC\n:00000001FF\n");
+        QFile topFile(imagePath + ".top.hex");
+        QVERIFY(topFile.open(QIODevice::WriteOnly) && topFile.write(top) == top.size());
         QByteArray hex = ReadFile(IMAGE_DATA_DIR "/app.hex");
         hex[hex.indexOf('\n') + 12] = hex[hex.indexOf('\n') + 12] == '0' ? '1' : '0';   // a data digit on line 2
         QFile bad(dir.filePath("bad.hex"));
@@ -124,7 +127,14 @@ private slots:
             << ExitRow{{"--fault", "drop:count=-1"}, write, 1, "", "did not report its flash parameters: no reply"};
         QTest::newRow("no such port") << ExitRow{{}, {"--port", "/dev/tamrivo-none", "info"}, 1, "", "cannot open port"};
         QTest::newRow("file larger than the range")
-            << ExitRow{{}, QStringList(write) << "--end" << "0x8003800", 2, "", "3000 bytes, more than the 2048 bytes"};
+            << ExitRow{{}, QStringList(write) << "--end" << "0x8003800", 2, "", "3000 bytes, more than the 2049 bytes"};
+        // Start 0 to 0xffff and a byte at 0xffffffff: the span from the start must not wrap to a fit.
+        QTest::newRow("data at 0xffffffff") << ExitRow{{}, {"--port", "{port}", "--start", "0", "--end", "0xffff",
+            "--page-size", "1024", "write", "{file}.top.hex"}, 2, "", "has data up to 0xffffffff, past the range"};
+        QTest::newRow("odd start") << ExitRow{{}, QStringList(noPort) << "--start" << "0x8003001" << "verify" << "{file}",
+                                              2, "", "--start 0x8003001 is odd"};
+        QTest::newRow("odd page size") << ExitRow{{}, QStringList(noPort) << "--page-size" << "1" << "write" << "{file}",
+                                                  2, "", "--page-size 1 is odd"};
         QTest::newRow("start inside a page") << ExitRow{{}, QStringList(write) << "--start" << "0x8003100", 2, "",
                                                         "start 0x8003100 is not a whole number of pages of 1024 bytes"};
         QTest::newRow("port lost") << ExitRow{{"--fault", "vanish:cmd=0x64:arg=0x12:frame=3"}, write, 1, "",
@@ -230,33 +240,43 @@ private slots:
         QVERIFY(ReadFile(dir.filePath("formats.bin")) == flash);
     }
 
-    void writeReadAndDump()
+    // A backup of the whole application area, the device's last address
+    // included, verifies against the device and writes back to a fresh one.
+    void roundTrip_data()
     {
-        const QString dump = dir.filePath("flash.bin"), backup = dir.filePath("backup.bin");
-        QProcess sim;
-        const QString port = StartSim(sim, {}, dump);
-        QVERIFY(!port.isEmpty());
+        QTest::addColumn<QString>("backup");
+        QTest::addColumn<QString>("blockSize");
+        QTest::newRow("raw") << "backup.bine" << "64";
+        QTest::newRow("Intel HEX, 248-byte blocks") << "backup.hex" << "248";
+        QTest::newRow("S-record, 200-byte blocks") << "backup.s19" << "200";
+    }
 
-        const CliRun write = RunCli({"--port", "{port}", "--quiet", "--block-size", "248", "write", "{file}"},
-                                    port, imagePath);
-        QCOMPARE(write.status, 0);
-        QCOMPARE(write.err, QString());
-        const CliRun read = RunCli({"--port", "{port}", "--quiet", "--trace", "--block-size", "200", "--length", "3000",
-                                    "read", "{file}"}, port, backup);
+    void roundTrip()
+    {
+        QFETCH(QString, backup);
+        QFETCH(QString, blockSize);
+        QByteArray flash(0x10000, '\xFF');
+        flash.replace(AppOffset, image.size(), image).replace(0x10000 - image.size(), image.size(), image);
+        const QString old = dir.filePath("old.bin"), path = dir.filePath(backup);
+        QFile oldFile(old);
+        QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(flash) == flash.size());
+        oldFile.close();
+        QProcess source, fresh;
+        const QString from = StartSim(source, {"--image", old}, dir.filePath("source.bin"));
+        const QString to = StartSim(fresh, {"--strict-rewrite"}, dir.filePath("fresh.bin"));
+        const QStringList options = {"--quiet", "--block-size", blockSize};
+
+        const CliRun read = RunCli(QStringList(options) << "--port" << "{port}" << "read" << "{file}", from, path);
+        QCOMPARE(read.err, QString());
         QCOMPARE(read.status, 0);
-        QVERIFY2(read.err.contains("LineCode = ^001F"), qPrintable(read.err));
-        QVERIFY(ReadFile(backup) == image);
-        // A HEX backup keeps the flash addresses: verifying it reads them back.
-        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "--length", "3000", "read", "{file}"}, port, backup + ".hex").status, 0);
-        QVERIFY(ReadFile(backup + ".hex").startsWith(":020000040800F2"));
-        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "--start", "0x8000000", "verify", "{file}"}, port,
-                        backup + ".hex").status, 0);
-        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "read", "{file}"}, port, backup).status, 0);
-        QVERIFY(StopSim(sim));
-        // The loader's pages and everything past the image are still erased.
-        QVERIFY(ReadFile(dump) == QByteArray(0x10000, '\xFF').replace(AppOffset, image.size(), image));
-        // Without --length: the whole application area, the device's last address included.
-        QVERIFY(ReadFile(backup) == ReadFile(dump).mid(AppOffset));
+        const CliRun verify = RunCli(QStringList(options) << "--trace" << "--port" << "{port}" << "verify" << "{file}", from, path);
+        QCOMPARE(verify.status, 0);
+        QVERIFY2(verify.err.contains("LineCode = ^001F"), qPrintable(verify.err.left(200)));
+        const CliRun write = RunCli(QStringList(options) << "--port" << "{port}" << "write" << "{file}", to, path);
+        QCOMPARE(write.err, QString());
+        QCOMPARE(write.status, 0);
+        QVERIFY(StopSim(source) && StopSim(fresh));
+        QCOMPARE(ReadFile(dir.filePath("fresh.bin")).mid(AppOffset), flash.mid(AppOffset));
     }
 
     void interruptedWrite_data()

@@ -111,7 +111,7 @@ struct CancelRow { JobPass pass; int question, pagesErased, writtenTo, frames; }
 // progress: the last value the failing pass reported; passes: how many passes began.
 struct FailureRow { int size; QString fault; JobPass pass; int index, blockLength, linkResult, readBackLength,
                     progress, passes; bool firstBlockErased; };
-struct RangeRow { quint32 start, end, pageSize, size; RangeCheck check; quint32 pages; };
+struct RangeRow { quint32 start, end, pageSize; QString data; RangeUse use; RangeCheck check; };
 // A loader that answers late, in order, or whose flash refuses re-writes; readLength > 0 reads instead.
 struct TrustRow { int baud, lateDelayMs; bool strict; QStringList faults; QByteArray image; int readLength;
                   JobOutcome::Status status; int mismatchAt; };
@@ -335,6 +335,31 @@ private slots:
         }
     }
 
+    // A flash at the very top of the address space: the last page and its last
+    // byte are written, verified and read back, and nothing wraps to address 0.
+    void topOfAddressSpace()
+    {
+        SimConfig config;
+        config.flashBase = 0xFFFF0000;
+        config.strictRewrite = true;
+        Bench bench(config);
+        QVERIFY(bench.opened);
+        const quint32 start = 0xFFFFF000;
+        ImageBuilder builder;
+        builder.Add(start + 2, Image(100));
+        builder.Add(0xFFFFFFF1, Image(15));
+        const FirmwareImage image = builder.Finish();
+        QCOMPARE(CheckImageRange(start, 0xFFFFFFFF, PageSize, image, RangeUse::Write), RangeCheck::Fits);
+        Recorder recorder;
+        ProgrammingJob job(bench.link, start, PageSize, image);
+
+        QCOMPARE(int(job.Run(recorder).status), int(JobOutcome::Done));
+        QByteArray data;
+        QCOMPARE(int(job.Read(recorder, 0x1000, &data).status), int(JobOutcome::Done));
+        QCOMPARE(data, image.Bytes(start, 0x1000, char(0xFF)));
+        QCOMPARE(bench.Frames().count('E'), 2);
+    }
+
     // Pieces at offsets from AppStart ("offset:length", "ff" for 0xFF bytes) become blocks and pages.
     void plan_data()
     {
@@ -370,25 +395,41 @@ private slots:
         QTEST(pages.join(' '), "pages");
     }
 
+    // The range runs from start to end, end included, and no address wraps past 0xFFFFFFFF.
+    // data: a raw file of that many bytes, or "address:length" pieces placed by the file.
     void range_data()
     {
         QTest::addColumn<RangeRow>("row");
-        QTest::newRow("exactly end - start") << RangeRow{AppStart, 0x0800FFFF, 1024, 0xCFFF, RangeCheck::Fits, 52};
-        QTest::newRow("one byte more") << RangeRow{AppStart, 0x0800FFFF, 1024, 0xD000, RangeCheck::TooLarge, 52};
-        QTest::newRow("two whole pages") << RangeRow{FlashBase, 0x08020000, 2048, 4096, RangeCheck::Fits, 2};
-        QTest::newRow("start at end, empty") << RangeRow{AppStart, AppStart, 1024, 0, RangeCheck::Fits, 0};
-        QTest::newRow("start past end") << RangeRow{0x08010000, AppStart, 1024, 1, RangeCheck::TooLarge, 1};
-        QTest::newRow("unaligned start") << RangeRow{AppStart + 0x100, 0x0800FFFF, 1024, 100, RangeCheck::Unaligned, 1};
-        QTest::newRow("unaligned, too large") << RangeRow{AppStart + 256, AppStart + 512, 1024, 257, RangeCheck::TooLarge, 1};
-        QTest::newRow("zero page size") << RangeRow{AppStart, 0x0800FFFF, 0, 100, RangeCheck::Unaligned, 0};
-        QTest::newRow("whole address space") << RangeRow{0, 0xFFFFFFFF, 1024, 0xFFFFFFFF, RangeCheck::Fits, 0x400000};
+        const RangeUse W = RangeUse::Write, R = RangeUse::Read;
+        QTest::newRow("raw, the whole area") << RangeRow{AppStart, 0x0800FFFF, 1024, "53248", W, RangeCheck::Fits};
+        QTest::newRow("raw, one byte more") << RangeRow{AppStart, 0x0800FFFF, 1024, "53249", W, RangeCheck::TooLarge};
+        QTest::newRow("raw, start at end: one byte") << RangeRow{AppStart, AppStart, 1024, "1", W, RangeCheck::Fits};
+        QTest::newRow("raw, start past end") << RangeRow{AppStart + 2, AppStart, 1024, "1", R, RangeCheck::TooLarge};
+        QTest::newRow("last byte at the end address") << RangeRow{AppStart, 0x0800FFFF, 1024, "0x0800FFFF:1", W, RangeCheck::Fits};
+        QTest::newRow("a byte past the end") << RangeRow{AppStart, 0x0800FFFF, 1024, "0x08010000:1", W, RangeCheck::TooLarge};
+        QTest::newRow("below the start") << RangeRow{AppStart, 0x0800FFFF, 1024, "0x08002FFF:2", R, RangeCheck::BelowStart};
+        QTest::newRow("a byte at 0xFFFFFFFF does not wrap") << RangeRow{0, 0xFFFF, 1024, "0:4 0xFFFFFFFF:1", W, RangeCheck::TooLarge};
+        QTest::newRow("the whole address space") << RangeRow{0, 0xFFFFFFFF, 1024, "0:4 0xFFFFFFFF:1", W, RangeCheck::Fits};
+        QTest::newRow("odd start") << RangeRow{AppStart + 1, 0x0800FFFF, 1, "100", R, RangeCheck::OddStart};
+        QTest::newRow("odd page size") << RangeRow{AppStart, 0x0800FFFF, 1, "100", W, RangeCheck::OddPageSize};
+        QTest::newRow("odd page size, nothing erased") << RangeRow{AppStart, 0x0800FFFF, 1, "100", R, RangeCheck::Fits};
+        QTest::newRow("start inside a page") << RangeRow{AppStart + 0x100, 0x0800FFFF, 1024, "100", W, RangeCheck::Unaligned};
+        QTest::newRow("inside a page, nothing erased") << RangeRow{AppStart + 0x100, 0x0800FFFF, 1024, "100", R, RangeCheck::Fits};
+        QTest::newRow("zero page size") << RangeRow{AppStart, 0x0800FFFF, 0, "100", W, RangeCheck::Unaligned};
     }
 
     void range()
     {
         QFETCH(RangeRow, row);
-        QCOMPARE(CheckRange(row.start, row.end, row.pageSize, row.size), row.check);
-        QCOMPARE(PagesFor(row.size, row.pageSize), row.pages);
+        if (!row.data.contains(':')) {
+            QCOMPARE(CheckRawRange(row.start, row.end, row.pageSize, row.data.toLongLong(), row.use), row.check);
+            return;
+        }
+        ImageBuilder builder;
+        for (const QString &piece : row.data.split(' ')) {
+            builder.Add(piece.section(':', 0, 0).toUInt(nullptr, 0), Image(piece.section(':', 1).toInt()));
+        }
+        QCOMPARE(CheckImageRange(row.start, row.end, row.pageSize, builder.Finish(), row.use), row.check);
     }
 };
 
