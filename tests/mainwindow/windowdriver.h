@@ -11,9 +11,8 @@
 #include <functional>
 #include <memory>
 
-// A dialog as ModalAnswerer records it: icon, title, buttons and text. A
-// file dialog has neither icon nor buttons, and its name filters and the
-// folder it opened in for text.
+// A dialog as ModalAnswerer records it; a file dialog has its name filters
+// and folder for text.
 inline QString Box(QMessageBox::Icon icon, const QString &title, QMessageBox::StandardButtons buttons,
                    const QString &text)
 {
@@ -21,14 +20,17 @@ inline QString Box(QMessageBox::Icon icon, const QString &title, QMessageBox::St
                                                QString::number(buttons, 16), text);
 }
 
+inline QString Error(const QString &text)
+{
+    return Box(QMessageBox::Critical, QStringLiteral("Ошибка"), QMessageBox::Ok, text);
+}
+
 const QString Connected = QStringLiteral("open disconnect write verify save");
 const QString Disconnected = QStringLiteral("connect port baud");
 
-// Answers the modal dialogs a test provokes, in order, and records each. It
-// polls for the active modal widget, so it works for the static QMessageBox
-// and QFileDialog functions. A box with no answer queued is dismissed the
-// way a cautious user would (Cancel, No or OK); a file dialog with no file
-// queued is cancelled.
+// Records and answers the modal dialogs in order, polling for them as the
+// static QMessageBox and QFileDialog functions give no other hold. With no
+// answer queued a box gets Cancel, No or OK, a file dialog is cancelled.
 class ModalAnswerer
 {
 public:
@@ -63,10 +65,7 @@ private:
         QAbstractButton *button = buttons.isEmpty() ? nullptr : box->button(buttons.takeFirst());
         for (auto fallback : { QMessageBox::Cancel, QMessageBox::No, QMessageBox::Ok })
             button = button ? button : box->button(fallback);
-        if (button)
-            button->click();
-        else
-            box->done(0);
+        button ? button->click() : box->done(0);
     }
 
     void Handle(QFileDialog *dialog)
@@ -76,15 +75,13 @@ private:
         const QFileInfo file(files.isEmpty() ? QString() : files.takeFirst());
         if (file.filePath().isEmpty())
             return dialog->reject();
-        // The name is typed as a user would: selectFile() leaves the name field
-        // alone while it has the focus, which depends on timing.
+        // Typed as a user would: selectFile() leaves a focused name field alone.
         dialog->setDirectory(file.absolutePath());
         if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
             name->setText(file.fileName());
         if (dialog->selectedFiles().value(0) != file.absoluteFilePath())
             return dialog->reject();
-        // Accepted straight: accept() checks against a file system model that
-        // loads asynchronously and now and then refuses.
+        // accept() would check a file system model that loads asynchronously.
         static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
     }
 
@@ -103,8 +100,8 @@ protected:
     QVector<PortEntry> ListPorts() const override { return ports; }
 };
 
-// Drives the window the way a user does, through its tool bar, buttons and
-// dialogs, optionally against a simulated loader on a pseudo-terminal.
+// Drives the window as a user does, optionally against a simulated loader
+// on a pseudo-terminal.
 class WindowDriver
 {
 public:
@@ -127,41 +124,34 @@ public:
         return child;
     }
 
-    QList<QAction *> ToolBar() { return Child<QToolBar>("mainToolBar")->actions(); }
-    QAction *ConnectAction() { return ToolBar().at(0); }
-    QAction *DisconnectAction() { return ToolBar().at(1); }
-    // After the separator that follows the port selectors.
-    QAction *VerifyAction() { return ToolBar().at(7); }
-    QAction *SaveAction() { return ToolBar().at(8); }
-    QSerialPort *Port() { return window.findChild<QSerialPort *>(); }
+    // Connect, disconnect, the port selectors, verify and save, About.
+    QAction *Action(int index) { return Child<QToolBar>("mainToolBar")->actions().at(index); }
+    QAction *DisconnectAction() { return Action(1); }
+    QAction *VerifyAction() { return Action(7); }
+    QAction *SaveAction() { return Action(8); }
+    QAction *AboutAction() { return Action(10); }
     QPushButton *WriteButton() { return Child<QPushButton>("pushButtonWrite"); }
     QPushButton *CancelButton() { return Child<QPushButton>("pushButtonCansel"); }
     QProgressBar *Progress() { return Child<QProgressBar>("progressBar"); }
     QString PassLabel() { return Child<QLabel>("labelProcessBar")->text(); }
     QString FileText() { return Child<QLineEdit>("lineEditFileData")->text(); }
-    QString Status() { return Child<QLabel>("labelJobStatus")->text(); }
     QComboBox *PortBox() { return Child<QComboBox>("comboBoxPort"); }
-
-    // The system now offers these ports; the window looks at once.
-    void OfferPorts(const QVector<PortEntry> &ports)
+    QComboBox *BaudBox() { return Child<QComboBox>("comboBoxBaud"); }
+    // The status bar, with the seconds taken as N.
+    QString Status()
     {
-        window.ports = ports;
-        QMetaObject::invokeMethod(&window, "RefreshPorts");
+        return Child<QLabel>("labelJobStatus")->text().replace(QRegularExpression("\\d+[.,]\\d с"), "N с");
     }
 
-    // What is open or enabled: the port, connect and disconnect, the port and
-    // baud selectors, the write, verify and save jobs, the cancel button and
-    // the progress group;
-    // connected or disconnected and idle, these are Connected and Disconnected.
+    // What is open or enabled: Connected or Disconnected when idle.
     QString State()
     {
         const std::pair<const char *, bool> flags[] = {
-            { "open", Port()->isOpen() }, { "connect", ConnectAction()->isEnabled() },
-            { "disconnect", DisconnectAction()->isEnabled() },
-            { "port", Child("comboBoxPort")->isEnabled() }, { "baud", Child("comboBoxBaud")->isEnabled() },
-            { "write", WriteButton()->isEnabled() }, { "verify", VerifyAction()->isEnabled() },
-            { "save", SaveAction()->isEnabled() }, { "cancel", CancelButton()->isEnabled() },
-            { "process", Child("groupBoxProcess")->isEnabled() } };
+            { "open", window.findChild<QSerialPort *>()->isOpen() }, { "connect", Action(0)->isEnabled() },
+            { "disconnect", DisconnectAction()->isEnabled() }, { "port", PortBox()->isEnabled() },
+            { "baud", BaudBox()->isEnabled() }, { "write", WriteButton()->isEnabled() },
+            { "verify", VerifyAction()->isEnabled() }, { "save", SaveAction()->isEnabled() },
+            { "cancel", CancelButton()->isEnabled() }, { "process", Child("groupBoxProcess")->isEnabled() } };
         QStringList on;
         for (auto [name, isOn] : flags) {
             if (isOn)
@@ -170,8 +160,7 @@ public:
         return on.join(' ');
     }
 
-    // Connects to the port (the simulator's unless named) by Return in the
-    // port box, answering the parameter question if one comes.
+    // By Return in the port box, to the simulator's port unless named.
     void Connect(QMessageBox::StandardButton answer = QMessageBox::Ok, QString port = QString())
     {
         PortBox()->setEditText(port.isNull() ? sim->SlavePath() : port);
@@ -185,14 +174,20 @@ public:
         Child<QPushButton>("pushButtonFileData")->click();
     }
 
+    // Presses the write button, answering the summary.
+    void Write(QMessageBox::StandardButton summary = QMessageBox::Ok)
+    {
+        answerer.Answer(summary);
+        WriteButton()->click();
+    }
+
     std::unique_ptr<SimulatedLoader> sim;
     TestWindow window;
     ModalAnswerer answerer;
 };
 
-// main() for window tests: offscreen unless a platform is asked for, the
-// window's icons registered, and the per-user settings kept in a fresh
-// temporary folder so that no test reads or writes the user's own.
+// Offscreen unless a platform is asked for; settings in a fresh folder, so
+// that no test reads or writes the user's own.
 #define TAMRIVO_GUI_TEST_MAIN(TestClass)                                   \
     int main(int argc, char *argv[])                                       \
     {                                                                      \
