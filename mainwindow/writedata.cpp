@@ -236,6 +236,9 @@ void MainWindow::EndCheckFailed()
 void MainWindow::ReportFailure(const JobOutcome &outcome)
 {
     QString text = FailureText(outcome);
+    // The device talked out of turn: nothing it said could be trusted.
+    if (outcome.linkResult == LinkOutOfTurn)
+        text += QStringLiteral("\n\n") + tr("Устройство продолжает передавать без запроса");
     if (outcome.firstBlockErased)
         text += NotStartingText();
     if (portLost)

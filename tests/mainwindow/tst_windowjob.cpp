@@ -199,6 +199,10 @@ private slots:
             "Ошибка при чтении flash\nAdrees 64\nSize block 64", "3 из 3, записано байт 2936" };
         QTest::newRow("worn first block") << FailureRow{ FaultKind::WornCell, 0x64, 0x12, 0,
             "Ошибка верификации flash\nAdress 0\nSize block 64\nSize send block 64", "3 из 3, записано байт 3000" };
+        // The first block written is acknowledged again and again, for ever.
+        QTest::newRow("device talks out of turn") << FailureRow{ FaultKind::Replay, 0x64, 0x12, 64,
+            "Ошибка при чтении flash\nAdrees 64\nSize block 64\n\nУстройство продолжает передавать без запроса",
+            "3 из 3, записано байт 2936" };
         // The cable pulled after the third block written: no reply ever again.
         QTest::newRow("port vanishes") << FailureRow{ FaultKind::Vanish, 0x64, 0x12, -1,
             "Ошибка при записи flash\nAdrees 192\nSize block 64", "3 из 3, записано байт 128" };
