@@ -5,7 +5,7 @@
 set(TAMRIVO_QT "" CACHE STRING "Qt major version: 6 or 5 (empty: 6 when found, else 5)")
 set_property(CACHE TAMRIVO_QT PROPERTY STRINGS "" 6 5)
 
-set(TAMRIVO_QT_MODULES Core Gui Widgets SerialPort Test LinguistTools)
+set(TAMRIVO_QT_MODULES Core Gui Widgets SerialPort Sql Test LinguistTools)
 
 if(TAMRIVO_QT STREQUAL "")
     # Probed in a directory of its own: a Qt 6 that lacks a module would

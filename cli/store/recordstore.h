@@ -1,0 +1,142 @@
+#ifndef RECORDSTORE_H
+#define RECORDSTORE_H
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// Where the records live: "sqlite:FILE", or
+// "postgresql://[user@]host[:port]/database" (the password comes from
+// libpq's environment or ~/.pgpass, never from the command line).
+struct StoreAddress
+{
+    enum Kind { Sqlite, Postgres };
+    Kind kind = Sqlite;
+    QString file;                   // sqlite
+    QString user, host, database;   // postgresql
+    int port = -1;                  // -1: libpq's default
+};
+
+template <typename T>
+struct StoreResult
+{
+    T value{};
+    QString error;                  // empty when the store did what was asked
+    bool Ok() const { return error.isEmpty(); }
+};
+
+// Parses the text of --db; the error says what is wrong with it.
+StoreResult<StoreAddress> ParseStoreAddress(const QString &text);
+
+// What became of a serial number. A number is reserved before its board
+// is erased and settled when the job ends: committed on verified success;
+// free again (for the next board) or void after a failure that left it
+// off the board; held when a failed board may carry it, so that no other
+// board gets it and the board keeps it on rework. A number still reserved
+// when no job runs is in doubt: its job never ended (the tool was killed,
+// the station lost power), so it is neither handed out again nor counted.
+enum class SerialState { Reserved, Committed, Free, Void, Held };
+QString SerialStateName(SerialState state);     // reserved, committed, free, void, held
+
+// One device job, as stored.
+struct JobRecord
+{
+    QDateTime time;                 // UTC, when the job ended
+    QString station;
+    QString port;
+    QString portPath;               // the stable /dev/serial/by-path name, or empty
+    QString version;                // of the tool
+    QString command;                // write, verify, read, info
+    QString image;                  // absolute path of the image (or backup)
+    QString sha256;                 // of the file's bytes, hex
+    QString pool;                   // empty: no serial number
+    qint64 serial = -1;             // -1: none
+    bool rework = false;            // the board kept the number it already held
+    QString resultClass;            // ok, usage, port, no-answer, refused, mismatch, incomplete, store, cancelled
+    int exitCode = 0;
+    QString pass;                   // the pass or step that failed, empty on success
+    std::optional<quint32> address; // flash address of the failure
+    double seconds = 0;
+    qint64 bytesWritten = 0;
+    int pagesErased = 0;
+};
+
+// A serial number and where its state came from, for the in-doubt list.
+struct SerialEntry
+{
+    QString pool;
+    qint64 serial = -1;
+    SerialState state = SerialState::Reserved;
+    QString station;
+    QString port;
+    QDateTime changed;              // UTC, when it took this state
+};
+
+// Which jobs a report covers; unset fields do not filter.
+struct JobFilter
+{
+    QString pool;
+    std::optional<qint64> serial;   // with pool: one board's history
+    std::optional<QDate> day;       // UTC day of the job's time
+    QString station;
+};
+
+// The production record store: serial number pools and one record per
+// device job, in SQLite or PostgreSQL through Qt SQL. Every change is one
+// transaction, so several threads (each with a store of its own) and
+// several stations sharing the database never hand out one number twice.
+// A store is used on the thread that opened it.
+class RecordStore
+{
+public:
+    RecordStore();
+    ~RecordStore();
+    RecordStore(const RecordStore &) = delete;
+    RecordStore &operator=(const RecordStore &) = delete;
+
+    // Connects, creating the database (SQLite) and creating or migrating
+    // the schema on first use.
+    StoreResult<bool> Open(const StoreAddress &address);
+    bool IsOpen() const;
+
+    // Takes a number for a new board, atomically: the lowest free number
+    // of the pool, else the next one never given out. A pool not seen
+    // before starts at first. The number is Reserved, with station and port.
+    StoreResult<qint64> Reserve(const QString &pool, qint64 first, const QString &station, const QString &port);
+
+    // The state of a number; no value when the pool never gave it out.
+    StoreResult<std::optional<SerialState>> StateOf(const QString &pool, qint64 serial);
+
+    // A board carrying a number the store knows (committed, held or in
+    // doubt) keeps it for its rework; the number becomes Reserved by this
+    // station and port. Refused (error) for a free or void number, or one
+    // the pool never gave out.
+    StoreResult<bool> ClaimForRework(const QString &pool, qint64 serial, const QString &station,
+                                     const QString &port);
+
+    // Ends a job: when record.serial >= 0, the number (which this job
+    // reserved or claimed) takes state, and the record is added, both in
+    // one transaction. Fails if the number is not Reserved (no state: it
+    // stays Reserved).
+    StoreResult<bool> Finish(const JobRecord &record, std::optional<SerialState> state);
+
+    // Reports, in the order the jobs ended.
+    StoreResult<QVector<JobRecord>> Jobs(const JobFilter &filter);
+    // Jobs per result class, classes in alphabetical order.
+    StoreResult<QVector<QPair<QString, int>>> CountByClass(const JobFilter &filter);
+    // Numbers reserved and not settled (in doubt) and numbers held by
+    // failed boards, of one pool or (empty) of all, by pool and number.
+    StoreResult<QVector<SerialEntry>> Unsettled(const QString &pool);
+
+private:
+    void Drop();
+
+    QString connection;             // of Qt SQL, one per store
+    StoreAddress::Kind kind = StoreAddress::Sqlite;
+    QString name;                   // the database, as errors name it
+    bool ready = false;             // connected and the schema is current
+};
+
+#endif // RECORDSTORE_H
