@@ -133,3 +133,19 @@ QString ImageBuilder::Describe(Status status)
     }
     return QString();
 }
+
+FirmwareImage Overlay(const FirmwareImage &image, quint32 address, const QByteArray &bytes)
+{
+    ImageBuilder builder;
+    builder.Add(address, bytes);
+    const quint64 last = quint64(address) + quint64(bytes.size());
+    for (ImageSegment segment : image.Segments()) {
+        // Where the segment and the overlay meet, the segment takes the
+        // overlay's bytes, so that the builder finds them in agreement.
+        for (quint64 at = qMax<quint64>(segment.address, address);
+             at < qMin<quint64>(quint64(segment.LastAddress()) + 1, last); ++at)
+            segment.bytes[int(at - segment.address)] = bytes.at(int(at - address));
+        builder.Add(segment.address, segment.bytes);
+    }
+    return builder.Finish();
+}

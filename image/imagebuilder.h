@@ -42,4 +42,9 @@ private:
     qint64 byteCount = 0;
 };
 
+// The image with bytes put at address over whatever it held there, gaps
+// included (per-device data such as a serial number). The bytes must not
+// run past 0xFFFFFFFF.
+FirmwareImage Overlay(const FirmwareImage &image, quint32 address, const QByteArray &bytes);
+
 #endif // IMAGEBUILDER_H

@@ -1,5 +1,8 @@
 #include "serialline.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace {
 
 LineOpening Refused(QSerialPort &port)
@@ -27,4 +30,22 @@ LineOpening OpenSerialLine(QSerialPort &port, const QString &name, qint32 baud)
     // pass for a new loss.
     port.clearError();
     return LineOpening();
+}
+
+QString StablePortName(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return QString();
+#else
+    const QString device = QFileInfo(path).canonicalFilePath();
+    if (device.isEmpty())
+        return QString();
+    const QDir byPath(QStringLiteral("/dev/serial/by-path"));
+    for (const QFileInfo &entry : byPath.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.canonicalFilePath() == device)
+            return entry.absoluteFilePath();
+    }
+    return QString();
+#endif
 }

@@ -23,4 +23,10 @@ struct LineOpening
 // lines) without stopping anything.
 LineOpening OpenSerialLine(QSerialPort &port, const QString &name, qint32 baud);
 
+// The name under /dev/serial/by-path that leads to the port's device, so
+// that a record names the USB socket the board was in, which stays the
+// same across reboots while ttyUSB numbers are handed out in plug order.
+// Empty where there is none (no such folder, a pseudo-terminal, Windows).
+QString StablePortName(const QString &path);
+
 #endif // SERIALLINE_H

@@ -259,6 +259,7 @@ int ProgrammingJob::WriteOne(const FlashBlock &block)
 {
     if (block.address - start < quint32(blockSize))
         firstBlockErased = false;
+    sent.append(FlashBlock{block.address, block.length, block.dataBytes, {}});
     const int result = link.WriteBlock(block.bytes, block.address, block.length);
     const bool longBlock = block.length > DefaultBlockSize;
     lastRefused = longBlock && !longWriteTaken && (result == LinkNoReply || result == LinkBadReply);
@@ -268,6 +269,16 @@ int ProgrammingJob::WriteOne(const FlashBlock &block)
         ++blocksWritten;
     }
     return result;
+}
+
+bool ProgrammingJob::MayHaveWritten(quint32 address, int length) const
+{
+    const quint64 last = quint64(address) + quint64(qMax(length, 1)) - 1;
+    for (const FlashBlock &block : sent) {
+        if (block.address <= last && address <= quint64(block.address) + quint64(block.length) - 1)
+            return true;
+    }
+    return false;
 }
 
 int ProgrammingJob::ReadOne(const FlashBlock &block, QByteArray *out)

@@ -111,6 +111,10 @@ public:
     // Reads length bytes from the start address into *out (for backups).
     JobOutcome Read(JobObserver &observer, int length, QByteArray *out);
 
+    // Whether any of length bytes from address went out in a write frame,
+    // acknowledged or not: after a failure those bytes may be in the flash.
+    bool MayHaveWritten(quint32 address, int length) const;
+
 private:
     JobOutcome Erase(JobObserver &observer);
     JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
@@ -135,6 +139,7 @@ private:
     qint64 bytesWritten = 0;
     int blocksWritten = 0;
     int blocksSkipped = 0;
+    QVector<FlashBlock> sent;       // every block a write frame carried, bytes left out
 };
 
 #endif // PROGRAMMINGJOB_H
