@@ -3,7 +3,9 @@
 #include "auditlog.h"
 #include "messages.h"
 #include "runner.h"
+#include "recordstore.h"
 #include "session.h"
+#include "storereport.h"
 
 #include <QSerialPortInfo>
 
@@ -21,12 +23,15 @@ int ListPorts()
 
 } // namespace
 
-// An unreadable or malformed image, or a log that cannot be kept, is the
-// user's to fix; say so before touching any device.
+// An unreadable or malformed image is the user's to fix, and a log or
+// store that cannot be kept stops the run too; say so before touching any
+// device.
 int RunCommand(const CliOptions &options)
 {
     if (options.command == CliCommand::Ports)
         return ListPorts();
+    if (options.command == CliCommand::Report)
+        return RunReport(options);
     ImageSource source;
     if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
         const QString error = LoadImageSource(options, &source);
@@ -37,7 +42,16 @@ int RunCommand(const CliOptions &options)
     if (!options.log.isEmpty()) {
         const QString error = log.Open(options.log);
         if (!error.isEmpty())
-            return Fail(ExitUsage, error);
+            return Fail(ExitStore, error);
+    }
+    // Opened here once, before any device, so that a store that cannot be
+    // reached stops the run at once, and a new database gets its schema
+    // before the device threads connect to it.
+    if (!options.db.isEmpty()) {
+        RecordStore store;
+        const StoreResult<bool> opened = store.Open(ParseStoreAddress(options.db).value);
+        if (!opened.Ok())
+            return Fail(ExitStore, QStringLiteral("the record store failed: %1").arg(opened.error));
     }
     JobRunner runner(options, source, log);
     return runner.Exec();

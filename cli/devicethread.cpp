@@ -3,8 +3,10 @@
 #include "interrupt.h"
 #include "messages.h"
 #include "progressboard.h"
+#include "recordstore.h"
 
 #include <QFileInfo>
+#include <memory>
 #include <QSerialPortInfo>
 
 namespace {
@@ -44,15 +46,32 @@ DeviceThread::DeviceThread(const CliOptions &options, int row, const ImageSource
 {
 }
 
+// A database connection serves the thread that opened it, so each port
+// has a store of its own for its whole run.
 void DeviceThread::run()
 {
+    std::unique_ptr<RecordStore> store;
+    if (!options.db.isEmpty()) {
+        store = std::make_unique<RecordStore>();
+        const StoreResult<bool> opened = store->Open(ParseStoreAddress(options.db).value);
+        if (!opened.Ok()) {
+            DeviceReport report;
+            report.port = port;
+            report.command = options.command;
+            report.status = ExitStore;
+            report.stage = QStringLiteral("store");
+            report.message = QStringLiteral("the record store failed: %1").arg(opened.error);
+            reporter(report);
+            return;
+        }
+    }
     if (options.wait)
-        Serve();
+        Serve(store.get());
     else
-        reporter(RunOnce());
+        reporter(RunOnce(store.get()));
 }
 
-DeviceReport DeviceThread::RunOnce()
+DeviceReport DeviceThread::RunOnce(RecordStore *store)
 {
     ProgressObserver progress(mode);
     progress.SetBoard(board, row);
@@ -60,7 +79,7 @@ DeviceReport DeviceThread::RunOnce()
         board->Set(row, QStringLiteral("connecting"));
     if (ManyDevices(options))
         progress.SetPrefix(port + QStringLiteral(": "));
-    Session session(options, port, source, progress);
+    Session session(options, port, source, progress, store);
     const DeviceReport report = session.Run();
     if (board)
         board->Set(row, StatusName(report.status));
@@ -69,12 +88,12 @@ DeviceReport DeviceThread::RunOnce()
 
 // A device is served once per plugging in: after its job the station
 // waits for it to go, so a board left in the socket is not flashed again.
-void DeviceThread::Serve()
+void DeviceThread::Serve(RecordStore *store)
 {
     while (Await(true, QStringLiteral("waiting for a device"))) {
         // The device file comes before the driver has the line ready.
         QThread::msleep(PollMs);
-        const DeviceReport report = RunOnce();
+        const DeviceReport report = RunOnce(store);
         reporter(report);
         if (report.status == ExitInterrupted
             || !Await(false, StatusName(report.status) + QStringLiteral(": unplug the device")))

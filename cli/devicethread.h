@@ -10,6 +10,7 @@
 #include <functional>
 
 class ProgressBoard;
+class RecordStore;
 
 // Serves one port on a thread of its own, with its own serial port, link
 // and event loop, so that a slow or silent device holds up nobody else:
@@ -27,8 +28,8 @@ protected:
     void run() override;
 
 private:
-    DeviceReport RunOnce();
-    void Serve();
+    DeviceReport RunOnce(RecordStore *store);
+    void Serve(RecordStore *store);
     bool Await(bool present, const QString &state);
 
     const CliOptions &options;

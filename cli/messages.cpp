@@ -84,12 +84,23 @@ QString OutcomeMessage(const JobOutcome &outcome, const QString &port)
     return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result) + Advice(outcome);
 }
 
+// A lost device is lost in any pass. Otherwise the pass tells the class:
+// an erase or a write the device answered with a refusal is refused, one
+// it did not answer is no answer; a read-back that failed leaves the
+// verify (or the backup) incomplete, and only bytes read back and found
+// different are a mismatch.
 int OutcomeStatus(const JobOutcome &outcome)
 {
     switch (outcome.status) {
     case JobOutcome::Done: return ExitDone;
     case JobOutcome::Cancelled: return ExitInterrupted;
-    case JobOutcome::Failed: return ExitDeviceFailed;
+    case JobOutcome::Failed: break;
     }
-    return ExitDeviceFailed;
+    if (outcome.mismatch)
+        return ExitMismatch;
+    if (outcome.linkResult == LinkPortLost)
+        return ExitNoAnswer;
+    if (outcome.pass == JobPass::Verify || outcome.pass == JobPass::Read)
+        return ExitIncomplete;
+    return outcome.linkResult == LinkBadReply ? ExitRefused : ExitNoAnswer;
 }

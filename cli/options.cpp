@@ -2,8 +2,13 @@
 
 #include "messages.h"
 #include "programmingjob.h"
+#include "recordstore.h"
+
+#include <QDir>
+#include <QStandardPaths>
 
 #include <QCommandLineParser>
+#include <QSysInfo>
 
 namespace {
 
@@ -16,6 +21,8 @@ const char *const Usage =
     "  or:  tamrivo-cli --port PORT [options] write FILE\n"
     "  or:  tamrivo-cli --port PORT [options] verify FILE\n"
     "  or:  tamrivo-cli --port PORT [options] read FILE [--length N]\n"
+    "  or:  tamrivo-cli [--db DB] report [--serial N] [--day DATE] [--station NAME]\n"
+    "                   [--counts | --in-doubt] [--csv | --json]\n"
     "\n"
     "Programs the flash of a device through its resident serial loader.\n"
     "\n"
@@ -47,6 +54,7 @@ const char *const Usage =
     "  --wait           station mode: on each port wait for a device, run the\n"
     "                   command, wait until it is unplugged, and again, until\n"
     "                   Ctrl-C; then count the devices (not for read)\n"
+    "  --station NAME   this station's name in the records (default: host name)\n"
     "  --quiet          no progress\n"
     "  --trace          the link's trace on standard error\n"
     "  --help           this text\n"
@@ -54,8 +62,42 @@ const char *const Usage =
     "Numbers are decimal or 0x-hex; any of --start, --end and --page-size\n"
     "not given is asked of the device.\n"
     "\n"
-    "Exit status: 0 done on every device, 1 a device failed or verify found\n"
-    "a difference, 2 bad usage or unusable file, 130 interrupted.\n";
+    "Production (write):\n"
+    "  --serial-at ADDR     patch a serial number into each board at ADDR, in a\n"
+    "                       page the image programs; it is written and verified\n"
+    "                       with the image and counts as used only once the\n"
+    "                       whole job has verified. A board that already holds\n"
+    "                       a number of the pool keeps it (rework)\n"
+    "  --serial-format F    le32 (default), be32, or decN: N ASCII decimal digits\n"
+    "  --serial-pool NAME   the pool the numbers come from (default: default)\n"
+    "  --serial-first N     the first number of a new pool (default 1)\n"
+    "  --serial-on-fail P   reuse (default): a failed board's number goes to the\n"
+    "                       next board, unless it may be on the failed board;\n"
+    "                       void: it is never given out again\n"
+    "  --db DB              the record store, sqlite:FILE or\n"
+    "                       postgresql://USER@HOST[:PORT]/DATABASE (the password\n"
+    "                       from PGPASSWORD or ~/.pgpass); every device job is\n"
+    "                       recorded. Without it, --serial-at and report use an\n"
+    "                       SQLite file in the user's data folder\n"
+    "Report (from the store):\n"
+    "  --serial N           one board's history (pool from --serial-pool)\n"
+    "  --day YYYY-MM-DD     the jobs of one day (UTC); --station: of one station\n"
+    "  --counts             jobs per result class instead of the jobs\n"
+    "  --in-doubt           numbers whose job never ended, and numbers on\n"
+    "                       failed boards\n"
+    "  --csv                CSV instead of a table (--json: JSON lines)\n"
+    "\n"
+    "Exit status (several devices: the one they share, else 1):\n"
+    "  0    done on every device\n"
+    "  1    devices failed in different ways\n"
+    "  2    bad usage, or an image or file refused\n"
+    "  3    the port cannot be opened\n"
+    "  4    the device does not answer, or was lost\n"
+    "  5    the device refused an erase or a write\n"
+    "  6    verify found the flash differs from the image\n"
+    "  7    verify (or read) could not read the flash back\n"
+    "  8    the record store or the log failed\n"
+    "  130  interrupted (Ctrl-C)\n";
 
 ParseResult UsageError(const QString &text)
 {
@@ -78,6 +120,7 @@ const CommandName Commands[] = {
     {"write", CliCommand::Write, true},
     {"verify", CliCommand::Verify, true},
     {"read", CliCommand::Read, true},
+    {"report", CliCommand::Report, false},
 };
 
 const CommandName *FindCommand(const QString &name)
@@ -108,6 +151,70 @@ bool TakeNumbers(const QCommandLineParser &parser, CliOptions *options, QString 
         && TakeNumber(parser, "length", &options->length, error);
 }
 
+bool TakeSerialNumber(const QCommandLineParser &parser, const QString &name, qint64 *out, QString *error)
+{
+    bool ok = false;
+    const qint64 value = parser.value(name).toLongLong(&ok);
+    if (!ok || value < 0 || parser.value(name).startsWith('+'))
+        *error = QStringLiteral("--%1: '%2' is not a serial number").arg(name, parser.value(name));
+    *out = value;
+    return error->isEmpty();
+}
+
+bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QString *error)
+{
+    // A report covers every station and pool unless one is named (or a
+    // serial number, which belongs to a pool).
+    const bool report = options->command == CliCommand::Report;
+    options->station = parser.isSet("station") || report ? parser.value("station") : QSysInfo::machineHostName();
+    if (parser.isSet("serial-pool"))
+        options->serialPool = parser.value("serial-pool");
+    else if (!report || parser.isSet("serial"))
+        options->serialPool = QStringLiteral("default");
+    options->db = parser.value("db");
+    options->counts = parser.isSet("counts");
+    options->inDoubt = parser.isSet("in-doubt");
+    options->csv = parser.isSet("csv");
+    if (!TakeNumber(parser, "serial-at", &options->serialAt, error))
+        return false;
+    const bool serialOptions = parser.isSet("serial-format") || parser.isSet("serial-first")
+        || parser.isSet("serial-on-fail") || (parser.isSet("serial-pool") && !report);
+    if (serialOptions && !options->serialAt.given)
+        *error = QStringLiteral("--serial-format, --serial-first, --serial-on-fail and --serial-pool need --serial-at");
+    else if (parser.isSet("serial-format") && !ParseSerialFormat(parser.value("serial-format"), &options->serialFormat))
+        *error = QStringLiteral("--serial-format must be le32, be32 or decN (N digits, 1 to 18)");
+    else if (parser.isSet("serial-on-fail") && parser.value("serial-on-fail") != QLatin1String("reuse")
+             && parser.value("serial-on-fail") != QLatin1String("void"))
+        *error = QStringLiteral("--serial-on-fail must be reuse or void");
+    else if (parser.value("station").isEmpty() && parser.isSet("station"))
+        *error = QStringLiteral("--station must not be empty");
+    else if (parser.isSet("serial-pool") && options->serialPool.isEmpty())
+        *error = QStringLiteral("--serial-pool must not be empty");
+    if (!error->isEmpty())
+        return false;
+    options->serialVoid = parser.value("serial-on-fail") == QLatin1String("void");
+    if (parser.isSet("serial-first") && !TakeSerialNumber(parser, "serial-first", &options->serialFirst, error))
+        return false;
+    qint64 serial = 0;
+    if (parser.isSet("serial")) {
+        if (!TakeSerialNumber(parser, "serial", &serial, error))
+            return false;
+        options->serial = serial;
+    }
+    if (parser.isSet("day")) {
+        const QDate day = QDate::fromString(parser.value("day"), Qt::ISODate);
+        if (!day.isValid()) {
+            *error = QStringLiteral("--day: '%1' is not a date such as 2026-12-07").arg(parser.value("day"));
+            return false;
+        }
+        options->day = day;
+    }
+    // Serial numbers need a store to come from.
+    if (options->db.isEmpty() && (options->serialAt.given || options->command == CliCommand::Report))
+        options->db = QStringLiteral("sqlite:") + DefaultStore();
+    return true;
+}
+
 // Two names for one device would run two jobs on it at once.
 QString RepeatedPort(const QStringList &ports)
 {
@@ -116,6 +223,33 @@ QString RepeatedPort(const QStringList &ports)
         if (seen.contains(PortPath(port)))
             return port;
         seen.append(PortPath(port));
+    }
+    return QString();
+}
+
+// The serial number and store options, and report's own.
+QString CheckProduction(const CliOptions &options)
+{
+    const bool report = options.command == CliCommand::Report;
+    if (options.serialAt.given && options.command != CliCommand::Write)
+        return QStringLiteral("--serial-at applies to write only");
+    if (!options.db.isEmpty() && options.command == CliCommand::Ports)
+        return QStringLiteral("--db applies to info, write, verify, read and report");
+    if (options.serialFirst > options.serialFormat.Largest())
+        return QStringLiteral("--serial-first %1 does not fit the serial format %2")
+            .arg(options.serialFirst).arg(SerialFormatName(options.serialFormat));
+    if ((options.serial || options.day || options.counts || options.inDoubt || options.csv) && !report)
+        return QStringLiteral("--serial, --day, --counts, --in-doubt and --csv apply to report only");
+    if (report && (!options.ports.isEmpty() || options.wait || !options.log.isEmpty()))
+        return QStringLiteral("report reads the record store: it takes no --port, --wait or --log");
+    if (options.counts && options.inDoubt)
+        return QStringLiteral("--counts and --in-doubt are two different reports: give one");
+    if (options.csv && options.json)
+        return QStringLiteral("--csv and --json are two different layouts: give one");
+    if (!options.db.isEmpty()) {
+        const StoreResult<StoreAddress> address = ParseStoreAddress(options.db);
+        if (!address.Ok())
+            return address.error;
     }
     return QString();
 }
@@ -137,6 +271,11 @@ QString CheckCombination(const CliOptions &options)
             .arg(options.pageSize.value);
     if (options.command == CliCommand::Ports && (options.json || options.wait || !options.log.isEmpty()))
         return QStringLiteral("--json, --log and --wait apply to info, write, verify and read");
+    const QString production = CheckProduction(options);
+    if (!production.isEmpty())
+        return production;
+    if (options.command == CliCommand::Report)
+        return QString();
     if (options.command != CliCommand::Ports && options.ports.isEmpty())
         return QStringLiteral("--port is required");
     const QString twice = RepeatedPort(options.ports);
@@ -185,6 +324,29 @@ bool ParseNumber(const QString &text, quint32 *value)
     return ok;
 }
 
+QString DefaultStore()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tamrivo/production.sqlite");
+}
+
+QString ClassName(int status)
+{
+    switch (status) {
+    case ExitDone: return QStringLiteral("ok");
+    case ExitMixed: return QStringLiteral("mixed");
+    case ExitUsage: return QStringLiteral("usage");
+    case ExitPortOpen: return QStringLiteral("port");
+    case ExitNoAnswer: return QStringLiteral("no-answer");
+    case ExitRefused: return QStringLiteral("refused");
+    case ExitMismatch: return QStringLiteral("mismatch");
+    case ExitIncomplete: return QStringLiteral("incomplete");
+    case ExitStore: return QStringLiteral("store");
+    case ExitInterrupted: return QStringLiteral("cancelled");
+    }
+    return QStringLiteral("mixed");
+}
+
 bool ManyDevices(const CliOptions &options)
 {
     return options.ports.size() > 1 || options.wait;
@@ -221,7 +383,10 @@ ParseResult ParseArguments(const QStringList &arguments)
     parser.addOptions({
         {"port", "", "PORT"}, {"baud", "", "N"}, {"start", "", "ADDR"}, {"end", "", "ADDR"},
         {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
-        {"json", ""}, {"log", "", "FILE"}, {"wait", ""},
+        {"json", ""}, {"log", "", "FILE"}, {"wait", ""}, {"station", "", "NAME"},
+        {"serial-at", "", "ADDR"}, {"serial-format", "", "F"}, {"serial-pool", "", "NAME"},
+        {"serial-first", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"},
+        {"serial", "", "N"}, {"day", "", "DATE"}, {"counts", ""}, {"in-doubt", ""}, {"csv", ""},
         {"help", ""}, {"version", ""},
     });
     if (!parser.parse(arguments))
@@ -272,7 +437,7 @@ ParseResult ParseArguments(const QStringList &arguments)
     options.blockSize = int(qMin<quint32>(blockSize, 0x7FFFFFFF));
 
     QString error;
-    if (!TakeNumbers(parser, &options, &error))
+    if (!TakeNumbers(parser, &options, &error) || !TakeProduction(parser, &options, &error))
         return UsageError(error);
     error = CheckCombination(options);
     if (!error.isEmpty())

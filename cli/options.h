@@ -2,6 +2,9 @@
 #define OPTIONS_H
 
 #include "imageformat.h"
+#include "serialnumber.h"
+
+#include <QDate>
 
 #include <QString>
 #include <QStringList>
@@ -9,15 +12,28 @@
 
 #include <optional>
 
-// Exit statuses; scripts depend on them, so they never change.
+// Exit statuses, one per class of failure; scripts depend on them, so they
+// never change. Several devices that failed in different ways give
+// ExitMixed; Ctrl-C on any of them gives ExitInterrupted.
 enum ExitStatus {
     ExitDone = 0,
-    ExitDeviceFailed = 1,
-    ExitUsage = 2,
-    ExitInterrupted = 130
+    ExitMixed = 1,          // devices failed in different ways
+    ExitUsage = 2,          // bad usage, or an image or file refused
+    ExitPortOpen = 3,       // the port cannot be opened
+    ExitNoAnswer = 4,       // the device does not answer, or was lost
+    ExitRefused = 5,        // the device refused an erase or a write
+    ExitMismatch = 6,       // verify found the flash differs
+    ExitIncomplete = 7,     // verify (or a read) could not read the flash back
+    ExitStore = 8,          // the record store or the log failed
+    ExitInterrupted = 130   // Ctrl-C, after the command in flight
 };
 
-enum class CliCommand { None, Ports, Info, Write, Verify, Read };
+// The name a JSON record and the record store give an exit status:
+// ok, mixed, usage, port, no-answer, refused, mismatch, incomplete, store,
+// cancelled.
+QString ClassName(int status);
+
+enum class CliCommand { None, Ports, Info, Write, Verify, Read, Report };
 
 // A flash value the user may give or leave for the device to report.
 struct OptionalValue
@@ -44,7 +60,26 @@ struct CliOptions
     bool json = false;                     // a JSON record per device on standard output
     QString log;                           // audit file the records are appended to
     bool wait = false;                     // station: serve each port's devices as they come
+    QString station;                       // this station's name in the records: the host's by default
+    // Production: a serial number patched into each board, and the store
+    // that hands the numbers out and keeps a record of every job.
+    OptionalValue serialAt;
+    SerialFormat serialFormat;
+    QString serialPool;
+    qint64 serialFirst = 1;                // where a new pool starts
+    bool serialVoid = false;               // a failed board's number is burnt, not handed out again
+    QString db;                            // "sqlite:FILE" or "postgresql://..."; empty: no store
+    // report: which jobs, and how to show them
+    std::optional<qint64> serial;
+    std::optional<QDate> day;
+    bool counts = false;
+    bool inDoubt = false;
+    bool csv = false;
 };
+
+// The SQLite file in the user's data folder that serial numbers use when
+// no --db is given.
+QString DefaultStore();
 
 // Outcome of reading the command line: either options to run, or a text to
 // print and a status to leave with (help, version, or a usage error).

@@ -7,14 +7,6 @@
 
 namespace {
 
-// The words a failure is found by: an engine pass, or the step before.
-QString FailedPass(const DeviceReport &report)
-{
-    if (report.outcome && report.outcome->status != JobOutcome::Done)
-        return ProgressObserver::PassName(report.outcome->pass);
-    return report.stage;
-}
-
 void AddGeometry(QJsonObject &json, const Geometry &geometry)
 {
     json["start"] = Hex(geometry.start);
@@ -34,10 +26,22 @@ QString Detail(const DeviceReport &report)
 {
     if (report.status != ExitDone)
         return report.message;
+    if (report.serial >= 0)
+        return QStringLiteral("serial %1%2").arg(report.serial).arg(report.rework ? QStringLiteral(" (rework)") : QString());
     return report.command == CliCommand::Info ? QString(report.message).replace('\n', QStringLiteral(", ")) : QString();
 }
 
 } // namespace
+
+// The words a failure is found by: an engine pass, or the step before.
+QString FailedPass(const DeviceReport &report)
+{
+    if (report.status == ExitDone)
+        return QString();
+    if (report.outcome && report.outcome->status != JobOutcome::Done)
+        return ProgressObserver::PassName(report.outcome->pass);
+    return report.stage;
+}
 
 QString StatusName(int status)
 {
@@ -63,6 +67,7 @@ QJsonObject ReportJson(const DeviceReport &report)
     json["port"] = report.port;
     json["command"] = CommandName(report.command);
     json["status"] = StatusName(report.status);
+    json["class"] = ClassName(report.status);
     json["seconds"] = qRound(report.seconds * 100) / 100.0;
     if (!report.file.isEmpty()) {
         json["image"] = report.file;
@@ -76,6 +81,12 @@ QJsonObject ReportJson(const DeviceReport &report)
         json["pages"] = report.outcome->pagesErased;
         if (report.command == CliCommand::Write)
             json["written"] = report.outcome->bytesWritten;
+    }
+    if (report.serial >= 0) {
+        json["pool"] = report.pool;
+        json["serial"] = report.serial;
+        json["rework"] = report.rework;
+        json["serialState"] = report.serialFate;
     }
     if (report.status != ExitDone)
         AddFailure(json, report);
@@ -98,7 +109,7 @@ int CombinedStatus(const QVector<int> &statuses)
         return ExitInterrupted;
     if (statuses.isEmpty())
         return ExitDone;
-    return statuses.count(statuses.first()) == statuses.size() ? statuses.first() : int(ExitDeviceFailed);
+    return statuses.count(statuses.first()) == statuses.size() ? statuses.first() : int(ExitMixed);
 }
 
 QStringList SummaryTable(const QVector<DeviceReport> &reports)

@@ -35,7 +35,15 @@ struct DeviceReport
     std::optional<Geometry> geometry;
     std::optional<JobOutcome> outcome;
     double seconds = 0;
+    // The serial number patched into the board, and what became of it.
+    QString pool;
+    qint64 serial = -1;             // -1: none
+    bool rework = false;            // the board kept the number it held
+    QString serialFate;             // committed, free, void, held; empty while undecided
 };
+
+// The pass or step a failure came in, empty on success.
+QString FailedPass(const DeviceReport &report);
 
 QString StatusName(int status);     // ok, failed or cancelled
 QString CommandName(CliCommand command);

@@ -58,7 +58,7 @@ int JobRunner::Exec()
         thread->wait();
     Conclude();
     const int status = CombinedStatus(statuses);
-    return status == ExitDone && logFailed ? int(ExitDeviceFailed) : status;
+    return status == ExitDone && logFailed ? int(ExitStore) : status;
 }
 
 void JobRunner::OnReport(int row, const DeviceReport &report)

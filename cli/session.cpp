@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "imagebuilder.h"
 #include "imagereaders.h"
 #include "imagewriters.h"
 #include "interrupt.h"
@@ -23,6 +24,26 @@ QString Seconds(const QElapsedTimer &timer)
 QString Plural(qint64 count, const QString &noun)
 {
     return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+// Reads the serial number's place without a progress line of its own;
+// Ctrl-C still stops it.
+class QuietRead : public JobObserver
+{
+public:
+    void PassStarted(JobPass, int) override {}
+    void Progress(int) override {}
+    bool ShouldStop(JobPass) override { return InterruptRequested(); }
+};
+
+QString Fate(SerialState state, const QString &pool)
+{
+    switch (state) {
+    case SerialState::Free: return QStringLiteral("returned to pool %1 for the next board").arg(pool);
+    case SerialState::Void: return QStringLiteral("void: never given out again");
+    case SerialState::Held: return QStringLiteral("held: the board may carry it and keeps it when reworked");
+    default: return SerialStateName(state);
+    }
 }
 
 QByteArray Sha256(const QByteArray &bytes)
@@ -96,8 +117,8 @@ QString LoadImageSource(const CliOptions &options, ImageSource *source)
 }
 
 Session::Session(const CliOptions &options, const QString &portName, const ImageSource &source,
-                 ProgressObserver &progress)
-    : options(options), source(source), progress(progress), traceStream(stderr)
+                 ProgressObserver &progress, RecordStore *store)
+    : options(options), source(source), progress(progress), traceStream(stderr), store(store)
 {
     link.SetPort(&port);
     link.SetTrace(options.trace ? &traceStream : nullptr);
@@ -118,6 +139,8 @@ DeviceReport Session::Run()
     timer.start();
     report.status = Step();
     report.seconds = timer.elapsed() / 1000.0;
+    if (store)
+        Record();
     progress.Finish();
     return report;
 }
@@ -126,7 +149,7 @@ int Session::Step()
 {
     const LineOpening opening = OpenSerialLine(port, report.port, options.baud);
     if (!opening.Ok())
-        return Refuse(ExitDeviceFailed, QStringLiteral("open"),
+        return Refuse(ExitPortOpen, QStringLiteral("open"),
                       QStringLiteral("cannot open port %1: %2").arg(report.port, opening.reason));
     if (options.command == CliCommand::Info)
         return Info();
@@ -136,7 +159,7 @@ int Session::Step()
     const bool ask = !options.start.given || !options.end.given || !options.pageSize.given;
     const int result = ask ? link.ReadFlashParams(&start, &end, &pageSize) : LinkOk;
     if (result != LinkOk)
-        return Refuse(ExitDeviceFailed, QStringLiteral("params"),
+        return Refuse(ExitNoAnswer, QStringLiteral("params"),
                       QStringLiteral("the device did not report its flash parameters: %1")
                           .arg(LinkFailure(result, report.port)));
     geometry.start = options.start.given ? options.start.value : start;
@@ -144,7 +167,7 @@ int Session::Step()
     geometry.pageSize = options.pageSize.given ? options.pageSize.value : pageSize;
     report.geometry = geometry;
     if (geometry.pageSize == 0)
-        return Refuse(ExitDeviceFailed, QStringLiteral("params"), QStringLiteral("the device reported a page size of 0"));
+        return Refuse(ExitNoAnswer, QStringLiteral("params"), QStringLiteral("the device reported a page size of 0"));
     if (InterruptRequested())
         return Refuse(ExitInterrupted, QStringLiteral("params"), QStringLiteral("interrupted"));
     return options.command == CliCommand::Read ? Read() : WriteOrVerify();
@@ -175,7 +198,7 @@ int Session::Info()
     quint32 pageSize = 0;
     const int result = link.ReadFlashParams(&start, &end, &pageSize);
     if (result != LinkOk)
-        return Refuse(ExitDeviceFailed, QStringLiteral("params"),
+        return Refuse(ExitNoAnswer, QStringLiteral("params"),
                       QStringLiteral("the device did not report its flash parameters: %1")
                           .arg(LinkFailure(result, report.port)));
     report.geometry = Geometry{start, end, pageSize};
@@ -201,6 +224,18 @@ int Session::WriteOrVerify()
             return Refuse(ExitUsage, QStringLiteral("image"), placed.error);
         image = placed.image;
     }
+    const quint32 serialAt = options.serialAt.value;
+    if (write && options.serialAt.given) {
+        if (!SerialInImagePages(image, geometry.start, geometry.pageSize, serialAt, options.serialFormat))
+            return Refuse(ExitUsage, QStringLiteral("image"),
+                          QStringLiteral("--serial-at %1: the serial number's %2 bytes must lie in pages that %3 "
+                                         "programs, so that no page is erased for the number alone")
+                              .arg(Hex(serialAt)).arg(options.serialFormat.Bytes()).arg(options.file));
+        const int taken = TakeSerial();
+        if (taken != ExitDone)
+            return taken;
+        image = Overlay(image, serialAt, EncodeSerial(report.serial, options.serialFormat));
+    }
 
     ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
     job.SetBlockSize(options.blockSize);
@@ -208,6 +243,8 @@ int Session::WriteOrVerify()
     QElapsedTimer timer;
     timer.start();
     const int status = Finish(write ? job.Run(progress) : job.Verify(progress));
+    if (report.serial >= 0)
+        SettleSerial(job);
     if (status != ExitDone)
         return status;
     const QString layout = QStringLiteral("%1, %2").arg(report.format, Plural(image.Segments().size(), "segment"));
@@ -262,4 +299,122 @@ int Session::Read()
     report.message = QStringLiteral("read %1 bytes from %2 into %3 (%4) in %5 s")
                          .arg(data.size()).arg(Hex(geometry.start), options.file, report.format, Seconds(timer));
     return ExitDone;
+}
+
+// A board that already carries a number the pool gave out (committed, held
+// by a failed job, or in doubt) is being reworked and keeps it; any other
+// board gets a number reserved for it now, before anything is erased.
+int Session::TakeSerial()
+{
+    const SerialFormat &format = options.serialFormat;
+    const quint32 at = options.serialAt.value;
+    // Read in whole half-words, as the flash is organised.
+    const quint32 from = at & ~1u;
+    const int length = int((quint64(at) + format.Bytes() - from + 1) & ~quint64(1));
+    ProgrammingJob reader(link, from, geometry.pageSize, QByteArray());
+    QuietRead quiet;
+    QByteArray area;
+    const int read = Finish(reader.Read(quiet, length, &area));
+    if (read != ExitDone) {
+        report.message = QStringLiteral("reading the serial number at %1: %2").arg(Hex(at), report.message);
+        return read;
+    }
+    report.outcome.reset();
+    report.pool = options.serialPool;
+    const std::optional<qint64> held = DecodeSerial(area.mid(int(at - from), format.Bytes()), format);
+    const QString trouble = QStringLiteral("the record store failed: %1");
+    if (held) {
+        const StoreResult<std::optional<SerialState>> state = store->StateOf(options.serialPool, *held);
+        if (!state.Ok())
+            return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(state.error));
+        const bool known = state.value && (*state.value == SerialState::Committed
+                                           || *state.value == SerialState::Held || *state.value == SerialState::Reserved);
+        if (known) {
+            const StoreResult<bool> claim = store->ClaimForRework(options.serialPool, *held, options.station, report.port);
+            if (!claim.Ok())
+                return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(claim.error));
+            report.serial = *held;
+            report.rework = true;
+            return ExitDone;
+        }
+    }
+    const StoreResult<qint64> reserved = store->Reserve(options.serialPool, options.serialFirst, options.station, report.port);
+    if (!reserved.Ok())
+        return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(reserved.error));
+    report.serial = reserved.value;
+    if (EncodeSerial(report.serial, format).isEmpty()) {
+        serialState = SerialState::Free;
+        return Refuse(ExitUsage, QStringLiteral("serial"),
+                      QStringLiteral("serial %1 of pool %2 does not fit the format %3: the pool is used up")
+                          .arg(report.serial).arg(options.serialPool, SerialFormatName(format)));
+    }
+    return ExitDone;
+}
+
+// Only a verified job uses its number up. After a failure the number goes
+// back, or is burnt, only if no write frame carried it: a board that may
+// hold it keeps it, or two boards could end up with one number.
+void Session::SettleSerial(const ProgrammingJob &job)
+{
+    if (report.outcome && report.outcome->status == JobOutcome::Done)
+        serialState = SerialState::Committed;
+    else if (report.rework || job.MayHaveWritten(options.serialAt.value, options.serialFormat.Bytes()))
+        serialState = SerialState::Held;
+    else
+        serialState = options.serialVoid ? SerialState::Void : SerialState::Free;
+}
+
+// The record is in the store before the tool says anything about the job.
+// A store that fails leaves the job's number reserved: in doubt, never
+// handed out again, and listed by the report until someone settles it.
+void Session::Record()
+{
+    JobRecord record;
+    record.time = QDateTime::currentDateTimeUtc();
+    record.station = options.station;
+    record.port = report.port;
+    record.portPath = StablePortName(PortPath(report.port));
+    record.version = QStringLiteral(TAMRIVO_VERSION);
+    record.command = CommandName(report.command);
+    record.image = report.file;
+    record.sha256 = QString::fromLatin1(report.sha256);
+    record.pool = report.serial >= 0 ? report.pool : QString();
+    record.serial = report.serial;
+    record.rework = report.rework;
+    record.resultClass = ClassName(report.status);
+    record.exitCode = report.status;
+    record.pass = FailedPass(report);
+    if (report.outcome && report.outcome->status != JobOutcome::Done)
+        record.address = report.outcome->address;
+    record.seconds = report.seconds;
+    if (report.outcome) {
+        record.bytesWritten = report.outcome->bytesWritten;
+        record.pagesErased = report.outcome->pagesErased;
+    }
+    const bool numbered = report.serial >= 0;
+    // Unsettled only if the job stopped between taking a number and
+    // running: keep it from every other board.
+    const SerialState state = serialState.value_or(SerialState::Held);
+    const StoreResult<bool> finished = store->Finish(record, numbered ? std::optional<SerialState>(state) : std::nullopt);
+    if (finished.Ok()) {
+        report.serialFate = numbered ? SerialStateName(state) : QString();
+        if (numbered && report.status == ExitDone)
+            report.message += report.rework ? QStringLiteral("; kept serial %1 of pool %2 (rework)").arg(report.serial).arg(report.pool)
+                                            : QStringLiteral("; serial %1 of pool %2").arg(report.serial).arg(report.pool);
+        else if (numbered)
+            report.message += QStringLiteral("; serial %1 %2").arg(report.serial).arg(Fate(state, report.pool));
+        return;
+    }
+    report.serialFate = numbered ? SerialStateName(SerialState::Reserved) : QString();
+    QString trouble = QStringLiteral("the record store failed: %1").arg(finished.error);
+    if (numbered)
+        trouble += QStringLiteral("; serial %1 of pool %2 stays in doubt (report --in-doubt lists it)")
+                       .arg(report.serial).arg(report.pool);
+    if (report.status == ExitDone) {
+        report.status = ExitStore;
+        report.stage = QStringLiteral("store");
+        report.message = QStringLiteral("the job succeeded, but %1").arg(trouble);
+    } else {
+        report.message += QStringLiteral("; and %1").arg(trouble);
+    }
 }

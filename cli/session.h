@@ -4,6 +4,7 @@
 #include "devicelink.h"
 #include "imageformat.h"
 #include "options.h"
+#include "recordstore.h"
 #include "report.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QTextStream>
 
 class ProgressObserver;
+class RecordStore;
 
 // The firmware file as read once, before any device is touched: every
 // device gets these very bytes, and a file that cannot be used stops the
@@ -33,13 +35,18 @@ QString LoadImageSource(const CliOptions &options, ImageSource *source);
 class Session
 {
 public:
+    // store, when given, hands out the serial numbers and keeps a record
+    // of the job; it belongs to the thread that runs the session.
     Session(const CliOptions &options, const QString &portName, const ImageSource &source,
-            ProgressObserver &progress);
+            ProgressObserver &progress, RecordStore *store = nullptr);
 
     DeviceReport Run();
 
 private:
     int Step();
+    int TakeSerial();
+    void SettleSerial(const ProgrammingJob &job);
+    void Record();
     int Info();
     int WriteOrVerify();
     int Read();
@@ -55,6 +62,8 @@ private:
     Geometry geometry;
     FirmwareImage image;
     DeviceReport report;
+    RecordStore *store;
+    std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
 };
 
 #endif // SESSION_H

@@ -2,6 +2,7 @@
 // over a pseudo-terminal, the way a production bench would run them.
 
 #include "report.h"
+#include "serialnumber.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -10,6 +11,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUuid>
+#include <QtEndian>
 
 #include <csignal>
 
@@ -119,13 +122,23 @@ private slots:
                                           "verify [########################] 3000/3000 bytes"};
         QTest::newRow("info") << ExitRow{{"--flash-size", "0x20000", "--page-size", "2048", "--loader-size", "0x4000"},
             {"--port", "{port}", "--baud", "19200", "info"}, 0, "start 0x8004000\nend 0x801ffff\npage-size 2048\n", ""};
-        QTest::newRow("verify against erased flash") << ExitRow{{}, {"--port", "{port}", "verify", "{file}"}, 1, "",
+        QTest::newRow("verify against erased flash") << ExitRow{{}, {"--port", "{port}", "verify", "{file}"}, 6, "",
             "verify failed at offset 0 (flash address 0x8003000, block of 64 bytes): mismatch (64 bytes read back)"};
-        QTest::newRow("erase refused") << ExitRow{{"--fault", "status:cmd=0x21:count=-1:addr=0x08003400"}, write, 1, "",
+        QTest::newRow("erase refused") << ExitRow{{"--fault", "status:cmd=0x21:count=-1:addr=0x08003400"}, write, 5, "",
                                                   "erase failed at page 1 (flash address 0x8003400): bad reply"};
         QTest::newRow("silent device")
-            << ExitRow{{"--fault", "drop:count=-1"}, write, 1, "", "did not report its flash parameters: no reply"};
-        QTest::newRow("no such port") << ExitRow{{}, {"--port", "/dev/tamrivo-none", "info"}, 1, "", "cannot open port"};
+            << ExitRow{{"--fault", "drop:count=-1"}, write, 4, "", "did not report its flash parameters: no reply"};
+        QTest::newRow("no such port") << ExitRow{{}, {"--port", "/dev/tamrivo-none", "info"}, 3, "", "cannot open port"};
+        QTest::newRow("verify cannot read back") << ExitRow{{"--fault", "drop:cmd=0x64:arg=0x02:count=-1"}, {"--port", "{port}",
+            "verify", "{file}"}, 7, "", "verify failed at offset 0 (flash address 0x8003000, block of 64 bytes): no reply"};
+        QTest::newRow("store out of reach") << ExitRow{{}, {"--port", "{port}", "--db", "sqlite:/dev/null/tamrivo.sqlite", "write",
+            "{file}"}, 8, "", "the record store failed"};
+        QTest::newRow("log out of reach") << ExitRow{{}, QStringList(noPort) << "--log" << "/dev/null/audit.log" << "write"
+            << "{file}", 8, "", "cannot open /dev/null/audit.log"};
+        // Geometry given, so that nothing at all needs asking: a silent device shows no frame was needed.
+        QTest::newRow("serial number outside the image's pages") << ExitRow{{"--fault", "drop:count=-1"}, {"--port", "{port}",
+            "--start", "0x8003000", "--end", "0x800ffff", "--page-size", "1024", "--serial-at", "0x8003c00", "--db",
+            "sqlite:{dir}/outside.sqlite", "write", "{file}"}, 2, "", "--serial-at 0x8003c00: the serial number's 4 bytes must lie in pages"};
         QTest::newRow("file larger than the range")
             << ExitRow{{}, QStringList(write) << "--end" << "0x8003800", 2, "", "3000 bytes, more than the 2049 bytes"};
         // Start 0 to 0xffff and a byte at 0xffffffff: the span from the start must not wrap to a fit.
@@ -137,13 +150,13 @@ private slots:
                                                   2, "", "--page-size 1 is odd"};
         QTest::newRow("start inside a page") << ExitRow{{}, QStringList(write) << "--start" << "0x8003100", 2, "",
                                                         "start 0x8003100 is not a whole number of pages of 1024 bytes"};
-        QTest::newRow("port lost") << ExitRow{{"--fault", "vanish:cmd=0x64:arg=0x12:frame=3"}, write, 1, "",
+        QTest::newRow("port lost") << ExitRow{{"--fault", "vanish:cmd=0x64:arg=0x12:frame=3"}, write, 4, "",
             "write failed at offset 192 (flash address 0x80030c0, block of 64 bytes): port lost ({port}); "
             "the application's first block is erased: it will not start until a write completes"};
         QTest::newRow("in order") << ExitRow{{}, QStringList(write) << "--in-order", 0,
                                              R"(wrote and verified 3000 bytes .* s, in order; .*\n)", "3000/3000 bytes"};
         QTest::newRow("block too long for the loader") << ExitRow{{"--max-frame", "300"}, QStringList(write) << "--block-size"
-            << "248", 1, "", "(flash address 0x80030f8, block of 248 bytes): no reply; the device did not take a 248-byte "
+            << "248", 4, "", "(flash address 0x80030f8, block of 248 bytes): no reply; the device did not take a 248-byte "
             "block: try a smaller --block-size; the application's first block is erased"};
         QTest::newRow("malformed HEX") << ExitRow{{}, QStringList(noPort) << "write" << dir.filePath("bad.hex"), 2, "",
                                                   "bad.hex line 2: checksum"};
@@ -342,6 +355,7 @@ private slots:
             QCOMPARE(records.keys(), (QStringList{dir.filePath("a"), b, dir.filePath("c")}));
             for (const QJsonObject &record : qAsConst(records)) {
                 QCOMPARE(record["status"].toString(), record["port"] == b ? "failed" : "ok");
+                QCOMPARE(record["class"].toString(), record["port"] == b ? "no-answer" : "ok");
                 QCOMPARE(record["sha256"].toString(), sha);
             }
             QCOMPARE(records[b]["pass"].toString(), QString("params"));
@@ -381,6 +395,127 @@ private slots:
         QVERIFY(cli.waitForFinished(10000));
         QCOMPARE(cli.exitCode(), 0);
         QVERIFY2((messages += cli.readAllStandardError()).endsWith("2 devices succeeded, 0 failed\n"), messages.constData());
+    }
+
+    void serialNumbers_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<qint64>("first");
+        QTest::addColumn<QString>("onFail");
+        QTest::addColumn<QString>("store");
+        QTest::newRow("le32, reuse") << "le32" << qint64(1) << "reuse" << "sqlite";
+        QTest::newRow("be32 from 70000, void") << "be32" << qint64(70000) << "void" << "sqlite";
+        QTest::newRow("8 decimal digits, reuse") << "dec8" << qint64(4711) << "reuse" << "sqlite";
+        QTest::newRow("PostgreSQL: le32, reuse") << "le32" << qint64(1) << "reuse" << "postgresql";
+    }
+
+    // A line's life: numbers go only to boards that verified, a failed board's number to the next one (or
+    // nowhere), a board that may carry its number keeps it for rework, and a killed job's number stays in doubt.
+    void serialNumbers()
+    {
+        QFETCH(QString, format);
+        QFETCH(qint64, first);
+        QFETCH(QString, onFail);
+        QFETCH(QString, store);
+        // A pool of its own: the PostgreSQL server outlives the test.
+        const QString tag = QString(QTest::currentDataTag()).left(4), pool = QUuid::createUuid().toString(QUuid::Id128);
+        const QString cluster = qEnvironmentVariable("TAMRIVO_TEST_PG");
+        if (store == "postgresql" && cluster.isEmpty())
+            QSKIP("no PostgreSQL server: run through ctest, which starts one");
+        const QString db = store == "sqlite" ? "sqlite:" + dir.filePath(tag + ".sqlite")
+            : "postgresql://tamrivo@127.0.0.1:" + ReadFile(cluster + "/port").trimmed() + "/postgres";
+        const auto number = [&](const QString &dump) {
+            const QByteArray bytes = ReadFile(dump).mid(0x3400, format == "dec8" ? 8 : 4);
+            return format == "dec8" ? bytes.toLongLong() : format == "le32" ? qint64(qFromLittleEndian<quint32>(bytes.constData()))
+                                                                           : qint64(qFromBigEndian<quint32>(bytes.constData()));
+        };
+        const auto write = [&](const QStringList &simArguments, const QStringList &ports, int status) {
+            QProcess sim;
+            const QString port = StartSim(sim, QStringList(simArguments).replaceInStrings("{dir}", dir.path()), dir.filePath(tag));
+            QStringList arguments = {"--json", "--quiet", "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400", "--serial-format", format,
+                                     "--serial-first", QString::number(first), "--serial-on-fail", onFail, "write", imagePath};
+            for (const QString &board : ports.isEmpty() ? QStringList{port} : ports)
+                arguments << "--port" << QString(board).replace("{dir}", dir.path());
+            const CliRun run = RunCli(arguments, port, imagePath);
+            [&] { QCOMPARE(run.status, status); QVERIFY(StopSim(sim)); }();
+            QMap<QString, QJsonObject> records;
+            for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts))
+                records[QJsonDocument::fromJson(line.toUtf8())["port"].toString()] = QJsonDocument::fromJson(line.toUtf8()).object();
+            return records;
+        };
+        // Board b refuses its erases: its number never reached it.
+        auto records = write(QStringList(Boards) << "--fault" << "status:cmd=0x21:count=-1:link=2",
+                             {"{dir}/a", "{dir}/b", "{dir}/c"}, 1);
+        const qint64 a = number(dir.filePath(tag + ".1")), c = number(dir.filePath(tag + ".3"));
+        const qint64 b = records[dir.filePath("b")]["serial"].toVariant().toLongLong();
+        // Under reuse b's number may go straight to a or c, which took theirs later.
+        QVERIFY(a != c && qMin(a, c) >= first && qMax(a, c) <= first + 2);
+        QVERIFY(onFail == "reuse" || (b != a && b != c && b >= first && b <= first + 2));
+        QCOMPARE(records[dir.filePath("a")]["serial"].toVariant().toLongLong(), a);
+        QCOMPARE(records[dir.filePath("b")]["class"].toString(), "refused");
+        QCOMPARE(records[dir.filePath("b")]["serialState"].toString(), onFail == "void" ? "void" : "free");
+        write({}, {}, 0);
+        QCOMPARE(number(dir.filePath(tag)), onFail == "void" ? first + 3 : 3 * first + 3 - a - c);
+        const qint64 next = onFail == "void" ? first + 4 : first + 3;   // the lowest number never given out
+        // A block after the number's is stored wrong: the number is on a board that failed.
+        records = write({"--fault", "worn:cmd=0x64:arg=0x12:addr=0x08003800"}, {}, 6);
+        QCOMPARE(number(dir.filePath(tag)), next);
+        QCOMPARE(records.first()["serialState"].toString(), "held");
+        QFile::remove(dir.filePath(tag + ".held"));
+        QVERIFY(QFile::copy(dir.filePath(tag), dir.filePath(tag + ".held")));
+        write({}, {}, 0);
+        QCOMPARE(number(dir.filePath(tag)), next + 1);
+        // The failed board comes back from rework and keeps its number.
+        records = write({"--image", dir.filePath(tag + ".held")}, {}, 0);
+        QVERIFY(records.first()["rework"].toBool());
+        QCOMPARE(number(dir.filePath(tag)), next);
+        // Killed in the middle of its write: the number is neither used up nor handed out again.
+        QProcess sim, cli;
+        const QString port = StartSim(sim, {"--baud", "9600"}, dir.filePath(tag));
+        cli.start(Bin("tamrivo-cli"), {"--port", port, "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400", "--serial-format", format,
+                                       "--serial-first", QString::number(first), "write", imagePath});
+        QByteArray progress;
+        QTRY_VERIFY_WITH_TIMEOUT((progress += cli.readAllStandardError()).contains("write  ["), 10000);
+        cli.kill();
+        QVERIFY(cli.waitForFinished(5000) && StopSim(sim));
+        const CliRun doubt = RunCli({"report", "--in-doubt", "--json", "--db", db, "--serial-pool", pool}, port, imagePath);
+        QCOMPARE(QJsonDocument::fromJson(doubt.out.toUtf8())["serial"].toVariant().toLongLong(), next + 2);
+        QCOMPARE(QJsonDocument::fromJson(doubt.out.toUtf8())["state"].toString(), "in doubt");
+        write({}, {}, 0);
+        QCOMPARE(number(dir.filePath(tag)), next + 3);
+        // One record a device job, the killed one aside.
+        const CliRun counts = RunCli({"report", "--counts", "--csv", "--db", db, "--serial-pool", pool}, port, imagePath);
+        QCOMPARE(counts.out, "class,jobs\nmismatch,1\nok,6\nrefused,1\n");
+    }
+
+    // Bytes a number puts in the flash (hex; empty: it does not fit), and the number read back from them.
+    void serialLayout_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<qint64>("number");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("le32") << "le32" << qint64(0x12345678) << QByteArray("78563412");
+        QTest::newRow("be32") << "be32" << qint64(0x12345678) << QByteArray("12345678");
+        QTest::newRow("le32, the largest") << "le32" << qint64(0xFFFFFFFE) << QByteArray("feffffff");
+        QTest::newRow("le32, erased flash's value") << "le32" << qint64(0xFFFFFFFF) << QByteArray();
+        QTest::newRow("dec6, leading zeros") << "dec6" << qint64(42) << QByteArray("303030303432");
+        QTest::newRow("dec2, too many digits") << "dec2" << qint64(100) << QByteArray();
+        QTest::newRow("dec2, negative") << "dec2" << qint64(-1) << QByteArray();
+    }
+
+    void serialLayout()
+    {
+        QFETCH(QString, format);
+        QFETCH(qint64, number);
+        QFETCH(QByteArray, bytes);
+        SerialFormat layout;
+        QVERIFY(ParseSerialFormat(format, &layout));
+        QCOMPARE(EncodeSerial(number, layout).toHex(), bytes);
+        if (!bytes.isEmpty())
+            QCOMPARE(DecodeSerial(QByteArray::fromHex(bytes), layout), std::optional<qint64>(number));
+        // Erased flash, and digits with a gap, hold no number.
+        QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '\xFF'), layout), std::optional<qint64>());
+        QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '7').replace(0, 1, " "), layout).has_value(), layout.kind != SerialFormat::Decimal);
     }
 
     void combinedStatus_data()

@@ -1,0 +1,177 @@
+#include "storereport.h"
+
+#include "messages.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+using Row = QVector<QPair<QString, QVariant>>;     // column name and value, in order
+
+QString Time(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+Row JobRow(const JobRecord &job)
+{
+    return {{"time", Time(job.time)}, {"station", job.station}, {"port", job.port}, {"portPath", job.portPath},
+            {"command", job.command}, {"class", job.resultClass}, {"exitCode", job.exitCode},
+            {"pool", job.pool}, {"serial", job.serial >= 0 ? QVariant(job.serial) : QVariant()},
+            {"rework", job.rework}, {"pass", job.pass},
+            {"address", job.address ? QVariant(Hex(*job.address)) : QVariant()},
+            {"seconds", job.seconds}, {"written", job.bytesWritten}, {"pagesErased", job.pagesErased},
+            {"image", job.image}, {"sha256", job.sha256}, {"version", job.version}};
+}
+
+Row EntryRow(const SerialEntry &entry)
+{
+    // Reserved with no job running means the job never ended.
+    const QString state = entry.state == SerialState::Reserved ? QStringLiteral("in doubt") : SerialStateName(entry.state);
+    return {{"pool", entry.pool}, {"serial", entry.serial}, {"state", state}, {"station", entry.station},
+            {"port", entry.port}, {"since", Time(entry.changed)}};
+}
+
+QString Text(const QVariant &value)
+{
+    if (value.isNull())
+        return QString();
+    if (value.userType() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("yes") : QStringLiteral("no");
+    if (value.userType() == QMetaType::Double)
+        return QString::number(value.toDouble(), 'f', 2);
+    return value.toString();
+}
+
+// RFC 4180: a field with a comma, a quote or a line break is quoted.
+QString CsvField(const QString &text)
+{
+    if (!text.contains(QRegularExpression(QStringLiteral("[\",\r\n]"))))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+// columns: those a table shows, the rest being for CSV and JSON.
+QStringList Lay(const QVector<Row> &rows, const QStringList &header, const QStringList &columns,
+                const CliOptions &options)
+{
+    QStringList lines;
+    if (options.json) {
+        for (const Row &row : rows) {
+            QJsonObject json;
+            for (const auto &cell : row) {
+                if (!cell.second.isNull())
+                    json[cell.first] = QJsonValue::fromVariant(cell.second);
+            }
+            lines.append(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
+        }
+        return lines;
+    }
+    if (options.csv) {
+        lines.append(header.join(QLatin1Char(',')));
+        for (const Row &row : rows) {
+            QStringList fields;
+            for (const auto &cell : row)
+                fields.append(CsvField(Text(cell.second)));
+            lines.append(fields.join(QLatin1Char(',')));
+        }
+        return lines;
+    }
+    QVector<QStringList> cells{columns};
+    for (const Row &row : rows) {
+        QStringList line;
+        for (const QString &column : columns) {
+            const auto found = std::find_if(row.begin(), row.end(), [&](const auto &cell) { return cell.first == column; });
+            line.append(found == row.end() ? QString() : Text(found->second));
+        }
+        cells.append(line);
+    }
+    QVector<int> widths(columns.size(), 0);
+    for (const QStringList &line : cells)
+        for (int i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], int(line.at(i).size()));
+    for (const QStringList &line : cells) {
+        QString text;
+        for (int i = 0; i < line.size(); ++i)
+            text += QStringLiteral("%1  ").arg(line.at(i), -widths[i]);
+        lines.append(text.trimmed());
+    }
+    return lines;
+}
+
+QStringList Names(const Row &row)
+{
+    QStringList names;
+    for (const auto &cell : row)
+        names.append(cell.first);
+    return names;
+}
+
+JobFilter Filter(const CliOptions &options)
+{
+    JobFilter filter;
+    filter.pool = options.serialPool;
+    filter.serial = options.serial;
+    filter.day = options.day;
+    filter.station = options.station;
+    return filter;
+}
+
+int Print(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        Say(stdout, line);
+    return ExitDone;
+}
+
+} // namespace
+
+QStringList JobLines(const QVector<JobRecord> &jobs, const CliOptions &options)
+{
+    QVector<Row> rows;
+    for (const JobRecord &job : jobs)
+        rows.append(JobRow(job));
+    return Lay(rows, Names(JobRow(JobRecord())),
+               {"time", "station", "port", "command", "class", "pool", "serial", "rework", "pass", "address", "seconds"},
+               options);
+}
+
+QStringList CountLines(const QVector<QPair<QString, int>> &counts, const CliOptions &options)
+{
+    QVector<Row> rows;
+    for (const auto &count : counts)
+        rows.append({{"class", count.first}, {"jobs", count.second}});
+    return Lay(rows, {"class", "jobs"}, {"class", "jobs"}, options);
+}
+
+QStringList UnsettledLines(const QVector<SerialEntry> &entries, const CliOptions &options)
+{
+    QVector<Row> rows;
+    for (const SerialEntry &entry : entries)
+        rows.append(EntryRow(entry));
+    const QStringList columns = Names(EntryRow(SerialEntry()));
+    return Lay(rows, columns, columns, options);
+}
+
+int RunReport(const CliOptions &options)
+{
+    RecordStore store;
+    const StoreResult<bool> opened = store.Open(ParseStoreAddress(options.db).value);
+    if (!opened.Ok())
+        return Fail(ExitStore, QStringLiteral("the record store failed: %1").arg(opened.error));
+    const QString failed = QStringLiteral("the record store failed: %1");
+    if (options.inDoubt) {
+        const StoreResult<QVector<SerialEntry>> entries = store.Unsettled(options.serialPool);
+        return entries.Ok() ? Print(UnsettledLines(entries.value, options)) : Fail(ExitStore, failed.arg(entries.error));
+    }
+    if (options.counts) {
+        const StoreResult<QVector<QPair<QString, int>>> counts = store.CountByClass(Filter(options));
+        return counts.Ok() ? Print(CountLines(counts.value, options)) : Fail(ExitStore, failed.arg(counts.error));
+    }
+    const StoreResult<QVector<JobRecord>> jobs = store.Jobs(Filter(options));
+    return jobs.Ok() ? Print(JobLines(jobs.value, options)) : Fail(ExitStore, failed.arg(jobs.error));
+}

@@ -1,0 +1,17 @@
+#ifndef STOREREPORT_H
+#define STOREREPORT_H
+
+#include "options.h"
+#include "recordstore.h"
+
+#include <QStringList>
+
+// report: what the record store knows, as a table, CSV or JSON lines.
+int RunReport(const CliOptions &options);
+
+// The lines report prints for these jobs, in the layout the options ask for.
+QStringList JobLines(const QVector<JobRecord> &jobs, const CliOptions &options);
+QStringList CountLines(const QVector<QPair<QString, int>> &counts, const CliOptions &options);
+QStringList UnsettledLines(const QVector<SerialEntry> &entries, const CliOptions &options);
+
+#endif // STOREREPORT_H
