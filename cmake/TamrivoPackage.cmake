@@ -24,12 +24,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads these at run time, so no library lists them: the platform
-# plugins that show the window, and Qt's own texts in the window's language.
+# plugins that show the window, the SQLite driver of the record store's
+# default file, and Qt's own texts in the window's language; the
+# PostgreSQL driver only a line of stations sharing one server needs.
 if(QT_VERSION_MAJOR EQUAL 6)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS libqt6sql6-psql)
 else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt5sql5-sqlite)
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS libqt5sql5-psql)
 endif()
 
 include(CPack)

@@ -59,6 +59,10 @@ export DEBIAN_FRONTEND=noninteractive
 trap 'rm -rf "$tree"; $sudo apt-get purge -y tamrivo >/dev/null 2>&1 || true' EXIT
 (cd "$build" && $sudo apt-get install -y -q ./tamrivo_*_*.deb)
 /usr/bin/tamrivo-cli --version
+# The store's default SQLite file, through the driver the package pulls in.
+store=$(mktemp -d)
+/usr/bin/tamrivo-cli --db "sqlite:$store/records.sqlite" report --counts
+rm -rf "$store"
 /usr/bin/tamrivo-loader-sim --help >/dev/null && echo "tamrivo-loader-sim --help: ok"
 /usr/bin/tamrivo --version
 man -w tamrivo tamrivo-cli tamrivo-loader-sim
