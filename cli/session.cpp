@@ -26,14 +26,15 @@ QString Plural(qint64 count, const QString &noun)
     return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
 }
 
-// Reads the serial number's place without a progress line of its own;
-// Ctrl-C still stops it.
+// Reads the serial number's place, a block or two, without a progress
+// line of its own; not even Ctrl-C stops it halfway, as after a cancelled
+// job it must still tell what the board carries.
 class QuietRead : public JobObserver
 {
 public:
     void PassStarted(JobPass, int) override {}
     void Progress(int) override {}
-    bool ShouldStop(JobPass) override { return InterruptRequested(); }
+    bool ShouldStop(JobPass) override { return false; }
 };
 
 QString Fate(SerialState state, const QString &pool)
@@ -307,21 +308,15 @@ int Session::Read()
 int Session::TakeSerial()
 {
     const SerialFormat &format = options.serialFormat;
-    const quint32 at = options.serialAt.value;
-    // Read in whole half-words, as the flash is organised.
-    const quint32 from = at & ~1u;
-    const int length = int((quint64(at) + format.Bytes() - from + 1) & ~quint64(1));
-    ProgrammingJob reader(link, from, geometry.pageSize, QByteArray());
-    QuietRead quiet;
     QByteArray area;
-    const int read = Finish(reader.Read(quiet, length, &area));
+    const int read = Finish(ReadSerialPlace(&area));
     if (read != ExitDone) {
-        report.message = QStringLiteral("reading the serial number at %1: %2").arg(Hex(at), report.message);
+        report.message = QStringLiteral("reading the serial number at %1: %2").arg(Hex(options.serialAt.value), report.message);
         return read;
     }
     report.outcome.reset();
     report.pool = options.serialPool;
-    const std::optional<qint64> held = DecodeSerial(area.mid(int(at - from), format.Bytes()), format);
+    const std::optional<qint64> held = DecodeSerial(area, format);
     const QString trouble = QStringLiteral("the record store failed: %1");
     if (held) {
         const StoreResult<std::optional<SerialState>> state = store->StateOf(options.serialPool, *held);
@@ -351,6 +346,20 @@ int Session::TakeSerial()
     return ExitDone;
 }
 
+// The bytes at the serial number's place, read in whole half-words as the
+// flash is organised.
+JobOutcome Session::ReadSerialPlace(QByteArray *bytes)
+{
+    const quint32 at = options.serialAt.value;
+    const quint32 from = at & ~1u;
+    const int length = int((quint64(at) + options.serialFormat.Bytes() - from + 1) & ~quint64(1));
+    ProgrammingJob reader(link, from, geometry.pageSize, QByteArray());
+    QuietRead quiet;
+    const JobOutcome outcome = reader.Read(quiet, length, bytes);
+    *bytes = bytes->mid(int(at - from), options.serialFormat.Bytes());
+    return outcome;
+}
+
 // Only a verified job uses its number up. After a failure the number goes
 // back, or is burnt, only if no write frame carried it: a board that may
 // hold it keeps it, or two boards could end up with one number.
@@ -359,9 +368,41 @@ void Session::SettleSerial(const ProgrammingJob &job)
     if (report.outcome && report.outcome->status == JobOutcome::Done)
         serialState = SerialState::Committed;
     else if (report.rework || job.MayHaveWritten(options.serialAt.value, options.serialFormat.Bytes()))
-        serialState = SerialState::Held;
+        serialState = SerialPlaceAfterFailure();
     else
         serialState = options.serialVoid ? SerialState::Void : SerialState::Free;
+}
+
+// A board that failed after its number went out must carry that number or
+// none at all: a damaged one could read as another board's number when
+// the board comes back for rework, and that board's number would then be
+// on two boards. So the place is read back; anything but the number or
+// erased flash has its page erased (a page the image owns, on a board
+// that needs a new write anyway). A device that cannot be asked may carry
+// the number: it is held for the board.
+SerialState Session::SerialPlaceAfterFailure()
+{
+    SerialState freed = options.serialVoid ? SerialState::Void : SerialState::Free;
+    const QByteArray number = EncodeSerial(report.serial, options.serialFormat);
+    // A reworked board's number was used up once: it never goes to
+    // another board, whatever this board now carries.
+    if (report.rework)
+        freed = SerialState::Held;
+    QByteArray held;
+    if (ReadSerialPlace(&held).status != JobOutcome::Done || held == number)
+        return SerialState::Held;
+    if (held.count('\xFF') == held.size())
+        return freed;
+    const quint32 at = options.serialAt.value, pageSize = geometry.pageSize;
+    const quint32 last = at + quint32(held.size()) - 1;
+    for (quint32 page = at - (at - geometry.start) % pageSize; page <= last && page >= geometry.start; page += pageSize) {
+        if (link.ErasePage(page, 1) != LinkOk)
+            return SerialState::Held;
+    }
+    if (ReadSerialPlace(&held).status != JobOutcome::Done || held.count('\xFF') != held.size())
+        return SerialState::Held;
+    report.message += QStringLiteral("; the serial number's place read back damaged and its page was erased");
+    return freed;
 }
 
 // The record is in the store before the tool says anything about the job.

@@ -45,7 +45,9 @@ public:
 private:
     int Step();
     int TakeSerial();
+    JobOutcome ReadSerialPlace(QByteArray *bytes);
     void SettleSerial(const ProgrammingJob &job);
+    SerialState SerialPlaceAfterFailure();
     void Record();
     int Info();
     int WriteOrVerify();
