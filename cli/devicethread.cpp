@@ -6,8 +6,9 @@
 #include "recordstore.h"
 
 #include <QFileInfo>
-#include <memory>
 #include <QSerialPortInfo>
+
+#include <memory>
 
 namespace {
 
