@@ -100,37 +100,50 @@ std::optional<SerialState> StateNamed(const QString &name)
     return std::nullopt;
 }
 
-// One connection's statements, each prepared with bound values; a failure
-// throws, to be rolled back and told by the caller.
+// One connection's statements, each prepared with bound values. The first
+// failure is kept for the caller to roll back and tell; every statement
+// after it does nothing, so that a body checks only before it uses a result.
 struct Sql
 {
     Sql(const QSqlDatabase &db, StoreAddress::Kind kind) : db(db), kind(kind) {}
 
     QSqlDatabase db;
     StoreAddress::Kind kind;
+    std::optional<Failure> failure;
     // PostgreSQL frees a statement only outside a failed transaction, so the
     // one that failed lives until the rollback.
-    mutable std::optional<QSqlQuery> failed;
+    std::optional<QSqlQuery> failed;
 
-    QSqlQuery Exec(const QString &statement, const QVariantList &values = {}) const
+    // The store's own refusal, as a failure. One already there stays: it is
+    // what went wrong first (the look-up that words a refusal can fail too).
+    void Fail(const QString &text, bool whole = false)
     {
+        if (!failure)
+            failure = Failure{text, false, whole};
+    }
+
+    // Once a failure stands, runs nothing and gives a query without rows.
+    QSqlQuery Exec(const QString &statement, const QVariantList &values = {})
+    {
+        if (failure)
+            return QSqlQuery(db);
         QSqlQuery query(db);
         query.setForwardOnly(true);
         // Without values, as is: PostgreSQL cannot prepare DDL or BEGIN.
         const bool done = values.isEmpty() ? query.exec(statement) : query.prepare(statement) && Bind(query, values);
-        if (!done) {
-            failed.emplace(std::move(query));
-            throw SqlFailure(failed->lastError(), kind);
-        }
-        return query;
+        if (done)
+            return query;
+        failed.emplace(std::move(query));
+        failure = SqlFailure(failed->lastError(), kind);
+        return QSqlQuery(db);
     }
     // The first column of the first row; null when there is none.
-    QVariant Value(const QString &statement, const QVariantList &values = {}) const
+    QVariant Value(const QString &statement, const QVariantList &values = {})
     {
         QSqlQuery query = Exec(statement, values);
         return query.next() ? query.value(0) : QVariant();
     }
-    int Changed(const QString &statement, const QVariantList &values) const
+    int Changed(const QString &statement, const QVariantList &values)
     {
         return Exec(statement, values).numRowsAffected();
     }
@@ -143,20 +156,19 @@ struct Sql
     }
 
     // Runs body again when the database was busy or the transaction lost a
-    // lock conflict; any other failure is thrown.
+    // lock conflict; any other failure stays, and nothing runs once one does.
     template <typename Body>
     void Retry(Body body)
     {
-        for (int attempt = 1;; ++attempt) {
-            try {
-                body();
+        for (int attempt = 1; !failure; ++attempt) {
+            body();
+            if (!failure || !failure->transient)
                 return;
-            } catch (const Failure &failure) {
-                if (!failure.transient)
-                    throw;
-                if (attempt == Attempts)
-                    throw Failure{QStringLiteral("still busy after %1 tries (%2)").arg(Attempts).arg(failure.text)};
+            if (attempt == Attempts) {
+                failure = Failure{QStringLiteral("still busy after %1 tries (%2)").arg(Attempts).arg(failure->text)};
+                return;
             }
+            failure.reset();
             QThread::msleep(20 * attempt + QRandomGenerator::global()->bounded(20));
         }
     }
@@ -169,34 +181,34 @@ struct Sql
     void Transaction(Body body)
     {
         Retry([&] {
-            try {
-                if (kind == StoreAddress::Sqlite)
-                    Exec(QStringLiteral("BEGIN IMMEDIATE"));
-                else if (!db.transaction())
-                    throw SqlFailure(db.lastError(), kind);
+            if (kind == StoreAddress::Sqlite)
+                Exec(QStringLiteral("BEGIN IMMEDIATE"));
+            else if (!db.transaction())
+                failure = SqlFailure(db.lastError(), kind);
+            if (!failure)
                 body();
-                if (!db.commit())
-                    throw SqlFailure(db.lastError(), kind);
-            } catch (const Failure &) {
+            if (!failure && !db.commit())
+                failure = SqlFailure(db.lastError(), kind);
+            if (failure) {
                 db.rollback();
                 failed.reset();
-                throw;
             }
         });
     }
 };
 
+// The value of body, or the error of the failure it left in sql, told after
+// action unless it says it all.
 template <typename T, typename Body>
-StoreResult<T> Attempt(bool ready, const QString &action, Body body)
+StoreResult<T> Attempt(Sql &sql, bool ready, const QString &action, Body body)
 {
     StoreResult<T> result;
-    try {
-        if (!ready)
-            throw Failure{QStringLiteral("the store is not open")};
-        result.value = body();
-    } catch (const Failure &failure) {
-        result.error = failure.whole ? failure.text : action + QStringLiteral(": ") + failure.text;
-    }
+    if (!ready)
+        sql.Fail(QStringLiteral("the store is not open"));
+    else if (T value = body(); !sql.failure)
+        result.value = std::move(value);
+    if (sql.failure)
+        result.error = sql.failure->whole ? sql.failure->text : action + QStringLiteral(": ") + sql.failure->text;
     return result;
 }
 
@@ -214,7 +226,7 @@ QString Describe(const StoreAddress &address)
 }
 
 // Why a number cannot change as asked, from its state.
-QString NumberIs(const Sql &sql, const QString &pool, qint64 serial, const QString &unlike)
+QString NumberIs(Sql &sql, const QString &pool, qint64 serial, const QString &unlike)
 {
     const QVariant state = sql.Value(QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?"),
                                      {pool, serial});
@@ -305,7 +317,7 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
         QSqlQuery(QStringLiteral("SET client_min_messages = warning"), sql.db);
 
     const QVector<QStringList> steps = SchemaSteps(kind);
-    result = Attempt<bool>(true, QStringLiteral("cannot open %1").arg(name), [&] {
+    result = Attempt<bool>(sql, true, QStringLiteral("cannot open %1").arg(name), [&] {
         if (sqlite) {
             // A committed record must survive a power loss; WAL lets the
             // reports read while a station writes. Outside the transaction:
@@ -323,9 +335,13 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
                 sql.Exec(QStringLiteral("SELECT pg_advisory_xact_lock(7243158490)"));
             sql.Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"));
             const int version = sql.Value(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt();
-            if (version > steps.size())
-                throw Failure{QStringLiteral("%1 was made by a newer tamrivo-cli (schema version %2; this one knows "
-                                             "up to %3)").arg(name).arg(version).arg(steps.size()), false, true};
+            if (sql.failure)
+                return;
+            if (version > steps.size()) {
+                sql.Fail(QStringLiteral("%1 was made by a newer tamrivo-cli (schema version %2; this one knows up to %3)")
+                             .arg(name).arg(version).arg(steps.size()), true);
+                return;
+            }
             for (int step = version; step < steps.size(); ++step) {
                 for (const QString &statement : steps.at(step))
                     sql.Exec(statement);
@@ -347,10 +363,12 @@ StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, cons
                                          const QString &port)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<qint64>(ready, QStringLiteral("cannot reserve a number of pool '%1'").arg(pool), [&] {
-        if (pool.isEmpty() || first < 0)
-            throw Failure{QStringLiteral("a pool needs a name and a first number of 0 or more")};
+    return Attempt<qint64>(sql, ready, QStringLiteral("cannot reserve a number of pool '%1'").arg(pool), [&] {
         qint64 serial = -1;
+        if (pool.isEmpty() || first < 0) {
+            sql.Fail(QStringLiteral("a pool needs a name and a first number of 0 or more"));
+            return serial;
+        }
         sql.Transaction([&] {
             sql.Exec(QStringLiteral("INSERT INTO pools (name, next_serial) VALUES (?, ?) ON CONFLICT (name) DO NOTHING"),
                      {pool, first});
@@ -358,10 +376,12 @@ StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, cons
             // PostgreSQL; on SQLite, BEGIN IMMEDIATE already did.
             const QString lock = kind == StoreAddress::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
             const QVariant next = sql.Value(QStringLiteral("SELECT next_serial FROM pools WHERE name = ?") + lock, {pool});
-            if (next.isNull())
-                throw Failure{QStringLiteral("the pool's row is missing")};
+            if (!sql.failure && next.isNull())
+                sql.Fail(QStringLiteral("the pool's row is missing"));
             const QVariant freed = sql.Value(QStringLiteral("SELECT MIN(serial) FROM serials WHERE state = ? AND pool = ?"),
                                              {SerialStateName(SerialState::Free), pool});
+            if (sql.failure)
+                return;
             const QVariantList change{SerialStateName(SerialState::Reserved), Text(station), Text(port),
                                       Stamp(QDateTime::currentDateTimeUtc())};
             if (!freed.isNull()) {
@@ -383,7 +403,7 @@ StoreResult<std::optional<SerialState>> RecordStore::StateOf(const QString &pool
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     const QString action = QStringLiteral("cannot look up number %1 of pool '%2'").arg(serial).arg(pool);
-    return Attempt<std::optional<SerialState>>(ready, action, [&] {
+    return Attempt<std::optional<SerialState>>(sql, ready, action, [&] {
         return StateNamed(sql.Value(QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?"),
                                     {pool, serial}).toString());
     });
@@ -394,7 +414,7 @@ StoreResult<bool> RecordStore::ClaimForRework(const QString &pool, qint64 serial
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     const QString action = QStringLiteral("cannot keep number %1 of pool '%2' for rework").arg(serial).arg(pool);
-    return Attempt<bool>(ready, action, [&] {
+    return Attempt<bool>(sql, ready, action, [&] {
         sql.Transaction([&] {
             const int changed = sql.Changed(
                 QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
@@ -402,8 +422,8 @@ StoreResult<bool> RecordStore::ClaimForRework(const QString &pool, qint64 serial
                 {SerialStateName(SerialState::Reserved), Text(station), Text(port),
                  Stamp(QDateTime::currentDateTimeUtc()), pool, serial, SerialStateName(SerialState::Committed),
                  SerialStateName(SerialState::Held), SerialStateName(SerialState::Reserved)});
-            if (changed != 1)
-                throw Failure{NumberIs(sql, pool, serial, QStringLiteral("not on any board"))};
+            if (!sql.failure && changed != 1)
+                sql.Fail(NumberIs(sql, pool, serial, QStringLiteral("not on any board")));
         });
         return true;
     });
@@ -415,7 +435,7 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
     const QString action = record.serial >= 0
         ? QStringLiteral("cannot record the job of number %1 of pool '%2'").arg(record.serial).arg(record.pool)
         : QStringLiteral("cannot record the job");
-    return Attempt<bool>(ready, action, [&] {
+    return Attempt<bool>(sql, ready, action, [&] {
         const QString ended = Stamp(record.time.isValid() ? record.time : QDateTime::currentDateTimeUtc());
         sql.Transaction([&] {
             // Only a number this job holds: a failure here leaves it
@@ -426,8 +446,8 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
                                    " WHERE pool = ? AND serial = ? AND state = ?"),
                     {SerialStateName(state.value_or(SerialState::Reserved)), Text(record.station), Text(record.port),
                      ended, record.pool, record.serial, SerialStateName(SerialState::Reserved)});
-                if (changed != 1)
-                    throw Failure{NumberIs(sql, record.pool, record.serial, QStringLiteral("not reserved"))};
+                if (!sql.failure && changed != 1)
+                    sql.Fail(NumberIs(sql, record.pool, record.serial, QStringLiteral("not reserved")));
             }
             sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                          .arg(JobColumns),
@@ -471,7 +491,7 @@ QString Where(const JobFilter &filter, QVariantList &values)
 StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<QVector<JobRecord>>(ready, QStringLiteral("cannot read the jobs"), [&] {
+    return Attempt<QVector<JobRecord>>(sql, ready, QStringLiteral("cannot read the jobs"), [&] {
         QVariantList values;
         const QString where = Where(filter, values);
         QSqlQuery query = sql.Exec(QStringLiteral("SELECT %1 FROM jobs%2 ORDER BY ended, id").arg(JobColumns, where),
@@ -507,7 +527,7 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
 StoreResult<QVector<QPair<QString, int>>> RecordStore::CountByClass(const JobFilter &filter)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<QVector<QPair<QString, int>>>(ready, QStringLiteral("cannot count the jobs"), [&] {
+    return Attempt<QVector<QPair<QString, int>>>(sql, ready, QStringLiteral("cannot count the jobs"), [&] {
         QVariantList values;
         const QString where = Where(filter, values);
         QSqlQuery query = sql.Exec(
@@ -524,7 +544,7 @@ StoreResult<QVector<QPair<QString, int>>> RecordStore::CountByClass(const JobFil
 StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const QString &pool)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<QVector<SerialEntry>>(ready, QStringLiteral("cannot list the unsettled numbers"), [&] {
+    return Attempt<QVector<SerialEntry>>(sql, ready, QStringLiteral("cannot list the unsettled numbers"), [&] {
         QVariantList values{SerialStateName(SerialState::Reserved), SerialStateName(SerialState::Held)};
         QString statement =
             QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials WHERE state IN (?, ?)");
