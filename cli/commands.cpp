@@ -5,6 +5,7 @@
 #include "runner.h"
 #include "recordstore.h"
 #include "session.h"
+#include "storeaccess.h"
 #include "storereport.h"
 
 #include <QSerialPortInfo>
@@ -44,15 +45,15 @@ int RunCommand(const CliOptions &options)
         if (!error.isEmpty())
             return Fail(ExitStore, error);
     }
-    // Opened here once, before any device, so that a store that cannot be
-    // reached stops the run at once, and a new database gets its schema
-    // before the device threads connect to it.
+    // Opened once, before any device: a store that cannot be reached stops
+    // the run at once, and a new database gets its schema here.
+    RecordStore records;
     if (!options.db.isEmpty()) {
-        RecordStore store;
-        const StoreResult<bool> opened = store.Open(ParseStoreAddress(options.db).value);
+        const StoreResult<bool> opened = records.Open(ParseStoreAddress(options.db).value);
         if (!opened.Ok())
             return Fail(ExitStore, QStringLiteral("the record store failed: %1").arg(opened.error));
     }
-    JobRunner runner(options, source, log);
+    StoreAccess store(records);
+    JobRunner runner(options, source, log, options.db.isEmpty() ? nullptr : &store);
     return runner.Exec();
 }

@@ -3,12 +3,9 @@
 #include "interrupt.h"
 #include "messages.h"
 #include "progressboard.h"
-#include "recordstore.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
-
-#include <memory>
 
 namespace {
 
@@ -41,38 +38,21 @@ bool AwaitPort(const QString &port, bool present)
 } // namespace
 
 DeviceThread::DeviceThread(const CliOptions &options, int row, const ImageSource &source,
-                           ProgressObserver::Mode mode, ProgressBoard *board, Reporter reporter)
+                           ProgressObserver::Mode mode, ProgressBoard *board, StoreAccess *store, Reporter reporter)
     : options(options), row(row), port(options.ports.at(row)), source(source), mode(mode), board(board),
-      reporter(std::move(reporter))
+      store(store), reporter(std::move(reporter))
 {
 }
 
-// A database connection serves the thread that opened it, so each port
-// has a store of its own for its whole run.
 void DeviceThread::run()
 {
-    std::unique_ptr<RecordStore> store;
-    if (!options.db.isEmpty()) {
-        store = std::make_unique<RecordStore>();
-        const StoreResult<bool> opened = store->Open(ParseStoreAddress(options.db).value);
-        if (!opened.Ok()) {
-            DeviceReport report;
-            report.port = port;
-            report.command = options.command;
-            report.status = ExitStore;
-            report.stage = QStringLiteral("store");
-            report.message = QStringLiteral("the record store failed: %1").arg(opened.error);
-            reporter(report);
-            return;
-        }
-    }
     if (options.wait)
-        Serve(store.get());
+        Serve();
     else
-        reporter(RunOnce(store.get()));
+        reporter(RunOnce());
 }
 
-DeviceReport DeviceThread::RunOnce(RecordStore *store)
+DeviceReport DeviceThread::RunOnce()
 {
     ProgressObserver progress(mode);
     progress.SetBoard(board, row);
@@ -89,12 +69,12 @@ DeviceReport DeviceThread::RunOnce(RecordStore *store)
 
 // A device is served once per plugging in: after its job the station
 // waits for it to go, so a board left in the socket is not flashed again.
-void DeviceThread::Serve(RecordStore *store)
+void DeviceThread::Serve()
 {
     while (Await(true, QStringLiteral("waiting for a device"))) {
         // The device file comes before the driver has the line ready.
         QThread::msleep(PollMs);
-        const DeviceReport report = RunOnce(store);
+        const DeviceReport report = RunOnce();
         reporter(report);
         if (report.status == ExitInterrupted
             || !Await(false, StatusName(report.status) + QStringLiteral(": unplug the device")))

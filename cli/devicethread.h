@@ -10,7 +10,7 @@
 #include <functional>
 
 class ProgressBoard;
-class RecordStore;
+class StoreAccess;
 
 // Serves one port on a thread of its own, with its own serial port, link
 // and event loop, so that a slow or silent device holds up nobody else:
@@ -22,14 +22,14 @@ public:
     using Reporter = std::function<void(const DeviceReport &)>;
 
     DeviceThread(const CliOptions &options, int row, const ImageSource &source, ProgressObserver::Mode mode,
-                 ProgressBoard *board, Reporter reporter);
+                 ProgressBoard *board, StoreAccess *store, Reporter reporter);
 
 protected:
     void run() override;
 
 private:
-    DeviceReport RunOnce(RecordStore *store);
-    void Serve(RecordStore *store);
+    DeviceReport RunOnce();
+    void Serve();
     bool Await(bool present, const QString &state);
 
     const CliOptions &options;
@@ -38,6 +38,7 @@ private:
     const ImageSource &source;
     const ProgressObserver::Mode mode;
     ProgressBoard *board;
+    StoreAccess *store;             // null: no store
     Reporter reporter;
 };
 

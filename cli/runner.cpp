@@ -18,8 +18,8 @@ constexpr int BoardRedrawMs = 200;
 
 } // namespace
 
-JobRunner::JobRunner(const CliOptions &options, const ImageSource &source, AuditLog &log)
-    : options(options), source(source), log(log), many(ManyDevices(options)),
+JobRunner::JobRunner(const CliOptions &options, const ImageSource &source, AuditLog &log, StoreAccess *store)
+    : options(options), source(source), log(log), store(store), many(ManyDevices(options)),
       human(options.json ? stderr : stdout), last(options.ports.size())
 {
 }
@@ -37,7 +37,7 @@ int JobRunner::Exec()
     QEventLoop loop;
     int running = options.ports.size();
     for (int row = 0; row < options.ports.size(); ++row) {
-        auto *thread = new DeviceThread(options, row, source, mode, board.get(), [this, row](const DeviceReport &report) {
+        auto *thread = new DeviceThread(options, row, source, mode, board.get(), store, [this, row](const DeviceReport &report) {
             QMetaObject::invokeMethod(this, [this, row, report] { OnReport(row, report); }, Qt::QueuedConnection);
         });
         threads.append(thread);

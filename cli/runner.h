@@ -12,6 +12,7 @@
 class AuditLog;
 class DeviceThread;
 class ProgressBoard;
+class StoreAccess;
 struct ImageSource;
 
 // Runs the command on every port at once, one thread each, and speaks for
@@ -21,7 +22,8 @@ struct ImageSource;
 class JobRunner : public QObject
 {
 public:
-    JobRunner(const CliOptions &options, const ImageSource &source, AuditLog &log);
+    // store: null when no store keeps records.
+    JobRunner(const CliOptions &options, const ImageSource &source, AuditLog &log, StoreAccess *store);
     ~JobRunner() override;
 
     // Returns once every thread is done, with the exit status of the run.
@@ -35,6 +37,7 @@ private:
     const CliOptions &options;
     const ImageSource &source;
     AuditLog &log;
+    StoreAccess *store;
     const bool many;
     FILE *const human;
     std::unique_ptr<ProgressBoard> board;
