@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "progress.h"
 #include "serialline.h"
+#include "storeaccess.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -118,7 +119,7 @@ QString LoadImageSource(const CliOptions &options, ImageSource *source)
 }
 
 Session::Session(const CliOptions &options, const QString &portName, const ImageSource &source,
-                 ProgressObserver &progress, RecordStore *store)
+                 ProgressObserver &progress, StoreAccess *store)
     : options(options), source(source), progress(progress), traceStream(stderr), store(store)
 {
     link.SetPort(&port);
@@ -303,8 +304,9 @@ int Session::Read()
 }
 
 // A board that already carries a number the pool gave out (committed, held
-// by a failed job, or in doubt) is being reworked and keeps it; any other
-// board gets a number reserved for it now, before anything is erased.
+// by a failed job, or in doubt after a job at this very socket died) is
+// being reworked and keeps it; any other board gets a number reserved for
+// it now, before anything is erased.
 int Session::TakeSerial()
 {
     const SerialFormat &format = options.serialFormat;
@@ -319,21 +321,20 @@ int Session::TakeSerial()
     const std::optional<qint64> held = DecodeSerial(area, format);
     const QString trouble = QStringLiteral("the record store failed: %1");
     if (held) {
-        const StoreResult<std::optional<SerialState>> state = store->StateOf(options.serialPool, *held);
-        if (!state.Ok())
-            return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(state.error));
-        const bool known = state.value && (*state.value == SerialState::Committed
-                                           || *state.value == SerialState::Held || *state.value == SerialState::Reserved);
-        if (known) {
-            const StoreResult<bool> claim = store->ClaimForRework(options.serialPool, *held, options.station, report.port);
-            if (!claim.Ok())
-                return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(claim.error));
+        const StoreResult<bool> claim = store->Call([&](RecordStore &records) {
+            return records.ClaimForRework(options.serialPool, *held, options.station, report.port);
+        });
+        if (!claim.Ok())
+            return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(claim.error));
+        if (claim.value) {
             report.serial = *held;
             report.rework = true;
             return ExitDone;
         }
     }
-    const StoreResult<qint64> reserved = store->Reserve(options.serialPool, options.serialFirst, options.station, report.port);
+    const StoreResult<qint64> reserved = store->Call([&](RecordStore &records) {
+        return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port);
+    });
     if (!reserved.Ok())
         return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(reserved.error));
     report.serial = reserved.value;
@@ -436,7 +437,9 @@ void Session::Record()
     // Unsettled only if the job stopped between taking a number and
     // running: keep it from every other board.
     const SerialState state = serialState.value_or(SerialState::Held);
-    const StoreResult<bool> finished = store->Finish(record, numbered ? std::optional<SerialState>(state) : std::nullopt);
+    const StoreResult<bool> finished = store->Call([&](RecordStore &records) {
+        return records.Finish(record, numbered ? std::optional<SerialState>(state) : std::nullopt);
+    });
     if (finished.Ok()) {
         report.serialFate = numbered ? SerialStateName(state) : QString();
         if (numbered && report.status == ExitDone)

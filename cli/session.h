@@ -12,7 +12,7 @@
 #include <QTextStream>
 
 class ProgressObserver;
-class RecordStore;
+class StoreAccess;
 
 // The firmware file as read once, before any device is touched: every
 // device gets these very bytes, and a file that cannot be used stops the
@@ -38,7 +38,7 @@ public:
     // store, when given, hands out the serial numbers and keeps a record
     // of the job; it belongs to the thread that runs the session.
     Session(const CliOptions &options, const QString &portName, const ImageSource &source,
-            ProgressObserver &progress, RecordStore *store = nullptr);
+            ProgressObserver &progress, StoreAccess *store = nullptr);
 
     DeviceReport Run();
 
@@ -64,7 +64,7 @@ private:
     Geometry geometry;
     FirmwareImage image;
     DeviceReport report;
-    RecordStore *store;
+    StoreAccess *store;
     std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
 };
 

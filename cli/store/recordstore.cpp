@@ -415,17 +415,20 @@ StoreResult<bool> RecordStore::ClaimForRework(const QString &pool, qint64 serial
     Sql sql{QSqlDatabase::database(connection, false), kind};
     const QString action = QStringLiteral("cannot keep number %1 of pool '%2' for rework").arg(serial).arg(pool);
     return Attempt<bool>(sql, ready, action, [&] {
+        bool claimed = false;
         sql.Transaction([&] {
-            const int changed = sql.Changed(
+            // A number reserved at another station or port may be on its
+            // way to a board there right now; only the socket whose job
+            // died with it can tell it is in doubt.
+            claimed = 1 == sql.Changed(
                 QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
-                               " WHERE pool = ? AND serial = ? AND state IN (?, ?, ?)"),
+                               " WHERE pool = ? AND serial = ? AND (state IN (?, ?)"
+                               " OR (state = ? AND station = ? AND port = ?))"),
                 {SerialStateName(SerialState::Reserved), Text(station), Text(port),
                  Stamp(QDateTime::currentDateTimeUtc()), pool, serial, SerialStateName(SerialState::Committed),
-                 SerialStateName(SerialState::Held), SerialStateName(SerialState::Reserved)});
-            if (!sql.failure && changed != 1)
-                sql.Fail(NumberIs(sql, pool, serial, QStringLiteral("not on any board")));
+                 SerialStateName(SerialState::Held), SerialStateName(SerialState::Reserved), Text(station), Text(port)});
         });
-        return true;
+        return claimed;
     });
 }
 

@@ -109,10 +109,12 @@ public:
     // The state of a number; no value when the pool never gave it out.
     StoreResult<std::optional<SerialState>> StateOf(const QString &pool, qint64 serial);
 
-    // A board carrying a number the store knows (committed, held or in
-    // doubt) keeps it for its rework; the number becomes Reserved by this
-    // station and port. Refused (error) for a free or void number, or one
-    // the pool never gave out.
+    // A board carrying a number the store knows (committed, held, or in
+    // doubt at this very station and port) keeps it for its rework; the
+    // number becomes Reserved by this station and port, and the value is
+    // true. False for a free or void number, one the pool never gave out,
+    // and one reserved at another station or port, whose job may still be
+    // running: such a board gets a number of its own.
     StoreResult<bool> ClaimForRework(const QString &pool, qint64 serial, const QString &station,
                                      const QString &port);
 

@@ -143,7 +143,8 @@ private slots:
 
     // Steps "WHAT=EXPECTED", EXPECTED "refused" when the store says no, else
     // "ok" or what the step shows: "reserve [from FIRST]=N" (first 1 unless
-    // told); "finish N STATE"; "claim N"; "state N=STATE|none";
+    // told); "finish N STATE"; "claim N [here]" (from another station, or
+    // where the numbers are reserved); "state N=STATE|none";
     // "unsettled=N:STATE:STATION ..."; "newer" (the schema a version ahead,
     // then the store opens it again); "nojobs" (the jobs table gone, so that
     // recording a job fails).
@@ -156,12 +157,13 @@ private slots:
         BothRows("a freed number comes back, lowest first", "reserve=1; reserve=2; reserve=3; finish 3 free=ok; "
                  "finish 1 free=ok; state 1=free; reserve=1; reserve=3; reserve=4");
         BothRows("rework needs a number on a board; void never comes back", "reserve=1; reserve=2; finish 1 void=ok; "
-                 "finish 2 free=ok; claim 1=refused; claim 2=refused; claim 5=refused; state 5=none; reserve=2; reserve=3");
+                 "finish 2 free=ok; claim 1=no; claim 2=no; claim 5=no; state 5=none; reserve=2; reserve=3");
         BothRows("a held or committed number stays with its board", "reserve=1; finish 1 held=ok; reserve=2; "
                  "unsettled=1:held:st1 2:reserved:st1; claim 1=ok; unsettled=1:reserved:st2 2:reserved:st1; "
                  "finish 1 committed=ok; unsettled=2:reserved:st1; claim 1=ok; state 1=reserved; reserve=3");
-        BothRows("a number in doubt is never handed out",
-                 "reserve=1; reserve=2; finish 2 free=ok; unsettled=1:reserved:st1; reserve=2; reserve=3; claim 1=ok");
+        // Reserved elsewhere, the number may be on its way to another board right now.
+        BothRows("a number in doubt is never handed out, and kept only in its own socket", "reserve=1; reserve=2; "
+                 "finish 2 free=ok; unsettled=1:reserved:st1; reserve=2; reserve=3; claim 1=no; claim 1 here=ok");
         BothRows("only a reserved number is settled", "reserve=1; finish 1 committed=ok; finish 1 free=refused; "
                  "state 1=committed; finish 7 committed=refused; state 7=none; reserve=2");
         BothRows("a job that cannot be recorded leaves its number in doubt",
@@ -193,7 +195,9 @@ private slots:
             } else if (words[0] == "finish") {
                 error = store.Finish(Job("fw", "2026-03-01T10:00:00.000Z", "st1", Pool, serial, "ok"), states[words[2]]).error;
             } else if (words[0] == "claim") {
-                error = store.ClaimForRework(Pool, serial, "st2", "ttyUSB1").error;
+                const bool here = words.value(2) == "here";     // where the numbers are reserved
+                const StoreResult<bool> claim = store.ClaimForRework(Pool, serial, here ? "st1" : "st2", here ? "ttyUSB0" : "ttyUSB1");
+                std::tie(got, error) = std::pair(claim.value ? "ok" : "no", claim.error);
             } else if (words[0] == "state") {
                 const StoreResult<std::optional<SerialState>> state = store.StateOf(Pool, serial);
                 std::tie(got, error) = std::pair(state.value ? SerialStateName(*state.value) : "none", state.error);
