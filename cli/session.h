@@ -45,7 +45,7 @@ public:
 private:
     int Step();
     int TakeSerial();
-    JobOutcome ReadSerialPlace(QByteArray *bytes);
+    JobOutcome ReadSerialPlace(QByteArray *bytes, bool confirm = true);
     void SettleSerial(const ProgrammingJob &job);
     SerialState SerialPlaceAfterFailure();
     void Record();

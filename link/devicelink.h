@@ -151,6 +151,17 @@ public:
     int ErasePage(quint32 address, quint16 count);
     int WriteBlock(const QByteArray &data, quint32 address, int length);
     int ReadBlock(QByteArray *out, quint32 address, int length);
+    // Replies carry no sequence number: a reply the device sends twice,
+    // with no time-out in between, shifts every later answer by one (each
+    // the answer to the request before), and nothing in the replies tells.
+    // The shift shows only at the end, as one reply too many. So reads
+    // whose bytes are kept end here: LinkOk when the line stays quiet for
+    // the guard interval of a read of readLength bytes, which proves every
+    // reply taken answered its own request; LinkOutOfTurn when something
+    // came, now or (a reply right behind another, or waiting before a
+    // request) since the last call; the link is then back in step, or
+    // says why not. LinkPortLost.
+    int ConfirmQuiet(int readLength);
 
 private:
     // How a decoded reply stands against its request: the right length and
@@ -177,6 +188,7 @@ private:
     int AttemptMs(const Request &request) const;
     int Resync(const Request &request);
     bool WaitQuiet(int quietMs);
+    bool Heard(int quietMs);
     int Probe(int guardMs);
     void SendProbe();
     bool PortGone() const;
@@ -191,6 +203,7 @@ private:
     bool resending = false;     // the command runs its transaction a second time
     bool resentRefused = false; // the last transaction refused a frame sent before
     int commandFrames = 0;      // frames the command in progress has sent
+    bool strayHeard = false;    // a reply nobody asked for, since ConfirmQuiet last looked
     StepProof proof;
 };
 

@@ -131,3 +131,17 @@ int DeviceLink::ReadBlock(QByteArray *out, quint32 address, int length)
         *out = reply.mid(2, length);
     return LinkOk;
 }
+
+int DeviceLink::ConfirmQuiet(int readLength)
+{
+    const Request read{CommandBlock, ArgumentRead, Header(0, quint16(readLength)), FlashTimeoutMs, 1,
+                       readLength + ReadFraming, false};
+    const bool stray = strayHeard;
+    strayHeard = false;
+    if (!Heard(AttemptMs(read)) && !stray)
+        return PortGone() ? LinkPortLost : LinkOk;
+    TraceLine("Stray reply");
+    inStep = false;
+    const int result = Resync(read);
+    return result == LinkPortLost ? LinkPortLost : LinkOutOfTurn;
+}

@@ -168,6 +168,9 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
         if (PortGone())
             return LinkPortLost;
         firstFrame = firstFrame && attempt == 0;
+        // A reply waiting before the request goes out answers nothing.
+        if (IsOpen(port) && port->peek(ChunkLimit).contains(format.replyStart))
+            strayHeard = true;
         DiscardInput();
         SendFrame(request.command, request.argument, request.data);
         ++commandFrames;
@@ -183,7 +186,12 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
     const ReplyFit fit = CheckReply(count, decoded, request.replyLength, request.needStatus);
     if (fit == ReplyFit::Rejected)
         return LinkBadReply;
-    inStep = firstFrame;
+    // Another reply right behind this one: nobody asked for it, so some
+    // reply was sent twice and this one may be the answer to the request
+    // before.
+    const bool tail = line.indexOf(format.replyStart, line.indexOf(format.lineEnd) + 1) >= 0;
+    strayHeard = strayHeard || tail;
+    inStep = firstFrame && !tail;
     if (fit == ReplyFit::Refused) {
         resentRefused = !firstFrame;
         return LinkBadReply;
@@ -307,6 +315,22 @@ bool DeviceLink::WaitQuiet(int quietMs)
     }
     DiscardInput();
     return true;
+}
+
+// Whether any byte is waiting or comes within quietMs; what came stays
+// for the caller.
+bool DeviceLink::Heard(int quietMs)
+{
+    if (!IsOpen(port))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    while (port->bytesAvailable() == 0 && clock.elapsed() < quietMs && !PortGone() && IsOpen(port))
+        WaitForEvents(deadline, quietMs - clock.elapsed());
+    return IsOpen(port) && port->bytesAvailable() > 0;
 }
 
 // The adapter was unplugged or the peer closed the line: reading fails

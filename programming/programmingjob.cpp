@@ -229,12 +229,34 @@ JobOutcome ProgrammingJob::Verify(JobObserver &observer)
     return Stopped(VerifyBlocks(observer, PlanImageBlocks(image, start, blockSize), &done));
 }
 
+// A backup is taken only when the line stays quiet after its last block:
+// a reply too many means a reply the device sent twice shifted the answers
+// somewhere, and every block is read again.
 JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *out)
+{
+    const QVector<FlashBlock> blocks = PlanReadBlocks(start, length, blockSize);
+    int result = LinkOk;
+    for (int pass = 0; pass < ReadPasses; ++pass) {
+        const JobOutcome outcome = ReadOnce(observer, blocks, length, out);
+        if (outcome.status != JobOutcome::Done || blocks.isEmpty() || !confirmQuiet)
+            return outcome;
+        result = link.ConfirmQuiet(blocks.last().length);
+        if (result == LinkOk)
+            return outcome;
+        if (result == LinkPortLost)
+            break;
+    }
+    out->clear();
+    return Stopped(Failure(JobPass::Read, result, blocks.last()));
+}
+
+JobOutcome ProgrammingJob::ReadOnce(JobObserver &observer, const QVector<FlashBlock> &blocks, int length,
+                                    QByteArray *out)
 {
     out->clear();
     out->reserve(qMax(length, 0));
     observer.PassStarted(JobPass::Read, length);
-    for (const FlashBlock &block : PlanReadBlocks(start, length, blockSize)) {
+    for (const FlashBlock &block : blocks) {
         QByteArray bytes;
         const int result = ReadOne(block, &bytes);
         // A short block would shift everything after it in the backup, so it

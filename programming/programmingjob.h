@@ -90,6 +90,9 @@ public:
     // into a read of gigabytes lasting days, and the devices served have at
     // most a few MiB of flash.
     static constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
+    // Whole reads a backup may take before a line that will not stay
+    // quiet after the last block ends it.
+    static constexpr int ReadPasses = 3;
 
     ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize, const FirmwareImage &image);
     // A raw image: its bytes from the start address on.
@@ -99,6 +102,9 @@ public:
     // size as it was: blocks hold whole half-words.
     bool SetBlockSize(int bytes);
     void SetOrder(BlockOrder newOrder) { order = newOrder; }
+    // Whether Read listens for a reply too many after its last block (on
+    // by default): off only where what follows would find a shift anyway.
+    void SetConfirmQuiet(bool on) { confirmQuiet = on; }
 
     // Erase, write and verify; stops at the first failure or cancel. In
     // the FirstBlockLast order the first block is written and verified
@@ -117,6 +123,7 @@ public:
 
 private:
     JobOutcome Erase(JobObserver &observer);
+    JobOutcome ReadOnce(JobObserver &observer, const QVector<FlashBlock> &blocks, int length, QByteArray *out);
     JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
     JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
     int WriteOne(const FlashBlock &block);
@@ -131,6 +138,7 @@ private:
     FirmwareImage image;
     int blockSize = DefaultBlockSize;
     BlockOrder order = BlockOrder::FirstBlockLast;
+    bool confirmQuiet = true;
     bool firstBlockErased = false;
     bool longWriteTaken = false;    // a block longer than 64 bytes was written
     bool longReadTaken = false;     // ... or read back

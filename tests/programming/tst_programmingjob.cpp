@@ -285,6 +285,9 @@ private slots:
                         Image(1024) + QByteArray(128, '\0'), 0, JobOutcome::Failed, 1088};
         QTest::newRow("late read in a backup") << TrustRow{19200, 300, false, {"late" + read + ":frame=3"},
                                                            QByteArray(), 640, JobOutcome::Done, -1};
+        // Every later answer shifted by one, and nothing times out: only the replies too many at the end show it.
+        QTest::newRow("read reply sent twice in a backup") << TrustRow{0, 0, false, {"replay" + read + ":frame=3:ms=100"},
+                                                                      QByteArray(), 640, JobOutcome::Done, -1};
         QTest::newRow("lost write ack, flash refuses the resend")
             << TrustRow{0, 0, true, {"drop" + write + ":frame=5"}, Image(3000), 0, JobOutcome::Done, -1};
         // Past the link's quiet wait, within its probe's budget: the writes held meanwhile go in, in order.
