@@ -269,7 +269,10 @@ void Job::Classify(bool finished, JobReport *report)
         report->detail = QStringLiteral("killed by a signal: %1").arg(said);
     } else if (tool.exitCode() == 0) {
         report->verdict = Verdict::Succeeded;
-    } else if (tool.exitCode() == 1 && said.startsWith(QLatin1String(ToolPrefix))) {
+    } else if (tool.exitCode() >= 1 && tool.exitCode() <= 7 && tool.exitCode() != 2
+               && said.startsWith(QLatin1String(ToolPrefix))) {
+        // The classes of a device that failed (port, no answer, refused,
+        // mismatch, incomplete); 2 (usage) and 8 (store) never come of a fault.
         report->verdict = Verdict::FailedCleanly;
         report->detail = said;
     } else {
