@@ -184,6 +184,10 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
     QByteArray decoded;
     const int count = DecodeLine(line, &decoded);
     const ReplyFit fit = CheckReply(count, decoded, request.replyLength, request.needStatus);
+    // A whole reply of another length answers some other request: the
+    // replies taken before it may have been one too early as well.
+    if (fit == ReplyFit::Rejected && count >= 1 && count != request.replyLength && CrcHolds(decoded))
+        strayHeard = true;
     if (fit == ReplyFit::Rejected)
         return LinkBadReply;
     // Another reply right behind this one: nobody asked for it, so some

@@ -288,6 +288,9 @@ private slots:
         // Every later answer shifted by one, and nothing times out: only the replies too many at the end show it.
         QTest::newRow("read reply sent twice in a backup") << TrustRow{0, 0, false, {"replay" + read + ":frame=3:ms=100"},
                                                                       QByteArray(), 640, JobOutcome::Done, -1};
+        // The shift ends at a shorter last block, whose reply the copy cannot be: the link resyncs there.
+        QTest::newRow("read reply sent twice before a shorter last block")
+            << TrustRow{0, 0, false, {"replay" + read + ":frame=8:ms=100"}, QByteArray(), 630, JobOutcome::Done, -1};
         QTest::newRow("lost write ack, flash refuses the resend")
             << TrustRow{0, 0, true, {"drop" + write + ":frame=5"}, Image(3000), 0, JobOutcome::Done, -1};
         // Past the link's quiet wait, within its probe's budget: the writes held meanwhile go in, in order.
