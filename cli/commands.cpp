@@ -2,8 +2,8 @@
 
 #include "auditlog.h"
 #include "messages.h"
-#include "runner.h"
 #include "recordstore.h"
+#include "runner.h"
 #include "session.h"
 #include "storeaccess.h"
 #include "storereport.h"
@@ -48,11 +48,8 @@ int RunCommand(const CliOptions &options)
     // Opened once, before any device: a store that cannot be reached stops
     // the run at once, and a new database gets its schema here.
     RecordStore records;
-    if (!options.db.isEmpty()) {
-        const StoreResult<bool> opened = records.Open(ParseStoreAddress(options.db).value);
-        if (!opened.Ok())
-            return Fail(ExitStore, QStringLiteral("the record store failed: %1").arg(opened.error));
-    }
+    if (!options.db.isEmpty() && OpenStore(records, options.db) != ExitDone)
+        return ExitStore;
     StoreAccess store(records);
     JobRunner runner(options, source, log, options.db.isEmpty() ? nullptr : &store);
     return runner.Exec();

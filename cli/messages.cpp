@@ -73,6 +73,11 @@ QString Advice(const JobOutcome &outcome)
     return advice;
 }
 
+QString StoreFailure(const QString &error)
+{
+    return QStringLiteral("the record store failed: %1").arg(error);
+}
+
 QString OutcomeMessage(const JobOutcome &outcome, const QString &port)
 {
     const QString pass = ProgressObserver::PassName(outcome.pass);

@@ -21,6 +21,9 @@ QString LinkFailure(int linkResult, const QString &port);
 
 // The one-line account of a job that did not end in success, and the
 // exit status that goes with it.
+// A failure of the record store, as every message about one begins.
+QString StoreFailure(const QString &error);
+
 QString OutcomeMessage(const JobOutcome &outcome, const QString &port);
 int OutcomeStatus(const JobOutcome &outcome);
 

@@ -319,13 +319,12 @@ int Session::TakeSerial()
     report.outcome.reset();
     report.pool = options.serialPool;
     const std::optional<qint64> held = DecodeSerial(area, format);
-    const QString trouble = QStringLiteral("the record store failed: %1");
     if (held) {
         const StoreResult<bool> claim = store->Call([&](RecordStore &records) {
             return records.ClaimForRework(options.serialPool, *held, options.station, report.port);
         });
         if (!claim.Ok())
-            return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(claim.error));
+            return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(claim.error));
         if (claim.value) {
             report.serial = *held;
             report.rework = true;
@@ -336,7 +335,7 @@ int Session::TakeSerial()
         return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port);
     });
     if (!reserved.Ok())
-        return Refuse(ExitStore, QStringLiteral("store"), trouble.arg(reserved.error));
+        return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(reserved.error));
     report.serial = reserved.value;
     if (EncodeSerial(report.serial, format).isEmpty()) {
         serialState = SerialState::Free;
@@ -453,7 +452,7 @@ void Session::Record()
         return;
     }
     report.serialFate = numbered ? SerialStateName(SerialState::Reserved) : QString();
-    QString trouble = QStringLiteral("the record store failed: %1").arg(finished.error);
+    QString trouble = StoreFailure(finished.error);
     if (numbered)
         trouble += QStringLiteral("; serial %1 of pool %2 stays in doubt (report --in-doubt lists it)")
                        .arg(report.serial).arg(report.pool);

@@ -157,21 +157,25 @@ QStringList UnsettledLines(const QVector<SerialEntry> &entries, const CliOptions
     return Lay(rows, columns, columns, options);
 }
 
+int OpenStore(RecordStore &store, const QString &db)
+{
+    const StoreResult<bool> opened = store.Open(ParseStoreAddress(db).value);
+    return opened.Ok() ? int(ExitDone) : Fail(ExitStore, StoreFailure(opened.error));
+}
+
 int RunReport(const CliOptions &options)
 {
     RecordStore store;
-    const StoreResult<bool> opened = store.Open(ParseStoreAddress(options.db).value);
-    if (!opened.Ok())
-        return Fail(ExitStore, QStringLiteral("the record store failed: %1").arg(opened.error));
-    const QString failed = QStringLiteral("the record store failed: %1");
+    if (OpenStore(store, options.db) != ExitDone)
+        return ExitStore;
     if (options.inDoubt) {
         const StoreResult<QVector<SerialEntry>> entries = store.Unsettled(options.serialPool);
-        return entries.Ok() ? Print(UnsettledLines(entries.value, options)) : Fail(ExitStore, failed.arg(entries.error));
+        return entries.Ok() ? Print(UnsettledLines(entries.value, options)) : Fail(ExitStore, StoreFailure(entries.error));
     }
     if (options.counts) {
         const StoreResult<QVector<QPair<QString, int>>> counts = store.CountByClass(Filter(options));
-        return counts.Ok() ? Print(CountLines(counts.value, options)) : Fail(ExitStore, failed.arg(counts.error));
+        return counts.Ok() ? Print(CountLines(counts.value, options)) : Fail(ExitStore, StoreFailure(counts.error));
     }
     const StoreResult<QVector<JobRecord>> jobs = store.Jobs(Filter(options));
-    return jobs.Ok() ? Print(JobLines(jobs.value, options)) : Fail(ExitStore, failed.arg(jobs.error));
+    return jobs.Ok() ? Print(JobLines(jobs.value, options)) : Fail(ExitStore, StoreFailure(jobs.error));
 }

@@ -9,6 +9,9 @@
 // report: what the record store knows, as a table, CSV or JSON lines.
 int RunReport(const CliOptions &options);
 
+// Opens the store --db names; ExitDone, or ExitStore once the failure is told.
+int OpenStore(RecordStore &store, const QString &db);
+
 // The lines report prints for these jobs, in the layout the options ask for.
 QStringList JobLines(const QVector<JobRecord> &jobs, const CliOptions &options);
 QStringList CountLines(const QVector<QPair<QString, int>> &counts, const CliOptions &options);
