@@ -12,6 +12,8 @@ QString Place(const JobOutcome &outcome)
 {
     if (outcome.pass == JobPass::Erase)
         return QStringLiteral("page %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
+    if (outcome.pass == JobPass::Compare)
+        return QStringLiteral("the page at %1").arg(Hex(outcome.address));
     if (outcome.status == JobOutcome::Cancelled)
         return QStringLiteral("offset %1 (flash address %2)").arg(outcome.index).arg(Hex(outcome.address));
     return QStringLiteral("offset %1 (flash address %2, block of %3 bytes)")
@@ -105,7 +107,7 @@ int OutcomeStatus(const JobOutcome &outcome)
         return ExitMismatch;
     if (outcome.linkResult == LinkPortLost)
         return ExitNoAnswer;
-    if (outcome.pass == JobPass::Verify || outcome.pass == JobPass::Read)
+    if (outcome.pass == JobPass::Verify || outcome.pass == JobPass::Read || outcome.pass == JobPass::Compare)
         return ExitIncomplete;
     return outcome.linkResult == LinkBadReply ? ExitRefused : ExitNoAnswer;
 }

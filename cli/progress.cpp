@@ -41,6 +41,7 @@ QString ProgressObserver::PassName(JobPass pass)
     case JobPass::Write: return QStringLiteral("write");
     case JobPass::Verify: return QStringLiteral("verify");
     case JobPass::Read: return QStringLiteral("read");
+    case JobPass::Compare: return QStringLiteral("compare");
     }
     return QString();
 }
@@ -103,7 +104,8 @@ void ProgressObserver::Show(bool final)
 
 QString ProgressObserver::Line() const
 {
-    const QString unit = pass == JobPass::Erase ? QStringLiteral("pages") : QStringLiteral("bytes");
+    const bool pages = pass == JobPass::Erase || pass == JobPass::Compare;
+    const QString unit = pages ? QStringLiteral("pages") : QStringLiteral("bytes");
     return QStringLiteral("%1 %2 %3/%4 %5 %6 %7 left")
         .arg(PassName(pass), -6)
         .arg(Bar())
@@ -136,7 +138,7 @@ double ProgressObserver::PerSecond() const
 QString ProgressObserver::Rate() const
 {
     const double rate = PerSecond();
-    if (pass == JobPass::Erase)
+    if (pass == JobPass::Erase || pass == JobPass::Compare)
         return QStringLiteral("%1 pages/s").arg(rate, 0, 'f', 1);
     return QStringLiteral("%1 kB/s").arg(rate / 1024.0, 0, 'f', 1);
 }

@@ -134,6 +134,14 @@ public:
     // dataBytes of data and of a reply of replyLength decoded bytes. The
     // line must stay quiet as long before the link trusts it again.
     static int AttemptMs(int dataBytes, int replyLength, int timeoutMs, qint32 baud);
+    // Characters on the line for one command and its reply, as a time
+    // estimate counts them: 10 bits each at the baud rate.
+    static constexpr int BitsPerChar = 10;     // 8N1: start bit, 8 data bits, stop bit
+    static int WireChars(int dataBytes, int replyLength);
+    static int EraseChars();
+    static int WriteChars(int length);
+    static int ReadChars(int length);
+    static int ParamsChars();
 
     // Whether the last reply taken can only have answered the request it
     // was taken for: false after a time-out, a rejected line or a reply to
@@ -162,6 +170,8 @@ public:
     // request) since the last call; the link is then back in step, or
     // says why not. LinkPortLost.
     int ConfirmQuiet(int readLength);
+    // How long ConfirmQuiet listens on a quiet line at baud.
+    static int ConfirmQuietMs(int readLength, qint32 baud);
 
 private:
     // How a decoded reply stands against its request: the right length and

@@ -132,6 +132,31 @@ int DeviceLink::ReadBlock(QByteArray *out, quint32 address, int length)
     return LinkOk;
 }
 
+int DeviceLink::EraseChars()
+{
+    return WireChars(Header(0, 1).size(), 4);
+}
+
+int DeviceLink::WriteChars(int length)
+{
+    return WireChars(Header(0, 0).size() + length, 4);
+}
+
+int DeviceLink::ReadChars(int length)
+{
+    return WireChars(Header(0, 0).size(), length + ReadFraming);
+}
+
+int DeviceLink::ParamsChars()
+{
+    return WireChars(0, ParamsReplyLength);
+}
+
+int DeviceLink::ConfirmQuietMs(int readLength, qint32 baud)
+{
+    return AttemptMs(Header(0, 0).size(), readLength + ReadFraming, FlashTimeoutMs, baud);
+}
+
 int DeviceLink::ConfirmQuiet(int readLength)
 {
     const Request read{CommandBlock, ArgumentRead, Header(0, quint16(readLength)), FlashTimeoutMs, 1,

@@ -14,7 +14,6 @@ constexpr int CommandAttempts = 2;
 constexpr int QueryAttempts = 3;
 constexpr int AckLength = 4;
 constexpr quint8 StatusDone = 0x1F;
-constexpr int BitsPerChar = 10;     // 8N1: start bit, 8 data bits, stop bit
 constexpr int MaxQuietWaits = 5;
 
 bool IsOpen(const QSerialPort *port)
@@ -292,8 +291,13 @@ int DeviceLink::AttemptMs(int dataBytes, int replyLength, int timeoutMs, qint32 
 {
     if (baud <= 0)
         return timeoutMs;
-    const qint64 chars = (1 + 2 * (2 + dataBytes + 2) + 1) + (1 + 2 * replyLength + 1);
+    const qint64 chars = WireChars(dataBytes, replyLength);
     return timeoutMs + int((chars * BitsPerChar * 1000 + baud - 1) / baud);
+}
+
+int DeviceLink::WireChars(int dataBytes, int replyLength)
+{
+    return (1 + 2 * (2 + dataBytes + 2) + 1) + (1 + 2 * replyLength + 1);
 }
 
 // True once the line has stayed quiet for quietMs. A line that keeps

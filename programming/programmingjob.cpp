@@ -133,10 +133,37 @@ bool ProgrammingJob::SetBlockSize(int bytes)
 // start address), once everything else is in place and verified.
 JobOutcome ProgrammingJob::Run(JobObserver &observer)
 {
-    JobOutcome outcome = Erase(observer);
+    JobPlan plan;
+    const JobOutcome outcome = Plan(observer, &plan);
+    if (outcome.status != JobOutcome::Done)
+        return outcome;
+    return Execute(observer, plan);
+}
+
+JobOutcome ProgrammingJob::Plan(JobObserver &observer, JobPlan *plan)
+{
+    *plan = JobPlan();
+    plan->pages = PlanPages(image, start, pageSize);
+    JobOutcome outcome;
+    if (skipUnchanged) {
+        outcome = Compare(observer, plan);
+        if (outcome.status != JobOutcome::Done)
+            return Stopped(outcome);
+    } else {
+        plan->erase = plan->pages;
+    }
+    plan->pagesSkipped = plan->pages.size() - plan->erase.size();
+    PlanBlocks(plan, image, start, pageSize, blockSize);
+    pagesSkipped = plan->pagesSkipped;
+    return Stopped(outcome);
+}
+
+JobOutcome ProgrammingJob::Execute(JobObserver &observer, const JobPlan &plan)
+{
+    JobOutcome outcome = Erase(observer, plan.erase);
     if (outcome.status != JobOutcome::Done)
         return Stopped(outcome);
-    QVector<FlashBlock> blocks = PlanImageBlocks(image, start, blockSize);
+    QVector<FlashBlock> blocks = PlanImageBlocks(plan.target, start, blockSize);
     QVector<FlashBlock> first;
     while (order == BlockOrder::FirstBlockLast && !blocks.isEmpty()
            && blocks.first().address - start < quint32(blockSize))
@@ -150,7 +177,7 @@ JobOutcome ProgrammingJob::Run(JobObserver &observer)
     if (outcome.status != JobOutcome::Done)
         return Stopped(outcome);
     done = 0;
-    observer.PassStarted(JobPass::Verify, int(image.ByteCount()));
+    observer.PassStarted(JobPass::Verify, int(plan.target.ByteCount()));
     outcome = VerifyBlocks(observer, blocks, &done);
     if (outcome.status != JobOutcome::Done)
         return Stopped(outcome);
@@ -162,9 +189,61 @@ JobOutcome ProgrammingJob::Run(JobObserver &observer)
     return Stopped(VerifyBlocks(observer, first, &done));
 }
 
-JobOutcome ProgrammingJob::Erase(JobObserver &observer)
+// Every page is read before any is erased. A page whose reading ends in a
+// reply too many cannot be trusted to hold what it showed: a reply sent
+// twice shifts every later answer by one, and only that last reply shows
+// it. The whole comparison is then dropped and every page rewritten.
+JobOutcome ProgrammingJob::Compare(JobObserver &observer, JobPlan *plan)
 {
-    const QVector<quint32> pages = PlanPages(image, start, pageSize);
+    observer.PassStarted(JobPass::Compare, plan->pages.size());
+    int compared = 0;
+    QVector<quint32> differ;
+    for (quint32 page : plan->pages) {
+        int result = LinkOk;
+        if (!PageHolds(page, plan, &result)) {
+            if (result != LinkOk)
+                return Failure(JobPass::Compare, result, FlashBlock{page, int(pageSize), 0, {}});
+            differ.append(page);
+        }
+        observer.Progress(++compared);
+        if (observer.ShouldStop(JobPass::Compare))
+            return Cancel(JobPass::Compare, FlashBlock{page, 0, 0, {}});
+    }
+    plan->erase = PagesToErase(plan->pages, differ, start, pageSize, blockSize, order == BlockOrder::FirstBlockLast);
+    plan->firstPagesKept = plan->erase.size() - differ.size();
+    if (plan->compareReads.isEmpty())
+        return JobOutcome();
+    const int quiet = link.ConfirmQuiet(plan->compareReads.last());
+    plan->compareConfirmed = true;
+    if (quiet == LinkPortLost)
+        return Failure(JobPass::Compare, quiet, FlashBlock{plan->pages.last(), int(pageSize), 0, {}});
+    if (quiet != LinkOk) {
+        plan->erase = plan->pages;
+        plan->firstPagesKept = 0;
+    }
+    return JobOutcome();
+}
+
+// Whether the page already holds what a rewrite would leave in it: the
+// image's bytes, and 0xFF everywhere else in the page. Read from its first
+// block on, and only up to the first block that differs, so that a blank
+// or foreign device costs one read a page.
+bool ProgrammingJob::PageHolds(quint32 page, JobPlan *plan, int *result)
+{
+    const QByteArray expected = image.Bytes(page, int(pageSize), char(0xFF));
+    for (quint32 offset = 0; offset < pageSize && quint64(page) + offset <= 0xFFFFFFFFu; offset += quint32(blockSize)) {
+        const FlashBlock block{page + offset, int(qMin<quint32>(quint32(blockSize), pageSize - offset)), 0, {}};
+        QByteArray held;
+        *result = ReadOne(block, &held);
+        plan->compareReads.append(block.length);
+        if (*result != LinkOk || held != expected.mid(int(offset), block.length))
+            return false;
+    }
+    return true;
+}
+
+JobOutcome ProgrammingJob::Erase(JobObserver &observer, const QVector<quint32> &pages)
+{
     observer.PassStarted(JobPass::Erase, pages.size());
     for (quint32 address : pages) {
         const int result = link.ErasePage(address, 1);
@@ -289,6 +368,7 @@ int ProgrammingJob::WriteOne(const FlashBlock &block)
     if (result == LinkOk) {
         bytesWritten += block.dataBytes;
         ++blocksWritten;
+        pagesWritten.insert(pageSize ? (block.address - start) / pageSize : 0);
     }
     return result;
 }
@@ -345,5 +425,7 @@ JobOutcome ProgrammingJob::Stopped(JobOutcome outcome) const
     outcome.bytesWritten = bytesWritten;
     outcome.blocksWritten = blocksWritten;
     outcome.blocksSkipped = blocksSkipped;
+    outcome.pagesWritten = pagesWritten.size();
+    outcome.pagesSkipped = pagesSkipped;
     return outcome;
 }

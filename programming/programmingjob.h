@@ -2,13 +2,17 @@
 #define PROGRAMMINGJOB_H
 
 #include "blockplan.h"
+#include "jobplan.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QtGlobal>
 
 class DeviceLink;
 
-enum class JobPass { Erase, Write, Verify, Read };
+// Compare: the pages the image touches are read before any is erased, to
+// leave alone those that already hold what the job would put there.
+enum class JobPass { Erase, Write, Verify, Read, Compare };
 
 // How a front end follows a job. Every call comes from inside the job,
 // on the thread that runs it.
@@ -17,9 +21,9 @@ class JobObserver
 public:
     virtual ~JobObserver() = default;
     // A pass begins; its progress runs from 0 to maximum (pages for the
-    // erase pass, bytes for the others).
+    // erase and compare passes, bytes for the others).
     virtual void PassStarted(JobPass pass, int maximum) = 0;
-    // Pages erased, or bytes written, verified or read so far.
+    // Pages erased or compared, or bytes written, verified or read so far.
     virtual void Progress(int value) = 0;
     // Asked after every page or block; true ends the job as cancelled.
     virtual bool ShouldStop(JobPass pass) = 0;
@@ -50,6 +54,8 @@ struct JobOutcome
     qint64 bytesWritten = 0;        // image bytes in blocks the loader acknowledged
     int blocksWritten = 0;
     int blocksSkipped = 0;          // all 0xFF: left to the erase
+    int pagesWritten = 0;           // pages with at least one block acknowledged
+    int pagesSkipped = 0;           // pages that already held the image: neither erased nor written
 };
 
 // Which block goes in first. Loaders that start the application as soon as
@@ -105,10 +111,19 @@ public:
     // Whether Read listens for a reply too many after its last block (on
     // by default): off only where what follows would find a shift anyway.
     void SetConfirmQuiet(bool on) { confirmQuiet = on; }
+    // Read every page the image touches before erasing it, and leave alone
+    // the pages that already hold what the job would leave there.
+    void SetSkipUnchanged(bool on) { skipUnchanged = on; }
+
+    // What Run would do, found without erasing or writing anything: with
+    // SkipUnchanged the pages are read and compared, as Run does first.
+    JobOutcome Plan(JobObserver &observer, JobPlan *plan);
 
     // Erase, write and verify; stops at the first failure or cancel. In
     // the FirstBlockLast order the first block is written and verified
     // after every other block has been, as the end of the verify pass.
+    // With SkipUnchanged the pages are compared first, and only those
+    // that differ go through the three passes.
     JobOutcome Run(JobObserver &observer);
 
     // Compares the whole image with the flash, in order.
@@ -122,7 +137,10 @@ public:
     bool MayHaveWritten(quint32 address, int length) const;
 
 private:
-    JobOutcome Erase(JobObserver &observer);
+    JobOutcome Compare(JobObserver &observer, JobPlan *plan);
+    bool PageHolds(quint32 page, JobPlan *plan, int *result);
+    JobOutcome Execute(JobObserver &observer, const JobPlan &plan);
+    JobOutcome Erase(JobObserver &observer, const QVector<quint32> &pages);
     JobOutcome ReadOnce(JobObserver &observer, const QVector<FlashBlock> &blocks, int length, QByteArray *out);
     JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
     JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
@@ -139,6 +157,7 @@ private:
     int blockSize = DefaultBlockSize;
     BlockOrder order = BlockOrder::FirstBlockLast;
     bool confirmQuiet = true;
+    bool skipUnchanged = false;
     bool firstBlockErased = false;
     bool longWriteTaken = false;    // a block longer than 64 bytes was written
     bool longReadTaken = false;     // ... or read back
@@ -147,6 +166,8 @@ private:
     qint64 bytesWritten = 0;
     int blocksWritten = 0;
     int blocksSkipped = 0;
+    int pagesSkipped = 0;
+    QSet<quint32> pagesWritten;     // page indexes from the start
     QVector<FlashBlock> sent;       // every block a write frame carried, bytes left out
 };
 

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    libelf-dev srecord binutils-arm-none-eabi
+    libelf-dev zlib1g-dev srecord binutils-arm-none-eabi
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
     libqt6sql6-sqlite libqt6sql6-psql libqt5sql5-sqlite libqt5sql5-psql postgresql
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
