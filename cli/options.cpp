@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "fingerprint.h"
 #include "messages.h"
 #include "programmingjob.h"
 #include "recordstore.h"
@@ -47,6 +48,18 @@ const char *const Usage =
     "  --in-order       write from the first block up; by default the\n"
     "                   application's first block goes in last, so that an\n"
     "                   interrupted write never leaves a startable half image\n"
+    "  --skip-unchanged write: read each page the image touches first and leave\n"
+    "                   alone the pages that already hold what the job would\n"
+    "                   leave there (the image, 0xFF in the rest of the page);\n"
+    "                   that reading is their verify. When anything changes,\n"
+    "                   the first block's page is rewritten too (unless\n"
+    "                   --in-order), so that it can still go in last\n"
+    "  --dry-run        write: connect, read the parameters, plan and print what\n"
+    "                   the job would do and how long it would take at this\n"
+    "                   baud rate (with --skip-unchanged, after reading the\n"
+    "                   pages); no erase, no write, nothing recorded\n"
+    "  --expect-sha256 HEX  write, verify: refuse any file whose SHA-256 is not\n"
+    "                   HEX, before any device is touched\n"
     "  --json           one JSON record per device on standard output as it\n"
     "                   finishes; all other text goes to standard error\n"
     "  --log FILE       append each device's JSON record, with time, host and\n"
@@ -294,6 +307,14 @@ QString CheckCombination(const CliOptions &options)
         return QStringLiteral("read cannot save ELF: use raw, ihex or srec");
     if (options.inOrder && options.command != CliCommand::Write)
         return QStringLiteral("--in-order applies to write only");
+    if ((options.skipUnchanged || options.dryRun) && options.command != CliCommand::Write)
+        return QStringLiteral("--skip-unchanged and --dry-run apply to write only");
+    if (!options.expectSha256.isEmpty() && options.command != CliCommand::Write && options.command != CliCommand::Verify)
+        return QStringLiteral("--expect-sha256 applies to write and verify only");
+    // A dry run changes nothing, so it has no serial number to take and no
+    // job to record, and a station would plan the same board for ever.
+    if (options.dryRun && (options.serialAt.given || !options.db.isEmpty() || options.wait || !options.log.isEmpty()))
+        return QStringLiteral("--dry-run changes and records nothing: leave out --serial-at, --db, --log and --wait");
     // Even, as the flash is programmed in half-words; 248 is the most a
     // write frame (6 header bytes) and a read reply both carry.
     if (options.blockSize < 64 || options.blockSize > 248 || options.blockSize % 2 != 0)
@@ -382,7 +403,8 @@ ParseResult ParseArguments(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({
         {"port", "", "PORT"}, {"baud", "", "N"}, {"start", "", "ADDR"}, {"end", "", "ADDR"},
-        {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
+        {"page-size", "", "N"}, {"length", "", "N"}, {"block-size", "", "N"}, {"in-order", ""}, {"skip-unchanged", ""},
+        {"dry-run", ""}, {"expect-sha256", "", "HEX"}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
         {"json", ""}, {"log", "", "FILE"}, {"wait", ""}, {"station", "", "NAME"},
         {"serial-at", "", "ADDR"}, {"serial-format", "", "F"}, {"serial-pool", "", "NAME"},
         {"serial-first", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"},
@@ -416,6 +438,13 @@ ParseResult ParseArguments(const QStringList &arguments)
     options.file = command->takesFile ? words.at(1) : QString();
     options.ports = parser.values("port");
     options.inOrder = parser.isSet("in-order");
+    options.skipUnchanged = parser.isSet("skip-unchanged");
+    options.dryRun = parser.isSet("dry-run");
+    if (parser.isSet("expect-sha256")) {
+        if (!IsSha256Text(parser.value("expect-sha256")))
+            return UsageError(QStringLiteral("--expect-sha256 must be 64 hex digits"));
+        options.expectSha256 = parser.value("expect-sha256").toLower();
+    }
     options.quiet = parser.isSet("quiet");
     options.trace = parser.isSet("trace");
     options.json = parser.isSet("json");

@@ -55,6 +55,9 @@ struct CliOptions
     std::optional<ImageFormat> format;     // unset: by the file's name, then its content
     int blockSize = 64;
     bool inOrder = false;
+    bool skipUnchanged = false;            // read pages first; leave those that hold the image
+    bool dryRun = false;                   // plan and estimate only: no erase, no write
+    QString expectSha256;                  // lower case; the image file must have this SHA-256
     bool quiet = false;
     bool trace = false;
     bool json = false;                     // a JSON record per device on standard output

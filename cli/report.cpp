@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "fingerprint.h"
 #include "messages.h"
 #include "progress.h"
 
@@ -20,6 +21,25 @@ void AddFailure(QJsonObject &json, const DeviceReport &report)
     json["reason"] = report.message;
     if (report.outcome && report.outcome->status != JobOutcome::Done)
         json["address"] = Hex(report.outcome->address);
+}
+
+void AddPlan(QJsonObject &json, const DeviceReport &report)
+{
+    const JobPlan &plan = *report.plan;
+    QJsonObject object;
+    object["pages"] = plan.pages.size();
+    object["pagesToErase"] = plan.erase.size();
+    object["pagesSkipped"] = plan.pagesSkipped;
+    object["firstPagesKept"] = plan.firstPagesKept;
+    object["blocksToWrite"] = plan.writeFrames.size();
+    object["bytesToWrite"] = plan.bytesToWrite;
+    object["blocksBlank"] = plan.blocksBlank;
+    object["blocksToVerify"] = plan.verifyFrames.size();
+    object["compareReads"] = plan.compareReads.size();
+    object["turnaroundMs"] = qRound(report.turnaroundMs * 100) / 100.0;
+    object["estimatedSeconds"] = report.estimateMs / 1000.0;
+    json["dryRun"] = true;
+    json["plan"] = object;
 }
 
 QString Detail(const DeviceReport &report)
@@ -72,6 +92,8 @@ QJsonObject ReportJson(const DeviceReport &report)
     if (!report.file.isEmpty()) {
         json["image"] = report.file;
         json["sha256"] = QString::fromLatin1(report.sha256);
+        if (report.crc32)
+            json["crc32"] = Crc32Text(*report.crc32);
         json["format"] = report.format;
         json["bytes"] = report.bytes;
     }
@@ -79,9 +101,14 @@ QJsonObject ReportJson(const DeviceReport &report)
         AddGeometry(json, *report.geometry);
     if (report.outcome) {
         json["pages"] = report.outcome->pagesErased;
-        if (report.command == CliCommand::Write)
+        if (report.command == CliCommand::Write) {
             json["written"] = report.outcome->bytesWritten;
+            json["pagesWritten"] = report.outcome->pagesWritten;
+            json["pagesSkipped"] = report.outcome->pagesSkipped;
+        }
     }
+    if (report.plan)
+        AddPlan(json, report);
     if (report.serial >= 0) {
         json["pool"] = report.pool;
         json["serial"] = report.serial;

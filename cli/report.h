@@ -30,10 +30,15 @@ struct DeviceReport
     QString stage;                  // where a failure came before any pass: open, params, image, file
     QString file;                   // the image written or verified, or the backup saved
     QByteArray sha256;              // of that file's bytes, in hex
+    std::optional<quint32> crc32;   // of the flash the image fills, gaps as 0xFF
     QString format;
     qint64 bytes = 0;               // image bytes, or bytes read
     std::optional<Geometry> geometry;
     std::optional<JobOutcome> outcome;
+    // A dry run: what the job would do, and how long it would take.
+    std::optional<JobPlan> plan;
+    qint64 estimateMs = 0;
+    double turnaroundMs = 0;
     double seconds = 0;
     // The serial number patched into the board, and what became of it.
     QString pool;

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "fingerprint.h"
 #include "imagebuilder.h"
 #include "imagereaders.h"
 #include "imagewriters.h"
@@ -16,6 +17,9 @@
 #include <QSaveFile>
 
 namespace {
+
+// Parameter queries a dry run times to learn the line's turnaround.
+constexpr int TurnaroundSamples = 5;
 
 QString Seconds(const QElapsedTimer &timer)
 {
@@ -46,11 +50,6 @@ QString Fate(SerialState state, const QString &pool)
     case SerialState::Held: return QStringLiteral("held: the board may carry it and keeps it when reworked");
     default: return SerialStateName(state);
     }
-}
-
-QByteArray Sha256(const QByteArray &bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 // Why the settings cannot take the image, in words; empty when they can.
@@ -105,16 +104,24 @@ QString LoadImageSource(const CliOptions &options, ImageSource *source)
     // An empty image would end in a "success" that put nothing on the device.
     if (source->bytes.isEmpty())
         return QStringLiteral("%1 is empty").arg(options.file);
-    source->sha256 = Sha256(source->bytes);
+    source->sha256 = Sha256Hex(source->bytes);
+    if (!options.expectSha256.isEmpty() && source->sha256 != options.expectSha256.toLatin1())
+        return QStringLiteral("%1 has SHA-256 %2, not %3 as --expect-sha256 requires")
+            .arg(options.file, QString::fromLatin1(source->sha256), options.expectSha256);
     source->format = options.format ? *options.format : DetectFormat(options.file, source->bytes);
-    if (source->format == ImageFormat::Raw)
+    // A raw file fills the flash from its first byte to its last wherever
+    // it is placed, so its CRC is the CRC of the file.
+    if (source->format == ImageFormat::Raw) {
+        source->crc32 = FlashCrc32(ReadRawImage(source->bytes, options.file, 0).image);
         return QString();
+    }
     const ImageResult result = ReadImage(source->bytes, options.file, source->format, 0);
     if (!result.Ok())
         return result.error;
     if (result.image.IsEmpty())
         return QStringLiteral("%1 holds no data").arg(options.file);
     source->placed = result.image;
+    source->crc32 = FlashCrc32(source->placed);
     return QString();
 }
 
@@ -130,6 +137,7 @@ Session::Session(const CliOptions &options, const QString &portName, const Image
     if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
         report.file = QFileInfo(options.file).absoluteFilePath();
         report.sha256 = source.sha256;
+        report.crc32 = source.crc32;
         report.format = FormatName(source.format);
         report.bytes = source.format == ImageFormat::Raw ? source.bytes.size() : image.ByteCount();
     }
@@ -242,6 +250,9 @@ int Session::WriteOrVerify()
     ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
     job.SetBlockSize(options.blockSize);
     job.SetOrder(options.inOrder ? BlockOrder::InOrder : BlockOrder::FirstBlockLast);
+    job.SetSkipUnchanged(options.skipUnchanged);
+    if (options.dryRun)
+        return DryRun(job);
     QElapsedTimer timer;
     timer.start();
     const int status = Finish(write ? job.Run(progress) : job.Verify(progress));
@@ -249,17 +260,64 @@ int Session::WriteOrVerify()
         SettleSerial(job);
     if (status != ExitDone)
         return status;
-    const QString layout = QStringLiteral("%1, %2").arg(report.format, Plural(image.Segments().size(), "segment"));
-    if (write)
-        report.message = QStringLiteral("wrote and verified %1 bytes (%2) at %3 in %4 s, %5; %6, %7 written, %8 skipped")
-                             .arg(image.ByteCount()).arg(Plural(report.outcome->pagesErased, "page"))
-                             .arg(Hex(image.LowestAddress()), Seconds(timer),
-                                  options.inOrder ? QStringLiteral("in order") : QStringLiteral("first block last"),
-                                  layout, Plural(report.outcome->bytesWritten, "byte"),
-                                  Plural(report.outcome->blocksSkipped, "blank block"));
-    else
-        report.message = QStringLiteral("verified %1 bytes at %2 in %3 s; %4")
-                             .arg(image.ByteCount()).arg(Hex(image.LowestAddress()), Seconds(timer), layout);
+    report.message = write ? WriteSummary(Seconds(timer))
+                           : QStringLiteral("verified %1 bytes at %2 in %3 s; %4, %5; crc32 %6, sha256 %7")
+                                 .arg(image.ByteCount()).arg(Hex(image.LowestAddress()), Seconds(timer), report.format,
+                                      Plural(image.Segments().size(), "segment"), Crc32Text(source.crc32),
+                                      QString::fromLatin1(source.sha256));
+    return ExitDone;
+}
+
+QString Session::WriteSummary(const QString &seconds) const
+{
+    const JobOutcome &outcome = *report.outcome;
+    // With unchanged pages left alone the page counts follow on their own.
+    const QString pages = options.skipUnchanged ? QString() : QStringLiteral(" (%1)").arg(Plural(outcome.pagesErased, "page"));
+    QString text = QStringLiteral("wrote and verified %1 bytes%2 at %3 in %4 s, %5; %6, %7, %8 written, %9 skipped")
+                       .arg(image.ByteCount()).arg(pages)
+                       .arg(Hex(image.LowestAddress()), seconds,
+                            options.inOrder ? QStringLiteral("in order") : QStringLiteral("first block last"),
+                            report.format, Plural(image.Segments().size(), "segment"),
+                            Plural(outcome.bytesWritten, "byte"), Plural(outcome.blocksSkipped, "blank block"));
+    if (options.skipUnchanged)
+        text += QStringLiteral("; pages: %1 unchanged, %2 erased, %3 written")
+                    .arg(outcome.pagesSkipped).arg(outcome.pagesErased).arg(outcome.pagesWritten);
+    return text + QStringLiteral("; crc32 %1, sha256 %2")
+                      .arg(Crc32Text(source.crc32), QString::fromLatin1(source.sha256));
+}
+
+// Everything a write would do short of erasing and writing: with
+// --skip-unchanged the pages are read and compared, as the write will. The
+// estimate is the wire time of the frames at this baud rate, plus the
+// turnaround of the line as the parameter query shows it now.
+int Session::DryRun(ProgrammingJob &job)
+{
+    JobPlan plan;
+    const int status = Finish(job.Plan(progress, &plan));
+    if (status != ExitDone)
+        return status;
+    // Nothing was done to the flash: the plan stands in for the outcome.
+    report.outcome.reset();
+    report.plan = plan;
+    report.turnaroundMs = MeasureTurnaroundMs(link, options.baud, TurnaroundSamples);
+    report.estimateMs = EstimateMs(plan, options.baud, report.turnaroundMs);
+    report.message = QStringLiteral("dry run: %1 of %2 bytes from %3; would erase %4, write %5 (%6), leave %7 to the "
+                                    "erase and read back %8; about %9 s at %10 baud")
+                         .arg(Plural(plan.pages.size(), "page")).arg(geometry.pageSize).arg(Hex(geometry.start))
+                         .arg(Plural(plan.erase.size(), "page"), Plural(plan.writeFrames.size(), "block"),
+                              Plural(plan.bytesToWrite, "byte"), Plural(plan.blocksBlank, "blank block"),
+                              Plural(plan.verifyFrames.size(), "block"))
+                         .arg(report.estimateMs / 1000.0, 0, 'f', 1).arg(options.baud);
+    if (options.skipUnchanged)
+        report.message += QStringLiteral("; %1 unchanged, %2 differ%3 (%4 read)")
+                              .arg(Plural(plan.pagesSkipped, "page"))
+                              .arg(plan.erase.size() - plan.firstPagesKept)
+                              .arg(plan.firstPagesKept > 0
+                                       ? QStringLiteral(", and the first block's page is rewritten to go in last")
+                                       : QString())
+                              .arg(Plural(plan.compareReads.size(), "block"));
+    report.message += QStringLiteral("; crc32 %1, sha256 %2")
+                          .arg(Crc32Text(source.crc32), QString::fromLatin1(source.sha256));
     return ExitDone;
 }
 
@@ -295,7 +353,7 @@ int Session::Read()
     if (out.write(bytes) != bytes.size() || !out.commit())
         return Refuse(ExitUsage, QStringLiteral("file"), cannotWrite.arg(options.file, out.errorString()));
     report.file = QFileInfo(options.file).absoluteFilePath();
-    report.sha256 = Sha256(bytes);
+    report.sha256 = Sha256Hex(bytes);
     report.format = FormatName(saved);
     report.bytes = data.size();
     report.message = QStringLiteral("read %1 bytes from %2 into %3 (%4) in %5 s")
@@ -422,6 +480,7 @@ void Session::Record()
     record.command = CommandName(report.command);
     record.image = report.file;
     record.sha256 = QString::fromLatin1(report.sha256);
+    record.crc32 = report.crc32 ? Crc32Text(*report.crc32) : QString();
     record.pool = report.serial >= 0 ? report.pool : QString();
     record.serial = report.serial;
     record.rework = report.rework;
@@ -434,6 +493,8 @@ void Session::Record()
     if (report.outcome) {
         record.bytesWritten = report.outcome->bytesWritten;
         record.pagesErased = report.outcome->pagesErased;
+        record.pagesWritten = report.outcome->pagesWritten;
+        record.pagesSkipped = report.outcome->pagesSkipped;
     }
     const bool numbered = report.serial >= 0;
     // Unsettled only if the job stopped between taking a number and

@@ -23,6 +23,7 @@ struct ImageSource
     ImageFormat format = ImageFormat::Raw;
     FirmwareImage placed;           // formats that carry their addresses; a raw file waits for the start
     QByteArray sha256;
+    quint32 crc32 = 0;              // of the flash the image fills, lowest to highest address
 };
 
 // Empty when the file can be written or verified, else why not.
@@ -51,6 +52,8 @@ private:
     void Record();
     int Info();
     int WriteOrVerify();
+    int DryRun(ProgrammingJob &job);
+    QString WriteSummary(const QString &seconds) const;
     int Read();
     int Refuse(int status, const QString &stage, const QString &text);
     int Finish(const JobOutcome &outcome);

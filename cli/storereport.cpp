@@ -25,7 +25,8 @@ Row JobRow(const JobRecord &job)
             {"rework", job.rework}, {"pass", job.pass},
             {"address", job.address ? QVariant(Hex(*job.address)) : QVariant()},
             {"seconds", job.seconds}, {"written", job.bytesWritten}, {"pagesErased", job.pagesErased},
-            {"image", job.image}, {"sha256", job.sha256}, {"version", job.version}};
+            {"pagesWritten", job.pagesWritten}, {"pagesSkipped", job.pagesSkipped},
+            {"image", job.image}, {"sha256", job.sha256}, {"crc32", job.crc32}, {"version", job.version}};
 }
 
 Row EntryRow(const SerialEntry &entry)

@@ -42,12 +42,19 @@ QVector<QStringList> SchemaSteps(StoreAddress::Kind kind)
             QStringLiteral("CREATE INDEX jobs_by_time ON jobs (ended)"),
             QStringLiteral("CREATE INDEX jobs_by_serial ON jobs (pool, serial)"),
         },
+        // Jobs that leave unchanged pages alone, and the image's CRC-32.
+        // Records from before have '' and 0.
+        {
+            QStringLiteral("ALTER TABLE jobs ADD COLUMN crc32 TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("ALTER TABLE jobs ADD COLUMN pages_written INTEGER NOT NULL DEFAULT 0"),
+            QStringLiteral("ALTER TABLE jobs ADD COLUMN pages_skipped INTEGER NOT NULL DEFAULT 0"),
+        },
     };
 }
 
 const QString JobColumns = QStringLiteral(
     "ended, station, port, port_path, version, command, image, sha256, pool, serial, rework, result_class,"
-    " exit_code, pass, address, seconds, bytes_written, pages_erased");
+    " exit_code, pass, address, seconds, bytes_written, pages_erased, crc32, pages_written, pages_skipped");
 
 constexpr int Attempts = 5;
 
@@ -452,14 +459,15 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
                 if (!sql.failure && changed != 1)
                     sql.Fail(NumberIs(sql, record.pool, record.serial, QStringLiteral("not reserved")));
             }
-            sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                          .arg(JobColumns),
                      {ended, Text(record.station), Text(record.port), Text(record.portPath), Text(record.version),
                       Text(record.command), Text(record.image), Text(record.sha256),
                       Text(record.serial >= 0 ? record.pool : QString()), qMax(record.serial, qint64(-1)),
                       int(record.rework), Text(record.resultClass), record.exitCode, Text(record.pass),
                       record.address ? QVariant(qint64(*record.address)) : NullInteger(), record.seconds,
-                      record.bytesWritten, record.pagesErased});
+                      record.bytesWritten, record.pagesErased, Text(record.crc32), record.pagesWritten,
+                      record.pagesSkipped});
         });
         return true;
     });
@@ -521,6 +529,9 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
             job.seconds = query.value(15).toDouble();
             job.bytesWritten = query.value(16).toLongLong();
             job.pagesErased = query.value(17).toInt();
+            job.crc32 = query.value(18).toString();
+            job.pagesWritten = query.value(19).toInt();
+            job.pagesSkipped = query.value(20).toInt();
             jobs << job;
         }
         return jobs;

@@ -51,6 +51,7 @@ struct JobRecord
     QString command;                // write, verify, read, info
     QString image;                  // absolute path of the image (or backup)
     QString sha256;                 // of the file's bytes, hex
+    QString crc32;                  // of the flash the image fills (8 hex digits), or empty
     QString pool;                   // empty: no serial number
     qint64 serial = -1;             // -1: none
     bool rework = false;            // the board kept the number it already held
@@ -61,6 +62,8 @@ struct JobRecord
     double seconds = 0;
     qint64 bytesWritten = 0;
     int pagesErased = 0;
+    int pagesWritten = 0;
+    int pagesSkipped = 0;           // left alone: they already held the image
 };
 
 // A serial number and where its state came from, for the in-doubt list.

@@ -71,8 +71,8 @@ JobRecord Job(const QString &tag, const char *time, const QString &station, cons
 {
     const int n = tag.at(0).unicode();
     return {QDateTime::fromString(time, Qt::ISODateWithMs), station, "tty" + tag, "/dev/serial/by-path/" + tag,
-            "1." + tag, "write", tag, "sha-" + tag, pool, serial, n % 2 == 1, result, n, "pass-" + tag, address, n / 8.0,
-            qint64(n) << 32, n + 1};
+            "1." + tag, "write", tag, "sha-" + tag, "crc-" + tag, pool, serial, n % 2 == 1, result, n, "pass-" + tag,
+            address, n / 8.0, qint64(n) << 32, n + 1, n + 2, n + 3};
 }
 
 // The same row for each database.
@@ -147,7 +147,9 @@ private slots:
     // where the numbers are reserved); "state N=STATE|none";
     // "unsettled=N:STATE:STATION ..."; "newer" (the schema a version ahead,
     // then the store opens it again); "nojobs" (the jobs table gone, so that
-    // recording a job fails).
+    // recording a job fails); "first" (the store taken back to the first
+    // schema, then opened again); "jobs=CRC:WRITTEN:SKIPPED ..." (the newer
+    // fields of every job).
     void reserveAndSettle_data()
     {
         QTest::addColumn<QString>("backend");
@@ -169,6 +171,8 @@ private slots:
         BothRows("a job that cannot be recorded leaves its number in doubt",
                  "reserve=1; nojobs=ok; finish 1 committed=refused; state 1=reserved");
         BothRows("a newer schema is refused", "reserve=1; newer=refused; reserve=refused");
+        BothRows("a store of the first schema is brought up to date, its jobs kept", "reserve=1; finish 1 committed=ok; "
+                 "first=ok; reserve=2; finish 2 committed=ok; jobs=:0:0 crc-fw:104:105");
     }
     void reserveAndSettle()
     {
@@ -187,8 +191,18 @@ private slots:
             if (words[0] == "newer" || words[0] == "nojobs")
                 QCOMPARE(Direct(address, words[0] == "newer" ? "UPDATE schema_version SET version = version + 1"
                                                              : "DROP TABLE jobs"), QString());
-            if (words[0] == "newer") {
-                error = Open(store, address);
+            if (words[0] == "first") {
+                for (const char *column : {"crc32", "pages_written", "pages_skipped"})
+                    error += Direct(address, QStringLiteral("ALTER TABLE jobs DROP COLUMN %1").arg(column));
+                error += Direct(address, "UPDATE schema_version SET version = 1");
+            }
+            if (words[0] == "newer" || words[0] == "first") {
+                error += Open(store, address);
+            } else if (words[0] == "jobs") {
+                QStringList jobs;
+                for (const JobRecord &job : store.Jobs({}).value)
+                    jobs << QStringLiteral("%1:%2:%3").arg(job.crc32).arg(job.pagesWritten).arg(job.pagesSkipped);
+                got = jobs.join(' ');
             } else if (words[0] == "reserve") {
                 const StoreResult<qint64> reserved = store.Reserve(Pool, words.value(2, "1").toLongLong(), "st1", "ttyUSB0");
                 std::tie(got, error) = std::pair(QString::number(reserved.value), reserved.error);
@@ -282,7 +296,8 @@ private slots:
                                r.command, r.image, r.sha256, r.pool, QString::number(r.serial), QString::number(r.rework),
                                r.resultClass, QString::number(r.exitCode), r.pass,
                                r.address ? QString::number(*r.address) : "none", QString::number(r.seconds),
-                               QString::number(r.bytesWritten), QString::number(r.pagesErased)}.join(' ');
+                               QString::number(r.bytesWritten), QString::number(r.pagesErased), r.crc32,
+                               QString::number(r.pagesWritten), QString::number(r.pagesSkipped)}.join(' ');
         };
         QStringList got, expected, perClass;
         for (const JobRecord &job : found.value)
