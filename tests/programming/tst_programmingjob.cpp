@@ -4,9 +4,11 @@
 #include "blockplan.h"
 #include "devicelink.h"
 #include "imagebuilder.h"
+#include "jobplan.h"
 #include "programmingjob.h"
 #include "simulatedloader.h"
 
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QStringList>
 #include <QTest>
@@ -113,6 +115,10 @@ struct FailureRow { int size; QString fault; JobPass pass; int index, blockLengt
                     progress, passes; bool firstBlockErased; };
 struct RangeRow { quint32 start, end, pageSize; QString data; RangeUse use; RangeCheck check; };
 // A loader that answers late, in order, or whose flash refuses re-writes; readLength > 0 reads instead.
+// The flash before a job that skips unchanged pages: "same" (as a full write of the 3000-byte image
+// left it), "blank", or "tail" (the same, with a byte after the image in its last page not 0xFF).
+// changeAt: an image byte changed for the second job; cutAt: the write question that stops it.
+struct SkipRow { QString flash; int changeAt; BlockOrder order; int cutAt; QString erases; int reads, skipped; };
 struct TrustRow { int baud, lateDelayMs; bool strict; QStringList faults; QByteArray image; int readLength;
                   JobOutcome::Status status; int mismatchAt; };
 
@@ -123,6 +129,7 @@ Q_DECLARE_METATYPE(CancelRow)
 Q_DECLARE_METATYPE(FailureRow)
 Q_DECLARE_METATYPE(RangeRow)
 Q_DECLARE_METATYPE(TrustRow)
+Q_DECLARE_METATYPE(SkipRow)
 
 class TestProgrammingJob : public QObject
 {
@@ -182,6 +189,103 @@ private slots:
         const QByteArray flash = bench.Expected(pages, image);
         QVERIFY(bench.sim.Flash().Contents() == flash);
         QCOMPARE(data, flash.mid(int(AppStart - FlashBase), size + 100));
+    }
+
+    // Pages already holding what the job would leave there are read, not rewritten, on flash that
+    // refuses to program a cell twice; a plan made first changes nothing and counts what the job does.
+    void skipUnchanged_data()
+    {
+        QTest::addColumn<SkipRow>("row");
+        const BlockOrder last = BlockOrder::FirstBlockLast;
+        QTest::newRow("the same image again") << SkipRow{"same", -1, last, -1, "", 48, 3};
+        // The first block's page goes too, so that the application cannot start half new.
+        QTest::newRow("one byte changed") << SkipRow{"same", 2500, last, -1, "E0 E2048", 16 + 16 + 8, 1};
+        QTest::newRow("one byte changed, in order") << SkipRow{"same", 2500, BlockOrder::InOrder, -1, "E2048", 40, 2};
+        QTest::newRow("a byte of the first page changed") << SkipRow{"same", 100, last, -1, "E0", 2 + 16 + 16, 2};
+        QTest::newRow("the last page's tail not erased") << SkipRow{"tail", -1, last, -1, "E0 E2048", 48, 1};
+        QTest::newRow("a blank device") << SkipRow{"blank", -1, last, -1, "E0 E1024 E2048", 3, 0};
+        QTest::newRow("cut in the write pass") << SkipRow{"same", 2500, last, 1, "E0 E2048", 40, 1};
+    }
+
+    void skipUnchanged()
+    {
+        QFETCH(SkipRow, row);
+        SimConfig config;
+        config.strictRewrite = true;
+        Bench bench(config);
+        QVERIFY(bench.opened);
+        QByteArray image = Image(3000);
+        const int pagesBytes = 3 * PageSize;
+        QByteArray flash = image + QByteArray(pagesBytes - image.size(), '\xFF');
+        if (row.flash == "tail")
+            flash[3050] = 0;
+        bench.sim.Flash().Erase(AppStart, 3);
+        if (row.flash != "blank")
+            bench.sim.Flash().Write(AppStart, flash);
+        if (row.changeAt >= 0)
+            image[row.changeAt] = char(image[row.changeAt] ^ 0x10);
+        Recorder recorder;
+        recorder.stopPass = JobPass::Write;
+        recorder.stopAt = row.cutAt;
+        ProgrammingJob job(bench.link, AppStart, PageSize, image);
+        job.SetSkipUnchanged(true);
+        job.SetOrder(row.order);
+
+        JobPlan plan;
+        QCOMPARE(int(job.Plan(recorder, &plan).status), int(JobOutcome::Done));
+        const QStringList planned = bench.Frames().split(' ');
+        QCOMPARE(planned.size(), row.reads);
+        QCOMPARE(planned.filter(QRegularExpression("^[EW]")), QStringList());
+        const JobOutcome outcome = job.Run(recorder);
+        const QStringList frames = bench.Frames().split(' ').mid(planned.size());
+        QCOMPARE(frames.filter(QRegularExpression("^E")).join(' '), row.erases);
+        QCOMPARE(outcome.pagesSkipped, row.skipped);
+        QCOMPARE(plan.pagesSkipped, row.skipped);
+        const QByteArray held = bench.sim.Flash().Read(AppStart, pagesBytes);
+        if (row.cutAt > 0) {
+            QCOMPARE(int(outcome.status), int(JobOutcome::Cancelled));
+            QVERIFY(outcome.firstBlockErased);
+            QCOMPARE(held.left(64), QByteArray(64, '\xFF'));
+            return;
+        }
+        QCOMPARE(int(outcome.status), int(JobOutcome::Done));
+        QVERIFY(held == image + QByteArray(pagesBytes - image.size(), '\xFF'));
+        // The plan counts what the job did, and its wire time is the frames' characters: a page
+        // erase 32, a block of n bytes 2n + 32 to write and as many to read.
+        QCOMPARE(plan.erase.size(), outcome.pagesErased);
+        QCOMPARE(plan.writeFrames.size(), outcome.blocksWritten);
+        QCOMPARE(plan.blocksBlank, outcome.blocksSkipped);
+        qint64 chars = 32 * plan.erase.size();
+        for (const QVector<int> &lengths : {plan.writeFrames, plan.verifyFrames, plan.compareReads})
+            for (int n : lengths)
+                chars += 2 * n + 32;
+        QCOMPARE(EstimateMs(plan, 19200, 0) - (row.reads ? DeviceLink::ConfirmQuietMs(64, 19200) : 0),
+                 qRound64(chars * 10 / 19.2));
+    }
+
+    // A read reply sent twice shifts every later answer by one, and where blocks repeat, a block
+    // that differs reads as the same as its neighbour. Only the reply too many at the end shows it:
+    // the comparison is then dropped and every page rewritten.
+    void comparisonShifted()
+    {
+        SimConfig config;
+        config.strictRewrite = true;
+        Bench bench(config, {"replay:cmd=0x64:arg=0x02:addr=0x08003780:ms=50"});
+        QVERIFY(bench.opened);
+        QCOMPARE(bench.link.ReadFlashParams(nullptr, nullptr, nullptr), int(LinkOk));
+        const QByteArray image = Image(64).repeated(2 * PageSize / 64);
+        QByteArray flash = image;
+        flash[2 * PageSize - 64] = 0;     // the last block: its own reply comes after the last read
+        bench.sim.Flash().Erase(AppStart, 2);
+        bench.sim.Flash().Write(AppStart, flash);
+        Recorder recorder;
+        ProgrammingJob job(bench.link, AppStart, PageSize, image);
+        job.SetSkipUnchanged(true);
+
+        const JobOutcome outcome = job.Run(recorder);
+        QCOMPARE(int(outcome.status), int(JobOutcome::Done));
+        QVERIFY(bench.sim.Flash().Read(AppStart, image.size()) == image);
+        QCOMPARE(outcome.pagesErased, 2);
     }
 
     // A loader paced at 9600 behind an adapter that holds the tail of each reply 45 ms: no frame goes twice.
