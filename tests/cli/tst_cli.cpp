@@ -16,6 +16,8 @@
 
 #include <csignal>
 
+#include <zlib.h>
+
 namespace {
 
 constexpr int AppOffset = 0x3000;   // the simulated loader's own pages
@@ -24,6 +26,16 @@ QString Bin(const QString &name)
 {
     const QString dir = qEnvironmentVariable("TAMRIVO_BIN_DIR", QCoreApplication::applicationDirPath() + "/../bin");
     return dir + '/' + name;
+}
+
+quint32 Crc32(const QByteArray &bytes)
+{
+    return quint32(crc32(0L, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())));
+}
+
+QString Crc32Hex(const QByteArray &bytes)
+{
+    return QString::number(Crc32(bytes), 16).rightJustified(8, '0');
 }
 
 QByteArray ReadFile(const QString &path)
@@ -118,7 +130,7 @@ private slots:
         const QStringList write = {"--port", "{port}", "write", "{file}"}, noPort = {"--port", "/dev/tamrivo-none"};
         QTest::addColumn<ExitRow>("row");
         QTest::newRow("write") << ExitRow{{}, write, 0, R"(wrote and verified 3000 bytes \(3 pages\) at 0x8003000 in [\d.]+ s, first block last; )"
-                                          R"(raw, 1 segment, 3000 bytes written, 0 blank blocks skipped\n)",
+                                          R"(raw, 1 segment, 3000 bytes written, 0 blank blocks skipped; crc32 {crc}, sha256 {sha}\n)",
                                           "verify [########################] 3000/3000 bytes"};
         QTest::newRow("info") << ExitRow{{"--flash-size", "0x20000", "--page-size", "2048", "--loader-size", "0x4000"},
             {"--port", "{port}", "--baud", "19200", "info"}, 0, "start 0x8004000\nend 0x801ffff\npage-size 2048\n", ""};
@@ -194,7 +206,8 @@ private slots:
         const QString port = StartSim(sim, row.simArguments.replaceInStrings("{dir}", dir.path()), dir.filePath("dump.bin"));
         QVERIFY(!port.isEmpty());
         row.err.replace("{port}", port).replace("{dir}", dir.path());
-        row.out.replace("{dir}", QRegularExpression::escape(dir.path()));
+        row.out.replace("{dir}", QRegularExpression::escape(dir.path())).replace("{crc}", Crc32Hex(image))
+            .replace("{sha}", QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
 
         const CliRun run = RunCli(row.arguments, port, imagePath, dir.path());
 
@@ -212,11 +225,11 @@ private slots:
         QTest::addColumn<QList<int>>("pages");      // erased and written, from the application's start
         QTest::addColumn<QString>("content");       // what goes there: "src" twice, or the ELF's flash bytes
         const QString hex = R"(wrote and verified 2256 bytes \(3 pages\) at 0x8003000 .*; %1, 3 segments, 2000 bytes )"
-                            R"(written, 4 blank blocks skipped\n)";
+                            R"(written, 4 blank blocks skipped; crc32 {crc}, sha256 [0-9a-f]{64}\n)";
         QTest::newRow("Intel HEX") << "app.hex" << hex.arg("ihex") << QList<int>{0, 1, 7} << "src";
         QTest::newRow("S-record") << "app.s37" << hex.arg("srec") << QList<int>{0, 1, 7} << "src";
         QTest::newRow("ELF, .data stored after .text")
-            << "app.elf" << R"(wrote and verified 56 bytes \(1 page\) .*; elf, 1 segment, 56 bytes written, .*\n)"
+            << "app.elf" << R"(wrote and verified 56 bytes \(1 page\) .*; elf, 1 segment, 56 bytes written, .*; crc32 {crc}, .*\n)"
             << QList<int>{0} << "app-elf.bin";
     }
 
@@ -238,6 +251,10 @@ private slots:
         const QString port = StartSim(sim, {"--image", old, "--strict-rewrite"}, dir.filePath("formats.bin"));
 
         const CliRun run = RunCli({"--port", "{port}", "--quiet", "write", "{file}"}, port, data + file);
+        // The CRC covers the flash from the lowest address to the highest, the gap between as 0xFF.
+        const QByteArray src = ReadFile(data + "src.bin");
+        const QByteArray span = content == "src" ? src + QByteArray(0x1C01 - src.size(), '\xFF') + src : ReadFile(data + content);
+        summary.replace("{crc}", Crc32Hex(span));
 
         QCOMPARE(run.err, QString());
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(summary)).match(run.out).hasMatch(),
@@ -245,12 +262,69 @@ private slots:
         QVERIFY(StopSim(sim));
         for (int page : pages)
             flash.replace(AppOffset + page * 1024, 1024, QByteArray(1024, '\xFF'));
-        const QByteArray src = ReadFile(data + "src.bin");
         if (content == "src")
             flash.replace(AppOffset, src.size(), src).replace(AppOffset + 0x1C01, src.size(), src);
         else
             flash.replace(AppOffset, ReadFile(data + content).size(), ReadFile(data + content));
         QVERIFY(ReadFile(dir.filePath("formats.bin")) == flash);
+    }
+
+    // The image again with one byte changed, on flash that refuses to program a cell twice: a
+    // dry run sends no erase or write and counts what the job then does, which only the changed
+    // page and the first block's need; the record keeps the counts and the CRC. A file of any
+    // other SHA-256 is refused before a frame is sent.
+    void reflash()
+    {
+        QProcess sim;
+        const QString log = dir.filePath("reflash.log");
+        sim.setStandardErrorFile(log);
+        const QString port = StartSim(sim, {"--strict-rewrite", "--verbose"}, dir.filePath("reflash.bin"));
+        QVERIFY(!port.isEmpty());
+        QByteArray changed = image;
+        changed[2500] = char(changed[2500] ^ 1);
+        const QString changedPath = dir.filePath("changed.bin");
+        QFile file(changedPath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(changed) == changed.size());
+        file.close();
+        const QString sha = QCryptographicHash::hash(changed, QCryptographicHash::Sha256).toHex();
+        const QStringList skip = {"--port", "{port}", "--quiet", "--json", "--skip-unchanged", "write", "{file}"};
+        auto json = [](const CliRun &run) { return QJsonDocument::fromJson(run.out.toUtf8()).object(); };
+        // Frames the loader took since last asked: erases, writes, or any.
+        qsizetype seen = 0;
+        auto frames = [&](const auto &kind) {
+            const QString sent = QString(ReadFile(log)).mid(seen);
+            seen += sent.size();
+            return sent.count(kind);
+        };
+
+        QCOMPARE(RunCli({"--port", "{port}", "--quiet", "write", "{file}"}, port, imagePath).status, 0);
+        frames(" rx #");
+        const CliRun dry = RunCli(QStringList(skip) << "--dry-run", port, changedPath);
+        QCOMPARE(dry.status, 0);
+        QCOMPARE(frames(QRegularExpression(" rx #(21|6412)")), 0);
+        const QJsonObject plan = json(dry)["plan"].toObject();
+        QCOMPARE(plan["pagesToErase"].toInt(), 2);
+        QCOMPARE(plan["pagesSkipped"].toInt(), 1);
+
+        const CliRun real = RunCli(QStringList(skip) << "--expect-sha256" << sha.toUpper() << "--db"
+                                       << "sqlite:" + dir.filePath("reflash.sqlite"), port, changedPath);
+        QCOMPARE(real.status, 0);
+        QCOMPARE(frames(" rx #21"), plan["pagesToErase"].toInt());
+        const QJsonObject done = json(real);
+        QCOMPARE(done["pages"].toInt(), plan["pagesToErase"].toInt());
+        QCOMPARE(done["pagesSkipped"].toInt(), plan["pagesSkipped"].toInt());
+        QCOMPARE(done["written"].toDouble(), plan["bytesToWrite"].toDouble());
+        QCOMPARE(done["crc32"].toString(), Crc32Hex(changed));
+        const CliRun report = RunCli({"--db", "sqlite:" + dir.filePath("reflash.sqlite"), "report", "--json"}, port, "");
+        QCOMPARE(json(report)["pagesSkipped"].toInt(), 1);
+        QCOMPARE(json(report)["crc32"].toString(), Crc32Hex(changed));
+
+        const CliRun refused = RunCli(QStringList(skip) << "--expect-sha256" << QString(64, 'a'), port, changedPath);
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains("not " + QString(64, 'a')), qPrintable(refused.err));
+        QCOMPARE(frames(" rx #"), 0);
+        QVERIFY(StopSim(sim));
+        QVERIFY(ReadFile(dir.filePath("reflash.bin")).mid(AppOffset, 3072) == changed + QByteArray(72, '\xFF'));
     }
 
     // A backup of the whole application area, the device's last address
