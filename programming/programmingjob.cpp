@@ -3,6 +3,10 @@
 #include "devicelink.h"
 #include "imagereaders.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+
 namespace {
 
 // Bytes read back are used only from a reply that cannot have answered an
@@ -31,6 +35,24 @@ int ReadInStep(DeviceLink &link, QByteArray *out, quint32 address, int length)
 }
 
 } // namespace
+
+double MeasureTurnaroundMs(DeviceLink &link, qint32 baud, int samples)
+{
+    if (baud <= 0)
+        return 0;
+    const double wireMs = DeviceLink::ParamsChars() * DeviceLink::BitsPerChar * 1000.0 / baud;
+    QVector<double> extra;
+    QElapsedTimer timer;
+    for (int i = 0; i < samples; ++i) {
+        timer.start();
+        if (link.ReadFlashParams(nullptr, nullptr, nullptr) == LinkOk)
+            extra.append(qMax(0.0, timer.nsecsElapsed() / 1e6 - wireMs));
+    }
+    if (extra.isEmpty())
+        return 0;
+    std::sort(extra.begin(), extra.end());
+    return extra.at(extra.size() / 2);
+}
 
 quint64 AvailableBytes(quint32 start, quint32 end)
 {
@@ -225,19 +247,26 @@ JobOutcome ProgrammingJob::Compare(JobObserver &observer, JobPlan *plan)
 }
 
 // Whether the page already holds what a rewrite would leave in it: the
-// image's bytes, and 0xFF everywhere else in the page. Read from its first
-// block on, and only up to the first block that differs, so that a blank
-// or foreign device costs one read a page.
+// image's bytes, and 0xFF everywhere else in the page. Read from its start,
+// and only up to the first block that differs. The first read is a short
+// probe: a blank or foreign device differs in its first bytes, so such a
+// device costs little more than a quarter of a block's read a page.
 bool ProgrammingJob::PageHolds(quint32 page, JobPlan *plan, int *result)
 {
     const QByteArray expected = image.Bytes(page, int(pageSize), char(0xFF));
-    for (quint32 offset = 0; offset < pageSize && quint64(page) + offset <= 0xFFFFFFFFu; offset += quint32(blockSize)) {
-        const FlashBlock block{page + offset, int(qMin<quint32>(quint32(blockSize), pageSize - offset)), 0, {}};
+    quint32 offset = 0;
+    while (offset < pageSize && quint64(page) + offset <= 0xFFFFFFFFu) {
+        // The probe, then up to each block boundary from the page's start.
+        const quint32 block = quint32(blockSize);
+        const quint32 end = offset == 0 ? qMin(quint32(ProbeBytes), block) : (offset / block + 1) * block;
+        const int length = int(qMin(end, pageSize) - offset);
+        const FlashBlock read{page + offset, length, 0, {}};
         QByteArray held;
-        *result = ReadOne(block, &held);
-        plan->compareReads.append(block.length);
-        if (*result != LinkOk || held != expected.mid(int(offset), block.length))
+        *result = ReadOne(read, &held);
+        plan->compareReads.append(length);
+        if (*result != LinkOk || held != expected.mid(int(offset), length))
             return false;
+        offset += quint32(length);
     }
     return true;
 }

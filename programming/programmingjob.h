@@ -81,6 +81,12 @@ RangeCheck CheckRawRange(quint32 start, quint32 end, quint32 pageSize, qint64 si
 RangeCheck CheckImageRange(quint32 start, quint32 end, quint32 pageSize, const FirmwareImage &image,
                            RangeUse use);
 
+// How much longer a request and its reply take than their characters on
+// the wire at baud: the loader's time and the line's. Timed with the
+// parameter query, which changes nothing, samples times; the median, in
+// ms, or 0 when no query was answered.
+double MeasureTurnaroundMs(DeviceLink &link, qint32 baud, int samples);
+
 // Erases, writes and verifies one image in the device's flash through a
 // DeviceLink, in blocks of 64 bytes (or another size the loader takes)
 // counted from the start address. Only pages that hold image bytes are
@@ -99,6 +105,9 @@ public:
     // Whole reads a backup may take before a line that will not stay
     // quiet after the last block ends it.
     static constexpr int ReadPasses = 3;
+    // The first read of a page being compared: enough to tell a blank or
+    // foreign page, a fraction of a block's time on the wire.
+    static constexpr int ProbeBytes = 16;
 
     ProgrammingJob(DeviceLink &link, quint32 start, quint32 pageSize, const FirmwareImage &image);
     // A raw image: its bytes from the start address on.
