@@ -215,7 +215,7 @@ private slots:
         config.strictRewrite = true;
         Bench bench(config);
         QVERIFY(bench.opened);
-        QByteArray image = Image(3000);
+        QByteArray image = Image(3000).replace(PageSize + 64, 64, QByteArray(64, '\xFF'));    // a blank block
         const int pagesBytes = 3 * PageSize;
         QByteArray flash = image + QByteArray(pagesBytes - image.size(), '\xFF');
         if (row.flash == "tail")
