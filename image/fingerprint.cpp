@@ -26,9 +26,14 @@ uLong ErasedCrc(uLong crc, quint64 length)
 
 } // namespace
 
+QString Crc32Text(quint32 crc)
+{
+    return QStringLiteral("%1").arg(crc, 8, 16, QLatin1Char('0'));
+}
+
 QString Fingerprint::Crc32Text() const
 {
-    return QStringLiteral("%1").arg(crc32, 8, 16, QLatin1Char('0'));
+    return ::Crc32Text(crc32);
 }
 
 QByteArray Sha256Hex(const QByteArray &bytes)

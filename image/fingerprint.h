@@ -24,6 +24,8 @@ struct Fingerprint
     QString Crc32Text() const;
 };
 
+// "1a2b3c4d".
+QString Crc32Text(quint32 crc);
 QByteArray Sha256Hex(const QByteArray &bytes);
 quint32 FlashCrc32(const FirmwareImage &image);
 Fingerprint MakeFingerprint(const QByteArray &fileBytes, const FirmwareImage &image);
