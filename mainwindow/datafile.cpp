@@ -1,6 +1,9 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "fingerprint.h"
+#include "imagereaders.h"
+
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -8,6 +11,8 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QSettings>
+
+#include <optional>
 
 namespace {
 
@@ -24,6 +29,22 @@ QString DraggedFile(const QMimeData *mime)
     return QFileInfo(path).isFile() ? path : QString();
 }
 
+// Read as a job reads it, a raw file placed at rawStart; nothing when the
+// file cannot be read or parsed, which the job reports once started.
+std::optional<Fingerprint> ReadFingerprint(const QString &path, quint32 rawStart)
+{
+    QFile file(path);
+    if (file.size() > MaxImageFileBytes || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() != file.size())
+        return std::nullopt;
+    const ImageResult read = ReadImage(bytes, QFileInfo(path).fileName(), DetectFormat(path, bytes), rawStart);
+    if (!read.Ok())
+        return std::nullopt;
+    return MakeFingerprint(bytes, read.image);
+}
+
 } // namespace
 
 // Brings back the last chosen data file. Neither the folder nor the file
@@ -38,6 +59,7 @@ void MainWindow::RestoreDataFile()
         ui->lineEditFileData->setText(name);
         dataFileName = name;
     }
+    ShowFingerprint();
 }
 
 void MainWindow::SelectedFileData()
@@ -63,6 +85,7 @@ void MainWindow::ChooseDataFile(const QString &path)
     settings->sync();
     ui->lineEditFileData->setText(path);
     dataFileName = path;
+    ShowFingerprint();
 }
 
 // A path typed or pasted into the field is taken as if chosen in the
@@ -75,9 +98,21 @@ void MainWindow::TakeTypedFile()
     if (text.isEmpty()) {
         dataFileName.clear();
         settings->remove(QLatin1String(KeyName));
+        ShowFingerprint();
         return;
     }
     ChooseDataFile(QFileInfo(text).absoluteFilePath());
+}
+
+// The file's SHA-256 and the CRC-32 of the flash it fills, to hold
+// against a build's or a device's at a glance.
+void MainWindow::ShowFingerprint()
+{
+    const std::optional<Fingerprint> print = dataFileName.isEmpty()
+        ? std::nullopt
+        : ReadFingerprint(dataFileName, quint32(ui->spinBoxStartAddr->value()));
+    ui->labelFingerprint->setText(
+        print ? tr("SHA-256 %1 · CRC-32 %2").arg(QString::fromLatin1(print->sha256), print->Crc32Text()) : QString());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

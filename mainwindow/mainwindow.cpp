@@ -88,6 +88,7 @@ MainWindow::MainWindow(QWidget *parent)
     settings->setIniCodec("UTF-8");
 #endif
     RestoreDataFile();
+    RestoreSkipUnchanged();
     RefreshPorts();
     RestorePort();
 

@@ -63,6 +63,8 @@ private:
     void RestoreDataFile();
     void ChooseDataFile(const QString &path);
     void TakeTypedFile();
+    void ShowFingerprint();
+    void RestoreSkipUnchanged();
     void QueryFlashParams();
     void PortError(int error);
     void PortLost(const QString &failure);

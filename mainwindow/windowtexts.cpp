@@ -22,6 +22,11 @@ QString Hex(quint32 value)
 QString JobStatusText(const JobReport &report)
 {
     const QString seconds = Seconds(report.elapsedMs);
+    if (report.status == JobOutcome::Done && report.skipUnchanged) {
+        return QCoreApplication::translate("MainWindow",
+                                           "Записано и проверено %1 байт за %2 с, страниц без изменений: %3")
+            .arg(report.size).arg(seconds).arg(report.pagesSkipped);
+    }
     if (report.status == JobOutcome::Done) {
         return QCoreApplication::translate("MainWindow", "Записано и проверено %1 байт за %2 с")
             .arg(report.size).arg(seconds);

@@ -14,6 +14,8 @@ struct JobReport
     int pages = 0;
     int bytesWritten = 0;
     int size = 0;
+    bool skipUnchanged = false;     // pages holding the image already were left alone
+    int pagesSkipped = 0;
 };
 
 QString JobStatusText(const JobReport &report);

@@ -7,6 +7,7 @@
 #include "programmingjob.h"
 #include "windowtexts.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSerialPort>
+#include <QSettings>
 
 // Shows the job's progress in the window, keeps how far the last pass
 // got, and turns a press of the cancel button into the question of the
@@ -40,6 +42,9 @@ public:
         case JobPass::Read:
             ui->labelProcessBar->setText(MainWindow::tr("Чтение"));
             break;
+        case JobPass::Compare:
+            ui->labelProcessBar->setText(MainWindow::tr("Сравнение"));
+            break;
         default:
             ui->labelProcessBar->setText(MainWindow::tr("Верификация"));
             break;
@@ -63,9 +68,12 @@ private:
 
 namespace {
 
+const char KeySkipUnchanged[] = "skipUnchanged";
+
 // The engine counts what the device acknowledged, blank blocks left to
 // the erase aside.
-JobReport Report(const JobOutcome &outcome, int pages, const FirmwareImage &image, qint64 elapsedMs)
+JobReport Report(const JobOutcome &outcome, int pages, const FirmwareImage &image, qint64 elapsedMs,
+                 bool skipUnchanged)
 {
     JobReport report;
     report.status = outcome.status;
@@ -74,10 +82,23 @@ JobReport Report(const JobOutcome &outcome, int pages, const FirmwareImage &imag
     report.pages = pages;
     report.size = int(image.ByteCount());
     report.bytesWritten = int(outcome.bytesWritten);
+    report.skipUnchanged = skipUnchanged;
+    report.pagesSkipped = outcome.pagesSkipped;
     return report;
 }
 
 } // namespace
+
+// Off unless the user turned it on: the comparison reads every page
+// before the erase, time lost on a blank device or on other firmware.
+void MainWindow::RestoreSkipUnchanged()
+{
+    ui->checkBoxSkipUnchanged->setChecked(settings->value(QLatin1String(KeySkipUnchanged), false).toBool());
+    connect(ui->checkBoxSkipUnchanged, &QCheckBox::toggled, this, [this](bool on) {
+        settings->setValue(QLatin1String(KeySkipUnchanged), on);
+        settings->sync();
+    });
+}
 
 void MainWindow::WriteData()
 {
@@ -91,10 +112,13 @@ void MainWindow::WriteData()
 
     QElapsedTimer clock;
     clock.start();
-    const JobOutcome outcome = RunJob(WindowJob::Write, [this, &plan](JobObserver &observer) {
-        return ProgrammingJob(*deviceLink, plan.start, plan.pageSize, plan.image).Run(observer);
+    const bool skipUnchanged = ui->checkBoxSkipUnchanged->isChecked();
+    const JobOutcome outcome = RunJob(WindowJob::Write, [this, &plan, skipUnchanged](JobObserver &observer) {
+        ProgrammingJob job(*deviceLink, plan.start, plan.pageSize, plan.image);
+        job.SetSkipUnchanged(skipUnchanged);
+        return job.Run(observer);
     });
-    const JobReport report = Report(outcome, plan.pages, plan.image, clock.elapsed());
+    const JobReport report = Report(outcome, plan.pages, plan.image, clock.elapsed(), skipUnchanged);
     labelJobStatus->setText(JobStatusText(report));
 
     if (outcome.status == JobOutcome::Failed)
@@ -343,6 +367,8 @@ bool MainWindow::AskCancel(WindowJob job, JobPass pass)
         text = tr("Прервать стирание данных ?");
     else if (pass == JobPass::Write)
         text = tr("Прервать запись данных ?");
+    else if (pass == JobPass::Compare)
+        text = tr("Прервать сравнение данных ?");
     const auto answer = QMessageBox::critical(this, tr("Подтверждение"), text,
                                               QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes)

@@ -391,5 +391,33 @@ Block 0x%2, %3 bytes</translation>
         <translation>The data file holds no data:
 %1</translation>
     </message>
+    <message>
+        <source>Пропускать неизменённые страницы</source>
+        <translation>Skip unchanged pages</translation>
+    </message>
+    <message>
+        <source>Страницы, которые уже содержат образ, только читаются и остаются как есть: их не стирают и не записывают заново.</source>
+        <translation>Pages that already hold the image are only read and left alone, not erased and rewritten.</translation>
+    </message>
+    <message>
+        <source>SHA-256 считается по файлу, как он лежит на диске, а CRC-32 — по flash от наименьшего до наибольшего адреса образа, промежутки между данными как стёртые байты 0xFF.</source>
+        <translation>The SHA-256 is of the file as it lies on disk, the CRC-32 of the flash from the image&apos;s lowest to its highest address, with the gaps as erased bytes (0xFF).</translation>
+    </message>
+    <message>
+        <source>SHA-256 %1 · CRC-32 %2</source>
+        <translation>SHA-256 %1 · CRC-32 %2</translation>
+    </message>
+    <message>
+        <source>Сравнение</source>
+        <translation>Comparing</translation>
+    </message>
+    <message>
+        <source>Прервать сравнение данных ?</source>
+        <translation>Stop comparing the data?</translation>
+    </message>
+    <message>
+        <source>Записано и проверено %1 байт за %2 с, страниц без изменений: %3</source>
+        <translation>Written and verified: %1 bytes in %2 s, %3 pages unchanged</translation>
+    </message>
 </context>
 </TS>

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -156,13 +157,23 @@ private slots:
 
     // The dialog opens in the folder of the last file chosen, in this run and
     // after a restart; a path typed in counts as chosen, and so does a file
-    // dropped on the window. A cancelled dialog changes nothing.
+    // dropped on the window. A cancelled dialog changes nothing. The file's
+    // fingerprint shows however it came, and none for one that does not parse.
     void dataFileRememberedAndRestored()
     {
         QTemporaryDir files;
         const QString a = files.filePath("a"), b = files.filePath("b"), c = files.filePath("c");
         for (const QString &folder : { a, b, c })
             QVERIFY(QDir().mkpath(folder) && QFile(folder + "/app.bine").open(QIODevice::WriteOnly));
+        QFile raw(a + "/app.bine"), broken(b + "/app.hex"), src(IMAGE_DATA_DIR "/src.bin");
+        QVERIFY(raw.open(QIODevice::WriteOnly) && raw.write("123456789") == 9 && raw.flush() && src.open(QIODevice::ReadOnly)
+                && broken.open(QIODevice::WriteOnly) && broken.write(":00000001FE\n") == 12 && broken.flush()
+                && QFile::copy(IMAGE_DATA_DIR "/gaps.hex", c + "/app.hex"));
+        // gaps.hex: src.bin from 0x0800FF80 but for 0x180-0x1FF, which the CRC takes as erased; SHA-256 by sha256sum.
+        const QByteArray flash = src.readAll().replace(0x180, 0x80, QByteArray(0x80, '\xFF'));
+        const QString gapsPrint = QStringLiteral("SHA-256 79d888991d29a6c965b082c80a420a3536958e6d363e28f3a85524dda72552c3 · "
+            "CRC-32 %1").arg(crc32(0, reinterpret_cast<const Bytef *>(flash.constData()), uInt(flash.size())), 8, 16, QLatin1Char('0'));
+        const auto print = [](WindowDriver &driver) { return driver.Child<QLabel>("labelFingerprint")->text(); };
         const auto dialog = [](const QString &folder) {
             return Box(QMessageBox::NoIcon, "Выбор файла данных", QMessageBox::NoButton,
                        "Файл данных (*.bine)|Образы прошивки (*.hex *.ihex *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf "
@@ -178,15 +189,17 @@ private slots:
         {
             WindowDriver driver;
             QCOMPARE(driver.FileText(), a + "/app.bine");
-            driver.ChooseFile(b + "/app.bine");
+            QCOMPARE(print(driver), "SHA-256 15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225 · CRC-32 cbf43926");
+            driver.ChooseFile(b + "/app.hex");
             driver.ChooseFile(QString());
-            QCOMPARE(driver.FileText(), b + "/app.bine");
-            driver.Child<QLineEdit>("lineEditFileData")->setText(c + "/app.bine");
+            QCOMPARE(driver.FileText() + print(driver), b + "/app.hex");     // and no fingerprint
+            driver.Child<QLineEdit>("lineEditFileData")->setText(c + "/app.hex");
             emit driver.Child<QLineEdit>("lineEditFileData")->editingFinished();
+            QCOMPARE(print(driver), gapsPrint);
             dialogs << driver.answerer.seen;
         }
         WindowDriver restarted;
-        QCOMPARE(restarted.FileText(), c + "/app.bine");
+        QCOMPARE(restarted.FileText(), c + "/app.hex");
         QMimeData mime;
         mime.setUrls({ QUrl::fromLocalFile(a + "/app.bine") });
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);

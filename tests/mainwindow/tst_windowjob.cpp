@@ -236,6 +236,7 @@ private slots:
         QTest::addColumn<QString>("question");
         QTest::addColumn<bool>("stop");
         QTest::addColumn<bool>("close");
+        QTest::newRow("compare: no, then yes") << "Сравнение" << "Прервать сравнение данных ?" << true << false;
         QTest::newRow("erase: no, then yes") << "Стирание" << "Прервать стирание данных ?" << true << false;
         QTest::newRow("write: no, then yes") << "Запись" << "Прервать запись данных ?" << true << false;
         QTest::newRow("verify: no, then yes") << "Верификация" << "Прервать верификацию данных" << true << false;
@@ -250,6 +251,7 @@ private slots:
         QFETCH(bool, stop);
         QFETCH(bool, close);
         Prepare(WriteFile(imagePath, Pattern(5000)));
+        driver->Child<QCheckBox>("checkBoxSkipUnchanged")->setChecked(pass == "Сравнение");
         const auto ask = [this, close] {
             if (close)
                 driver->window.close();
@@ -270,11 +272,11 @@ private slots:
         driver->Write();
 
         QStringList boxes = { Question(question), stop ? Question(question) : Done };
-        if (stop && !close)
+        if (stop && !close && pass != "Сравнение")
             boxes << Box(QMessageBox::Warning, "Внимание", QMessageBox::Ok, "Запись прервана." + NotStarting);
         QCOMPARE(driver->answerer.seen.mid(1), boxes);
-        // Every page is erased once the erase pass is over.
-        const QString erased = pass == QStringLiteral("Стирание") ? "[0-4]" : "5";
+        // Every page is erased once the erase pass is over, none before it.
+        const QString erased = pass == QStringLiteral("Стирание") ? "[0-4]" : pass == "Сравнение" ? "0" : "5";
         QVERIFY2(!stop || QRegularExpression("^Запись прервана через N с: стёрто страниц " + erased
                                              + " из 5, записано байт \\d+ из 5000$").match(driver->Status()).hasMatch(),
                  qPrintable(driver->Status()));
@@ -371,6 +373,42 @@ private slots:
         driver->Write();
         QCOMPARE(driver->answerer.seen, QStringList({ Summary(52, 52, 52), Done }));
         QCOMPARE(driver->sim->Flash().Read(AppStart, area.size()), area);
+    }
+
+    // The option, set in one window, taken over by the next. No byte can be
+    // programmed twice and erases at refused (-1: any) fail, so only the
+    // pages that differ, and the first block's, may be erased and written.
+    void rewritesOnlyChangedPages_data()
+    {
+        QTest::addColumn<bool>("skip");
+        QTest::addColumn<int>("change");    // the byte of the file that differs from the flash; -1: none
+        QTest::addColumn<qint64>("refused");
+        QTest::addColumn<QString>("status");
+        const QString done = "Записано и проверено 3000 байт за N с, страниц без изменений: ";
+        QTest::newRow("same image") << true << -1 << qint64(-1) << done + "3";
+        QTest::newRow("a byte in the third page") << true << 2100 << qint64(AppStart + 1024) << done + "1";
+        QTest::newRow("option off") << false << -1 << qint64(AppStart + 1024)
+                                    << "Запись не удалась через N с: стёрто страниц 1 из 3, записано байт 0 из 3000";
+    }
+
+    void rewritesOnlyChangedPages()
+    {
+        QFETCH(bool, skip);
+        QFETCH(int, change);
+        QFETCH(qint64, refused);
+        QByteArray image = Pattern(3000);
+        WindowDriver().Child<QCheckBox>("checkBoxSkipUnchanged")->setChecked(skip);
+        config.strictRewrite = true;
+        config.faults.append({ FaultKind::BadStatus, 1, -1, 0.0, 0x21, -1, refused });
+        Prepare(QString());
+        QCOMPARE(driver->sim->Flash().Write(AppStart, image), StatusOk);
+        if (change >= 0)
+            image[change] = char(~image[change]);
+        driver->ChooseFile(WriteFile(imagePath, image));
+
+        driver->Write();
+
+        QTEST(driver->Status(), "status");
     }
 
     // The user's disconnect fails the job without a word of a lost port; a
