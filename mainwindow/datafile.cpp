@@ -112,7 +112,7 @@ void MainWindow::ShowFingerprint()
         ? std::nullopt
         : ReadFingerprint(dataFileName, quint32(ui->spinBoxStartAddr->value()));
     ui->labelFingerprint->setText(
-        print ? tr("SHA-256 %1 · CRC-32 %2").arg(QString::fromLatin1(print->sha256), print->Crc32Text()) : QString());
+        print ? tr("SHA-256 %1\nCRC-32 %2").arg(QString::fromLatin1(print->sha256), print->Crc32Text()) : QString());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

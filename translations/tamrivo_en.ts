@@ -404,8 +404,10 @@ Block 0x%2, %3 bytes</translation>
         <translation>The SHA-256 is of the file as it lies on disk, the CRC-32 of the flash from the image&apos;s lowest to its highest address, with the gaps as erased bytes (0xFF).</translation>
     </message>
     <message>
-        <source>SHA-256 %1 · CRC-32 %2</source>
-        <translation>SHA-256 %1 · CRC-32 %2</translation>
+        <source>SHA-256 %1
+CRC-32 %2</source>
+        <translation>SHA-256 %1
+CRC-32 %2</translation>
     </message>
     <message>
         <source>Сравнение</source>

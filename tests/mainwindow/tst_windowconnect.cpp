@@ -171,7 +171,7 @@ private slots:
                 && QFile::copy(IMAGE_DATA_DIR "/gaps.hex", c + "/app.hex"));
         // gaps.hex: src.bin from 0x0800FF80 but for 0x180-0x1FF, which the CRC takes as erased; SHA-256 by sha256sum.
         const QByteArray flash = src.readAll().replace(0x180, 0x80, QByteArray(0x80, '\xFF'));
-        const QString gapsPrint = QStringLiteral("SHA-256 79d888991d29a6c965b082c80a420a3536958e6d363e28f3a85524dda72552c3 · "
+        const QString gapsPrint = QStringLiteral("SHA-256 79d888991d29a6c965b082c80a420a3536958e6d363e28f3a85524dda72552c3\n"
             "CRC-32 %1").arg(crc32(0, reinterpret_cast<const Bytef *>(flash.constData()), uInt(flash.size())), 8, 16, QLatin1Char('0'));
         const auto print = [](WindowDriver &driver) { return driver.Child<QLabel>("labelFingerprint")->text(); };
         const auto dialog = [](const QString &folder) {
@@ -189,7 +189,7 @@ private slots:
         {
             WindowDriver driver;
             QCOMPARE(driver.FileText(), a + "/app.bine");
-            QCOMPARE(print(driver), "SHA-256 15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225 · CRC-32 cbf43926");
+            QCOMPARE(print(driver), "SHA-256 15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225\nCRC-32 cbf43926");
             driver.ChooseFile(b + "/app.hex");
             driver.ChooseFile(QString());
             QCOMPARE(driver.FileText() + print(driver), b + "/app.hex");     // and no fingerprint
