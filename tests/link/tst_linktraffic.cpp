@@ -277,8 +277,6 @@ private slots:
         QTest::newRow("erase status 00") << Call{"erase", 0, {refused, refused}, LinkBadReply, "EE", none, false};
         QTest::newRow("erase silent") << Call{"erase", 0, {}, LinkNoReply, "EEEE", none, false};
         QTest::newRow("erase, port lost") << Call{"erase", 0, {"", "!"}, LinkPortLost, "EE", none, false};
-        QTest::newRow("write 5 of 4") << Call{"write4", 5, {Ack}, LinkBadReply, "", none};
-        QTest::newRow("write -1") << Call{"write4", -1, {Ack}, LinkBadReply, "", none};
         QTest::newRow("write 249") << Call{"write", 249, {Ack}, LinkOk, "L", none};
         QTest::newRow("write 250") << Call{"write", 250, {Ack}, LinkBadReply, "", none};
         // The resent frame may have found its first copy written: only the flash can tell.
@@ -289,7 +287,6 @@ private slots:
         // A longer reply answers some other request, even when it begins with the bytes asked for.
         QTest::newRow("read longer reply") << Call{"read", 4, {longer, longer}, LinkBadReply, "RR", Untouched, false};
         QTest::newRow("read 252") << Call{"read", 252, {read}, LinkBadReply, "", Untouched};
-        QTest::newRow("read -1") << Call{"read", -1, {read}, LinkBadReply, "", Untouched};
         // After a time-out or a rejected line no frame goes out before the line falls quiet or a
         // parameter query draws its known reply back. A loader that never stops talking ends the
         // command without a second try; a reply taken for a resent query may have answered
