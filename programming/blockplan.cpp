@@ -85,3 +85,24 @@ QVector<quint32> PlanPages(const FirmwareImage &image, quint32 start, quint32 pa
     }
     return pages;
 }
+
+void AppendDifferences(QVector<FlashDifference> *differences, quint32 address, const QByteArray &expected,
+                       const QByteArray &held)
+{
+    int i = 0;
+    while (i < expected.size()) {
+        if (i < held.size() && held.at(i) == expected.at(i)) {
+            ++i;
+            continue;
+        }
+        const int from = i;
+        while (i < expected.size() && (i >= held.size() || held.at(i) != expected.at(i)))
+            ++i;
+        const quint32 at = address + quint32(from);
+        FlashDifference *last = differences->isEmpty() ? nullptr : &differences->last();
+        if (!last || quint64(last->address) + quint64(last->expected.size()) != at)
+            last = &*differences->insert(differences->end(), FlashDifference{at, {}, {}});
+        last->expected += expected.mid(from, i - from);
+        last->held += held.mid(from, qMax(0, qMin(i, int(held.size())) - from));
+    }
+}

@@ -20,6 +20,22 @@ struct FlashBlock
     bool Blank() const;
 };
 
+// A run of bytes where the flash differs from the image: what the image
+// holds there and what the flash gave back (shorter when the read-back
+// was short).
+struct FlashDifference
+{
+    quint32 address = 0;
+    QByteArray expected;
+    QByteArray held;
+};
+
+// Adds the runs where held differs from expected (a block at address) to
+// differences, joining a run to the last one when they touch. Bytes past
+// the end of a short read-back differ.
+void AppendDifferences(QVector<FlashDifference> *differences, quint32 address, const QByteArray &expected,
+                       const QByteArray &held);
+
 // A read of size bytes from start, blockSize bytes a frame.
 QVector<FlashBlock> PlanReadBlocks(quint32 start, int size, int blockSize);
 

@@ -207,6 +207,7 @@ JobOutcome ProgrammingJob::Execute(JobObserver &observer, const JobPlan &plan)
         const int result = WriteOne(block);
         if (result != LinkOk)
             return Stopped(Failure(JobPass::Write, result, block));
+        observer.Done(JobPass::Write, block.address, block.length);
     }
     return Stopped(VerifyBlocks(observer, first, &done));
 }
@@ -227,6 +228,7 @@ JobOutcome ProgrammingJob::Compare(JobObserver &observer, JobPlan *plan)
                 return Failure(JobPass::Compare, result, FlashBlock{page, int(pageSize), 0, {}});
             differ.append(page);
         }
+        observer.PageCompared(page, differ.isEmpty() || differ.last() != page);
         observer.Progress(++compared);
         if (observer.ShouldStop(JobPass::Compare))
             return Cancel(JobPass::Compare, FlashBlock{page, 0, 0, {}});
@@ -282,6 +284,7 @@ JobOutcome ProgrammingJob::Erase(JobObserver &observer, const QVector<quint32> &
             return outcome;
         }
         firstBlockErased = firstBlockErased || address == start;
+        observer.Done(JobPass::Erase, address, int(pageSize));
         observer.Progress(++pagesErased);
         if (observer.ShouldStop(JobPass::Erase)) {
             JobOutcome outcome = Cancel(JobPass::Erase, FlashBlock{address, int(pageSize), 0, {}});
@@ -299,6 +302,7 @@ JobOutcome ProgrammingJob::WriteBlocks(JobObserver &observer, const QVector<Flas
         const int result = WriteOne(block);
         if (result != LinkOk)
             return Failure(JobPass::Write, result, block);
+        observer.Done(JobPass::Write, block.address, block.length);
         *done += block.dataBytes;
         observer.Progress(int(*done));
         if (observer.ShouldStop(JobPass::Write))
@@ -308,26 +312,32 @@ JobOutcome ProgrammingJob::WriteBlocks(JobObserver &observer, const QVector<Flas
 }
 
 JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks,
-                                        qint64 *done)
+                                        qint64 *done, QVector<FlashDifference> *differences)
 {
+    JobOutcome mismatch;
     for (const FlashBlock &block : blocks) {
         QByteArray readBack;
         const int result = ReadOne(block, &readBack);
         if (result != LinkOk)
             return Failure(JobPass::Verify, result, block);
-        if (readBack != block.bytes) {
-            JobOutcome outcome = Failure(JobPass::Verify, 0, block);
-            outcome.mismatch = true;
-            outcome.readBackLength = readBack.size();
-            outcome.mismatchAddress = block.address + quint32(FirstDifference(readBack, block.bytes));
-            return outcome;
+        if (readBack != block.bytes && mismatch.status == JobOutcome::Done) {
+            mismatch = Failure(JobPass::Verify, 0, block);
+            mismatch.mismatch = true;
+            mismatch.readBackLength = readBack.size();
+            mismatch.mismatchAddress = block.address + quint32(FirstDifference(readBack, block.bytes));
         }
+        if (readBack != block.bytes && !differences)
+            return mismatch;
+        if (readBack != block.bytes)
+            AppendDifferences(differences, block.address, block.bytes, readBack);
+        else
+            observer.Done(JobPass::Verify, block.address, block.length);
         *done += block.dataBytes;
         observer.Progress(int(*done));
         if (observer.ShouldStop(JobPass::Verify))
             return Cancel(JobPass::Verify, block);
     }
-    return JobOutcome();
+    return mismatch;
 }
 
 JobOutcome ProgrammingJob::Verify(JobObserver &observer)
@@ -335,6 +345,14 @@ JobOutcome ProgrammingJob::Verify(JobObserver &observer)
     qint64 done = 0;
     observer.PassStarted(JobPass::Verify, int(image.ByteCount()));
     return Stopped(VerifyBlocks(observer, PlanImageBlocks(image, start, blockSize), &done));
+}
+
+JobOutcome ProgrammingJob::VerifyAll(JobObserver &observer, QVector<FlashDifference> *differences)
+{
+    qint64 done = 0;
+    differences->clear();
+    observer.PassStarted(JobPass::Verify, int(image.ByteCount()));
+    return Stopped(VerifyBlocks(observer, PlanImageBlocks(image, start, blockSize), &done, differences));
 }
 
 // A backup is taken only when the line stays quiet after its last block:
@@ -375,6 +393,7 @@ JobOutcome ProgrammingJob::ReadOnce(JobObserver &observer, const QVector<FlashBl
             return Stopped(outcome);
         }
         out->append(bytes);
+        observer.Done(JobPass::Read, block.address, block.length);
         observer.Progress(out->size());
         if (observer.ShouldStop(JobPass::Read))
             return Stopped(Cancel(JobPass::Read, block));

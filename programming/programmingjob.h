@@ -27,6 +27,12 @@ public:
     virtual void Progress(int value) = 0;
     // Asked after every page or block; true ends the job as cancelled.
     virtual bool ShouldStop(JobPass pass) = 0;
+    // Where the flash has got to, for front ends that show it: a page
+    // erased (length: the page size), a block written, verified or read.
+    virtual void Done(JobPass pass, quint32 address, int length) { Q_UNUSED(pass) Q_UNUSED(address) Q_UNUSED(length) }
+    // A page compared: unchanged when it already holds what the job would
+    // leave there.
+    virtual void PageCompared(quint32 page, bool unchanged) { Q_UNUSED(page) Q_UNUSED(unchanged) }
 };
 
 struct JobOutcome
@@ -137,6 +143,10 @@ public:
 
     // Compares the whole image with the flash, in order.
     JobOutcome Verify(JobObserver &observer);
+    // The same, on to the end of the image: every range that differs is
+    // gathered (neighbours joined), and only a read that fails or a cancel
+    // stops it. Differences make it a mismatch at the first of them.
+    JobOutcome VerifyAll(JobObserver &observer, QVector<FlashDifference> *differences);
 
     // Reads length bytes from the start address into *out (for backups).
     JobOutcome Read(JobObserver &observer, int length, QByteArray *out);
@@ -152,7 +162,8 @@ private:
     JobOutcome Erase(JobObserver &observer, const QVector<quint32> &pages);
     JobOutcome ReadOnce(JobObserver &observer, const QVector<FlashBlock> &blocks, int length, QByteArray *out);
     JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
-    JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
+    JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done,
+                            QVector<FlashDifference> *differences = nullptr);
     int WriteOne(const FlashBlock &block);
     int ReadOne(const FlashBlock &block, QByteArray *out);
     JobOutcome Failure(JobPass pass, int linkResult, const FlashBlock &block) const;
