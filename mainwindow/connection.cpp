@@ -65,6 +65,8 @@ void MainWindow::OpenPort()
     }
     RememberPort();
     portLost = false;
+    // A new device: what the last job on the last one came to is no news.
+    labelJobStatus->clear();
 
     actionConnect->setEnabled(false);
     actionDisconnect->setEnabled(true);

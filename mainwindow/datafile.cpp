@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "blockplan.h"
 #include "fingerprint.h"
 #include "imagereaders.h"
 
@@ -18,6 +19,9 @@ namespace {
 
 const char KeyDir[] = "dirDataFile";
 const char KeyName[] = "nameDataFile";
+const char KeyRecent[] = "recentFiles";
+// Enough for the few images a developer switches between.
+const int RecentCount = 8;
 
 // The one local file being dragged, or nothing.
 QString DraggedFile(const QMimeData *mime)
@@ -29,20 +33,45 @@ QString DraggedFile(const QMimeData *mime)
     return QFileInfo(path).isFile() ? path : QString();
 }
 
+// What the window says of the chosen file.
+struct FileFacts
+{
+    ImageFormat format = ImageFormat::Raw;
+    qint64 size = 0;
+    FirmwareImage image;
+    Fingerprint print;
+};
+
 // Read as a job reads it, a raw file placed at rawStart; nothing when the
 // file cannot be read or parsed, which the job reports once started.
-std::optional<Fingerprint> ReadFingerprint(const QString &path, quint32 rawStart)
+std::optional<FileFacts> ReadFileFacts(const QString &path, quint32 rawStart)
 {
     QFile file(path);
     if (file.size() > MaxImageFileBytes || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    FileFacts facts;
     const QByteArray bytes = file.readAll();
     if (bytes.size() != file.size())
         return std::nullopt;
-    const ImageResult read = ReadImage(bytes, QFileInfo(path).fileName(), DetectFormat(path, bytes), rawStart);
+    facts.format = DetectFormat(path, bytes);
+    const ImageResult read = ReadImage(bytes, QFileInfo(path).fileName(), facts.format, rawStart);
     if (!read.Ok())
         return std::nullopt;
-    return MakeFingerprint(bytes, read.image);
+    facts.size = bytes.size();
+    facts.image = read.image;
+    facts.print = MakeFingerprint(bytes, read.image);
+    return facts;
+}
+
+QString FormatText(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::IntelHex: return QStringLiteral("Intel HEX");
+    case ImageFormat::SRecord: return QStringLiteral("S-record");
+    case ImageFormat::Elf: return QStringLiteral("ELF");
+    case ImageFormat::Raw: break;
+    }
+    return MainWindow::tr("двоичный");
 }
 
 } // namespace
@@ -68,7 +97,8 @@ void MainWindow::SelectedFileData()
     const QString path = QFileDialog::getOpenFileName(this, tr("Выбор файла данных"), startDir,
                                                       tr("Файл данных (*.bine)") + QStringLiteral(";;")
                                                           + tr("Образы прошивки") + QStringLiteral(
-                                                              " (*.hex *.ihex *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;")
+                                                              " (*.hex *.ihex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf"
+                                                              " *.axf *.out *.bin *.bine);;")
                                                           + tr("Все файлы") + QStringLiteral(" (*)"));
     if (!path.isEmpty())
         ChooseDataFile(path);
@@ -85,7 +115,34 @@ void MainWindow::ChooseDataFile(const QString &path)
     settings->sync();
     ui->lineEditFileData->setText(path);
     dataFileName = path;
+    RememberRecent(path);
     ShowFingerprint();
+}
+
+// The files used last, newest first, each once, for the File menu.
+void MainWindow::RememberRecent(const QString &path)
+{
+    QStringList recent = settings->value(QLatin1String(KeyRecent)).toStringList();
+    recent.removeAll(path);
+    recent.prepend(path);
+    settings->setValue(QLatin1String(KeyRecent), recent.mid(0, RecentCount));
+    settings->sync();
+    FillRecentMenu();
+}
+
+void MainWindow::FillRecentMenu()
+{
+    menuRecent->clear();
+    const QStringList recent = settings->value(QLatin1String(KeyRecent)).toStringList();
+    for (int i = 0; i < recent.size(); ++i) {
+        const QString path = recent.at(i);
+        QAction *action = menuRecent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)));
+        connect(action, &QAction::triggered, this, [this, path] {
+            if (!jobRunning)
+                ChooseDataFile(path);
+        });
+    }
+    menuRecent->setEnabled(!recent.isEmpty());
 }
 
 // A path typed or pasted into the field is taken as if chosen in the
@@ -108,11 +165,16 @@ void MainWindow::TakeTypedFile()
 // against a build's or a device's at a glance.
 void MainWindow::ShowFingerprint()
 {
-    const std::optional<Fingerprint> print = dataFileName.isEmpty()
-        ? std::nullopt
-        : ReadFingerprint(dataFileName, quint32(ui->spinBoxStartAddr->value()));
-    ui->labelFingerprint->setText(
-        print ? tr("SHA-256 %1\nCRC-32 %2").arg(QString::fromLatin1(print->sha256), print->Crc32Text()) : QString());
+    const quint32 start = quint32(ui->spinBoxStartAddr->value());
+    const std::optional<FileFacts> facts = dataFileName.isEmpty() ? std::nullopt : ReadFileFacts(dataFileName, start);
+    if (!facts) {
+        ui->labelFingerprint->clear();
+        return;
+    }
+    const int pages = PlanPages(facts->image, start, quint32(ui->spinBoxSizePage->value())).size();
+    ui->labelFingerprint->setText(tr("%1, %2 байт, страниц: %3\nSHA-256 %4\nCRC-32 %5")
+                                      .arg(FormatText(facts->format)).arg(facts->size).arg(pages)
+                                      .arg(QString::fromLatin1(facts->print.sha256), facts->print.Crc32Text()));
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

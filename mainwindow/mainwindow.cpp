@@ -8,6 +8,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -74,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     SetUpPortSelector();
 
     CreateActions();
+    CreateFileMenu();
     // A widget of the status bar, not a message: the tips of the tool bar
     // actions would wipe a message as the pointer passes over them.
     labelJobStatus = new QLabel;
@@ -88,6 +93,7 @@ MainWindow::MainWindow(QWidget *parent)
     settings->setIniCodec("UTF-8");
 #endif
     RestoreDataFile();
+    FillRecentMenu();
     RestoreSkipUnchanged();
     RefreshPorts();
     RestorePort();
@@ -99,6 +105,16 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButtonWrite, &QPushButton::clicked, this, &MainWindow::WriteData);
     connect(ui->pushButtonCansel, &QPushButton::clicked, this, &MainWindow::PushCansel);
     connect(ui->lineEditFileData, &QLineEdit::editingFinished, this, &MainWindow::TakeTypedFile);
+    // The job's share done in the title, for a window behind others or minimised.
+    connect(ui->progressBar, &QProgressBar::valueChanged, this, [this](int value) {
+        const int span = ui->progressBar->maximum() - ui->progressBar->minimum();
+        if (jobRunning && span > 0)
+            setWindowTitle(QStringLiteral("%1 %2% — Tamrivo").arg(ui->labelProcessBar->text())
+                               .arg(qint64(value - ui->progressBar->minimum()) * 100 / span));
+    });
+    // A raw file's pages depend on where it goes and on the page size.
+    connect(ui->spinBoxStartAddr, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::ShowFingerprint);
+    connect(ui->spinBoxSizePage, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::ShowFingerprint);
     // A file dropped anywhere on the window is chosen; the path field would
     // otherwise take the drop as text typed into the middle of the path.
     ui->lineEditFileData->setAcceptDrops(false);
@@ -157,10 +173,44 @@ void MainWindow::CreateActions()
     ui->mainToolBar->addAction(actionAbout);
     ui->mainToolBar->setIconSize(QSize(32, 32));
 
+    // Keys for the bench: connect, disconnect, write, verify, save; Esc
+    // asks to cancel the job running, as the cancel button does.
+    actionConnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    actionDisconnect->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K));
+    actionVerify->setShortcut(QKeySequence(Qt::Key_F6));
+    actionSave->setShortcut(QKeySequence::Save);
+    // The buttons' keys as window actions: a key works wherever the focus
+    // is, and only while its button could be pressed.
+    for (auto [button, key] : { std::pair(ui->pushButtonWrite, Qt::Key_F5), std::pair(ui->pushButtonCansel, Qt::Key_Escape) }) {
+        QAction *press = new QAction(this);
+        press->setShortcut(QKeySequence(key));
+        connect(press, &QAction::triggered, button, [button = button] {
+            if (button->isEnabled())
+                button->click();
+        });
+        addAction(press);
+    }
+    for (QAction *action : { actionConnect, actionDisconnect, actionVerify, actionSave })
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), action->shortcut().toString(QKeySequence::NativeText)));
+    ui->pushButtonWrite->setToolTip(tr("Записать файл данных в прибор (%1)").arg(QStringLiteral("F5")));
+    ui->pushButtonCansel->setToolTip(tr("Прервать задание (%1)").arg(QStringLiteral("Esc")));
+
     actionConnect->setEnabled(true);
     actionDisconnect->setEnabled(false);
     actionVerify->setEnabled(false);
     actionSave->setEnabled(false);
+}
+
+// The File menu: open a data file, or one of the last used again.
+void MainWindow::CreateFileMenu()
+{
+    QMenu *menuFile = ui->menuBar->addMenu(tr("Файл"));
+    menuFile->setObjectName(QStringLiteral("menuFile"));
+    QAction *open = menuFile->addAction(tr("Открыть файл данных..."), this, &MainWindow::SelectedFileData);
+    open->setObjectName(QStringLiteral("actionOpen"));
+    open->setShortcut(QKeySequence::Open);
+    menuRecent = menuFile->addMenu(tr("Недавние файлы"));
+    menuRecent->setObjectName(QStringLiteral("menuRecent"));
 }
 
 // Every value fits its box in the box's own font.

@@ -14,6 +14,7 @@ class QAction;
 class QComboBox;
 class QFile;
 class QLabel;
+class QMenu;
 class QSerialPort;
 class QSettings;
 class QTimer;
@@ -64,6 +65,9 @@ private:
     void ChooseDataFile(const QString &path);
     void TakeTypedFile();
     void ShowFingerprint();
+    void RememberRecent(const QString &path);
+    void FillRecentMenu();
+    void CreateFileMenu();
     void RestoreSkipUnchanged();
     void QueryFlashParams();
     void PortError(int error);
@@ -108,6 +112,7 @@ private:
     QAction *actionVerify;
     QAction *actionSave;
     QAction *actionAbout;
+    QMenu *menuRecent = nullptr;      // the files used last, in the File menu
     DeviceLink *deviceLink;
     QSerialPort *serialPort;
     QSettings *settings;

@@ -167,8 +167,10 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
     }
     delete fileData;
     fileData = new QFile(dataFileName);
+    const QString cannotOpen = tr("Не удается открыть файл\n%1\n%2");
     if (!fileData->open(QIODevice::ReadOnly)) {
-        QMessageBox::critical(this, tr("Ошибка"), tr("Не удается открыть файл"), QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Ошибка"),
+                              cannotOpen.arg(QDir::toNativeSeparators(dataFileName), fileData->errorString()), QMessageBox::Ok);
         return false;
     }
 
@@ -177,7 +179,8 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
     plan->pageSize = quint32(ui->spinBoxSizePage->value());
     const QByteArray bytes = fileData->readAll();
     if (bytes.size() != fileData->size()) {
-        QMessageBox::critical(this, tr("Ошибка"), tr("Не удается открыть файл"), QMessageBox::Ok);
+        QMessageBox::critical(this, tr("Ошибка"),
+                              cannotOpen.arg(QDir::toNativeSeparators(dataFileName), fileData->errorString()), QMessageBox::Ok);
         EndCheckFailed();
         return false;
     }
@@ -311,6 +314,7 @@ JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobO
     // against the reply. Only the cancel question may ask anything.
     actionAbout->setEnabled(false);
     ui->pushButtonFileData->setEnabled(false);
+    ui->menuBar->setEnabled(false);
     labelJobStatus->clear();
     cancelPressed = false;
 
@@ -343,7 +347,9 @@ void MainWindow::EndJob()
     EnableDeviceJobs(serialPort->isOpen());
     actionAbout->setEnabled(true);
     ui->pushButtonFileData->setEnabled(true);
+    ui->menuBar->setEnabled(true);
     actionConnect->setEnabled(!serialPort->isOpen());
+    setWindowTitle(QStringLiteral("Tamrivo"));
 }
 
 // Back to how the window shows an idle job at start.

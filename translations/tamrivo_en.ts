@@ -174,8 +174,12 @@ then log out and in again.</translation>
         <translation>No data file chosen</translation>
     </message>
     <message>
-        <source>Не удается открыть файл</source>
-        <translation>Cannot open the file</translation>
+        <source>Не удается открыть файл
+%1
+%2</source>
+        <translation>Cannot open the file
+%1
+%2</translation>
     </message>
     <message>
         <source>Размер файла больше заданного диапазона памяти</source>
@@ -404,10 +408,36 @@ Block 0x%2, %3 bytes</translation>
         <translation>The SHA-256 is of the file as it lies on disk, the CRC-32 of the flash from the image&apos;s lowest to its highest address, with the gaps as erased bytes (0xFF).</translation>
     </message>
     <message>
-        <source>SHA-256 %1
-CRC-32 %2</source>
-        <translation>SHA-256 %1
-CRC-32 %2</translation>
+        <source>%1, %2 байт, страниц: %3
+SHA-256 %4
+CRC-32 %5</source>
+        <translation>%1, %2 bytes, pages: %3
+SHA-256 %4
+CRC-32 %5</translation>
+    </message>
+    <message>
+        <source>двоичный</source>
+        <translation>binary</translation>
+    </message>
+    <message>
+        <source>Файл</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Открыть файл данных...</source>
+        <translation>Open data file...</translation>
+    </message>
+    <message>
+        <source>Недавние файлы</source>
+        <translation>Recent files</translation>
+    </message>
+    <message>
+        <source>Записать файл данных в прибор (%1)</source>
+        <translation>Write the data file to the device (%1)</translation>
+    </message>
+    <message>
+        <source>Прервать задание (%1)</source>
+        <translation>Stop the job (%1)</translation>
     </message>
     <message>
         <source>Сравнение</source>

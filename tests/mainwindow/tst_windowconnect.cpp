@@ -171,13 +171,13 @@ private slots:
                 && QFile::copy(IMAGE_DATA_DIR "/gaps.hex", c + "/app.hex"));
         // gaps.hex: src.bin from 0x0800FF80 but for 0x180-0x1FF, which the CRC takes as erased; SHA-256 by sha256sum.
         const QByteArray flash = src.readAll().replace(0x180, 0x80, QByteArray(0x80, '\xFF'));
-        const QString gapsPrint = QStringLiteral("SHA-256 79d888991d29a6c965b082c80a420a3536958e6d363e28f3a85524dda72552c3\n"
+        const QString gapsPrint = QStringLiteral("Intel HEX, 2124 байт, страниц: 2\nSHA-256 79d888991d29a6c965b082c80a420a3536958e6d363e28f3a85524dda72552c3\n"
             "CRC-32 %1").arg(crc32(0, reinterpret_cast<const Bytef *>(flash.constData()), uInt(flash.size())), 8, 16, QLatin1Char('0'));
         const auto print = [](WindowDriver &driver) { return driver.Child<QLabel>("labelFingerprint")->text(); };
         const auto dialog = [](const QString &folder) {
             return Box(QMessageBox::NoIcon, "Выбор файла данных", QMessageBox::NoButton,
-                       "Файл данных (*.bine)|Образы прошивки (*.hex *.ihex *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf "
-                       "*.bin)|Все файлы (*) " + folder);
+                       "Файл данных (*.bine)|Образы прошивки (*.hex *.ihex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf "
+                       "*.out *.bin *.bine)|Все файлы (*) " + folder);
         };
         QStringList dialogs;
         {
@@ -189,7 +189,8 @@ private slots:
         {
             WindowDriver driver;
             QCOMPARE(driver.FileText(), a + "/app.bine");
-            QCOMPARE(print(driver), "SHA-256 15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225\nCRC-32 cbf43926");
+            QCOMPARE(print(driver), "двоичный, 9 байт, страниц: 1\n"
+                                    "SHA-256 15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225\nCRC-32 cbf43926");
             driver.ChooseFile(b + "/app.hex");
             driver.ChooseFile(QString());
             QCOMPARE(driver.FileText() + print(driver), b + "/app.hex");     // and no fingerprint
@@ -209,6 +210,13 @@ private slots:
         restarted.ChooseFile(QString());
         QCOMPARE(restarted.FileText(), a + "/app.bine");
         QCOMPARE(dialogs << restarted.answerer.seen, QStringList({ dialog(QDir::currentPath()), dialog(a), dialog(b), dialog(a) }));
+        // The files used, newest first and each once, are offered again in the File menu.
+        QStringList recent;
+        for (QAction *action : restarted.Child<QMenu>("menuRecent")->actions())
+            recent << action->text();
+        QCOMPARE(recent, QStringList({ "&1 " + a + "/app.bine", "&2 " + c + "/app.hex", "&3 " + b + "/app.hex" }));
+        restarted.Child<QMenu>("menuRecent")->actions().at(1)->trigger();
+        QCOMPARE(restarted.FileText(), c + "/app.hex");
     }
 
     // Adapters plugged in and pulled out show up; the port the user chose

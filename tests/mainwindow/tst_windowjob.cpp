@@ -146,7 +146,8 @@ private slots:
         QTest::addColumn<QString>("box");
         const int app = int(AppStart);
         QTest::newRow("no file chosen") << 10 << app << "none" << Error("Не выбран файл данных");
-        QTest::newRow("file gone") << 10 << app << "gone" << Error("Не удается открыть файл");
+        // The file named, and the system's reason.
+        QTest::newRow("file gone") << 10 << app << "gone" << Error("Не удается открыть файл\nFILE\nNo such file or directory");
         QTest::newRow("one byte too large, typed") << 0xD001 << app << "typed"
                                                    << Error("Размер файла больше заданного диапазона памяти");
         QTest::newRow("start inside a page") << 100 << app + 0x100 << "chosen"
@@ -409,6 +410,45 @@ private slots:
         driver->Write();
 
         QTEST(driver->Status(), "status");
+    }
+
+    // The keys do what their actions and buttons do: connect (clearing the last device's status),
+    // write, Esc for the cancel question, verify, disconnect; the title shows the pass and its share.
+    void keys()
+    {
+        driver = std::make_unique<WindowDriver>(&config);
+        driver->window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&driver->window));
+        driver->Child<QLabel>("labelJobStatus")->setText("the last device");
+        driver->PortBox()->setEditText(driver->sim->SlavePath());
+        driver->answerer.Answer(QMessageBox::Ok);
+        QTest::keyClick(&driver->window, Qt::Key_K, Qt::ControlModifier);
+        QCOMPARE(driver->State() + driver->Status(), Connected);
+        driver->ChooseFile(WriteFile(imagePath, Pattern(3000)));
+        QString title;
+        OnProgress("Запись", [this, &title] {
+            title = driver->window.windowTitle();
+            driver->answerer.Answer(QMessageBox::Yes);
+            driver->window.activateWindow();    // back from the summary
+            QTest::qWaitForWindowActive(&driver->window);
+            QTest::keyClick(&driver->window, Qt::Key_Escape);
+        });
+        driver->answerer.seen.clear();
+        driver->answerer.Answer(QMessageBox::Ok);
+        driver->window.activateWindow();    // back from the file dialog
+        QVERIFY(QTest::qWaitForWindowActive(&driver->window));
+        QTest::keyClick(&driver->window, Qt::Key_F5);
+        QVERIFY2(QRegularExpression("^Запись \\d+% — Tamrivo$").match(title).hasMatch(), qPrintable(title));
+        QCOMPARE(driver->answerer.seen.value(1), Question("Прервать запись данных ?"));
+        QCOMPARE(driver->window.windowTitle(), "Tamrivo");
+        driver->window.activateWindow();    // back from the cancel question
+        QVERIFY(QTest::qWaitForWindowActive(&driver->window));
+        QTest::keyClick(&driver->window, Qt::Key_F6);
+        QVERIFY2(driver->Status().startsWith("Проверка за N с: данные отличаются"), qPrintable(driver->Status()));
+        driver->window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&driver->window));
+        QTest::keyClick(&driver->window, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(driver->State(), Disconnected);
     }
 
     // The user's disconnect fails the job without a word of a lost port; a
