@@ -141,9 +141,6 @@ void FlashMapModel::Apply(int page, PageEvent event)
 
 PageState FlashMapModel::After(PageState now, PageEvent event, bool blank)
 {
-    // A failure stays in sight: nothing after it in the job clears it.
-    if (now == PageState::Failed)
-        return now;
     switch (event) {
     case PageEvent::Erased:
         return blank ? PageState::Blank : PageState::Erased;
