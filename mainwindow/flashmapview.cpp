@@ -24,7 +24,7 @@ QColor StateColour(PageState state)
 {
     switch (state) {
     case PageState::Outside:
-        return QColor(0xee, 0xee, 0xee);
+        return QColor(0xdc, 0xdc, 0xdc);
     case PageState::ToDo:
         return QColor(0xa8, 0xa8, 0xa8);
     case PageState::Erased:
