@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "flashmapview.h"
 #include "imagewriters.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
@@ -66,6 +67,7 @@ void MainWindow::SaveData()
     report.pass = JobPass::Read;
     report.size = int(end - start + 1);
     QByteArray data;
+    ui->flashMap->Model().StartRead(start, end, pageSize, report.size, ProgrammingJob::DefaultBlockSize);
     const JobOutcome outcome = RunJob(WindowJob::Save, [&](JobObserver &observer) {
         return ProgrammingJob(*deviceLink, start, pageSize, QByteArray()).Read(observer, report.size, &data);
     }, &report.done);

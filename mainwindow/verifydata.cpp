@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "flashmapview.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
 
@@ -23,6 +24,8 @@ void MainWindow::VerifyData()
     QElapsedTimer clock;
     clock.start();
     CheckReport report;
+    ui->flashMap->Model().StartImage(plan.start, quint32(ui->spinBoxEndAddr->value()), plan.pageSize, plan.image,
+                                     ProgrammingJob::DefaultBlockSize);
     const JobOutcome outcome = RunJob(WindowJob::Verify, [this, &plan](JobObserver &observer) {
         return ProgrammingJob(*deviceLink, plan.start, plan.pageSize, plan.image).Verify(observer);
     }, &report.done);

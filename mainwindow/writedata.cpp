@@ -3,6 +3,7 @@
 
 #include "blockplan.h"
 #include "devicelink.h"
+#include "flashmapview.h"
 #include "imagereaders.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
@@ -59,6 +60,16 @@ public:
 
     bool ShouldStop(JobPass pass) override { return window.AskCancel(job, pass); }
 
+    void Done(JobPass pass, quint32 address, int length) override
+    {
+        window.ui->flashMap->Model().Done(pass, address, length);
+    }
+
+    void PageCompared(quint32 page, bool unchanged) override
+    {
+        window.ui->flashMap->Model().PageCompared(page, unchanged);
+    }
+
     int done = 0;   // what the pass running last had got through
 
 private:
@@ -113,6 +124,8 @@ void MainWindow::WriteData()
     QElapsedTimer clock;
     clock.start();
     const bool skipUnchanged = ui->checkBoxSkipUnchanged->isChecked();
+    ui->flashMap->Model().StartImage(plan.start, quint32(ui->spinBoxEndAddr->value()), plan.pageSize, plan.image,
+                                     ProgrammingJob::DefaultBlockSize);
     const JobOutcome outcome = RunJob(WindowJob::Write, [this, &plan, skipUnchanged](JobObserver &observer) {
         ProgrammingJob job(*deviceLink, plan.start, plan.pageSize, plan.image);
         job.SetSkipUnchanged(skipUnchanged);
@@ -303,7 +316,8 @@ QString MainWindow::NotStartingText()
 
 // Shows the job running, with the cancel button live and no other job
 // startable, while run drives the engine; done, if given, is how far its
-// last pass got.
+// last pass got. The flash map, set up by the caller, follows the job and
+// keeps its failing page.
 JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobObserver &)> &run, int *done)
 {
     ui->groupBoxProcess->setEnabled(true);
@@ -322,6 +336,8 @@ JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobO
     WindowJobObserver observer(*this, job);
     const JobOutcome outcome = run(observer);
     jobRunning = false;
+    if (outcome.status == JobOutcome::Failed)
+        ui->flashMap->Model().Failed(outcome.address, outcome.blockLength);
     if (done)
         *done = observer.done;
     return outcome;

@@ -452,4 +452,55 @@ CRC-32 %5</translation>
         <translation>Written and verified: %1 bytes in %2 s, %3 pages unchanged</translation>
     </message>
 </context>
+<context>
+    <name>FlashMapView</name>
+    <message>
+        <source>Вне образа</source>
+        <translation>Outside the image</translation>
+    </message>
+    <message>
+        <source>Ожидает</source>
+        <translation>To do</translation>
+    </message>
+    <message>
+        <source>Стёрта</source>
+        <translation>Erased</translation>
+    </message>
+    <message>
+        <source>Записана</source>
+        <translation>Written</translation>
+    </message>
+    <message>
+        <source>Пустая (0xFF)</source>
+        <translation>Blank (0xFF)</translation>
+    </message>
+    <message>
+        <source>Без изменений</source>
+        <translation>Unchanged</translation>
+    </message>
+    <message>
+        <source>Проверена</source>
+        <translation>Verified</translation>
+    </message>
+    <message>
+        <source>Прочитана</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>Ошибка</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>%1 – %2, страниц: %3</source>
+        <translation>%1 – %2, %3 pages</translation>
+    </message>
+    <message>
+        <source>Байт в копии: %1</source>
+        <translation>Bytes in the backup: %1</translation>
+    </message>
+    <message>
+        <source>Байт образа: %1</source>
+        <translation>Image bytes: %1</translation>
+    </message>
+</context>
 </TS>

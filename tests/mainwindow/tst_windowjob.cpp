@@ -1,6 +1,7 @@
 // Jobs through the window against the simulated loader. The engine's tests
 // take every pass failure, cancel and late reply; these check what the
 // window makes of each kind of outcome: words, boxes, status bar, buttons.
+#include "flashmapview.h"
 #include "windowdriver.h"
 
 namespace {
@@ -22,6 +23,18 @@ struct CheckRow
     QString backup;
     bool cancel;
     QString box, status;
+};
+
+// job: write, skip (unchanged pages left alone), verify or save; change: a
+// byte of the flash that differs from the image; cancel: the pass whose
+// first progress is cancelled; map: a letter per page, outside pages after
+// it left out.
+struct MapRow
+{
+    QString job;
+    int change;
+    FaultRule fault;
+    QString cancel, map;
 };
 
 const quint32 AppStart = 0x08003000;
@@ -61,6 +74,7 @@ QString WriteFile(const QString &path, const QByteArray &bytes)
 
 Q_DECLARE_METATYPE(FailureRow)
 Q_DECLARE_METATYPE(CheckRow)
+Q_DECLARE_METATYPE(MapRow)
 
 class WindowJobTest : public QObject
 {
@@ -430,7 +444,7 @@ private slots:
             title = driver->window.windowTitle();
             driver->answerer.Answer(QMessageBox::Yes);
             driver->window.activateWindow();    // back from the summary
-            QTest::qWaitForWindowActive(&driver->window);
+            QVERIFY(QTest::qWaitForWindowActive(&driver->window));
             QTest::keyClick(&driver->window, Qt::Key_Escape);
         });
         driver->answerer.seen.clear();
@@ -449,6 +463,93 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&driver->window));
         QTest::keyClick(&driver->window, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(driver->State(), Disconnected);
+    }
+
+    // The map after the job: blank pages left to the erase, pages kept,
+    // the first page unfinished while its first block waits for the end.
+    void flashMapAfterJob_data()
+    {
+        QTest::addColumn<MapRow>("row");
+        const FaultRule none;
+        QTest::newRow("write, second page blank") << MapRow{ "write", -1, none, "", "vbv" };
+        QTest::newRow("write, one page kept") << MapRow{ "skip", 2100, none, "", "vuv" };
+        QTest::newRow("cancelled erasing") << MapRow{ "write", -1, none, "Стирание", "ett" };
+        QTest::newRow("cancelled writing") << MapRow{ "write", -1, none, "Запись", "ebe" };
+        QTest::newRow("cancelled verifying") << MapRow{ "write", -1, none, "Верификация", "ebw" };
+        QTest::newRow("worn first block") << MapRow{ "write", -1,
+            { FaultKind::WornCell, 1, -1, 0.0, 0x64, 0x12, AppStart }, "", "fbv" };
+        QTest::newRow("page cannot be erased") << MapRow{ "write", -1,
+            { FaultKind::BadStatus, 1, -1, 0.0, 0x21, -1, AppStart + 1024 }, "", "eft" };
+        QTest::newRow("verify, second page differs") << MapRow{ "verify", 1500, none, "", "vft" };
+        QTest::newRow("save") << MapRow{ "save", -1, none, "", "rrr" };
+        QTest::newRow("save, a block unreadable") << MapRow{ "save", -1,
+            { FaultKind::CorruptCrc, 1, -1, 0.0, 0x64, 0x02, AppStart + 1088 }, "", "rft" };
+    }
+
+    void flashMapAfterJob()
+    {
+        QFETCH(MapRow, row);
+        if (row.fault.command >= 0)
+            config.faults.append(row.fault);
+        QByteArray image = Pattern(3000);
+        if (row.job == "write")
+            image.replace(1024, 1024, QByteArray(1024, '\xFF'));
+        Prepare(WriteFile(imagePath, image));
+        if (row.job != "write")
+            driver->sim->Flash().Write(AppStart, image);
+        if (row.change >= 0)
+            driver->sim->Flash().Poke(AppStart + row.change, char(~image[row.change]));
+        driver->Child<QCheckBox>("checkBoxSkipUnchanged")->setChecked(row.job == "skip");
+        // At once, inside the job: the map then shows exactly one step done.
+        auto asked = std::make_shared<bool>(false);
+        QObject::connect(driver->Progress(), &QProgressBar::valueChanged, driver->Progress(), [=](int value) {
+            if (value > 0 && !*asked && driver->PassLabel() == row.cancel) {
+                *asked = true;
+                driver->answerer.Answer(QMessageBox::Yes);
+                driver->CancelButton()->click();
+            }
+        });
+
+        if (row.job == "save") {
+            driver->Child<QSpinBox>("spinBoxEndAddr")->setValue(int(AppStart) + 2999);
+            driver->answerer.ChooseFile(dir.filePath("backup.bin"));
+            driver->SaveAction()->trigger();
+        } else if (row.job == "verify") {
+            driver->VerifyAction()->trigger();
+        } else {
+            driver->Write();
+        }
+
+        const FlashMapModel &map = driver->Child<FlashMapView>("flashMap")->Model();
+        QString letters;
+        for (int page = 0; page < map.Count(); ++page)
+            letters += QStringLiteral("obuvrwetf").at(int(map.State(page)));
+        QCOMPARE(letters, row.map.leftJustified(row.job == "save" ? 3 : 52, 'o'));
+    }
+
+    // Thousands of pages share cells in the same few rows; each page is in
+    // the cell whose run of pages holds it.
+    void flashMapGeometry_data()
+    {
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<int>("cell");
+        QTest::addColumn<int>("cells");
+        QTest::newRow("16 pages") << 16 << 24 << 16;
+        QTest::newRow("52 pages") << 52 << 20 << 52;
+        QTest::newRow("16384 pages") << 16384 << 3 << 2880;
+    }
+
+    void flashMapGeometry()
+    {
+        QFETCH(int, pages);
+        const MapGeometry fit = MapGeometry::Fit(pages, 360, 72);
+        QTEST(fit.cell, "cell");
+        QTEST(fit.cells, "cells");
+        QVERIFY((fit.cells + fit.columns - 1) / fit.columns * fit.cell <= 72);
+        for (int page = 0; page < pages; ++page) {
+            const int cell = fit.CellOf(page, pages);
+            QVERIFY2(fit.FirstPage(cell, pages) <= page && page < fit.FirstPage(cell + 1, pages), qPrintable(QString::number(page)));
+        }
     }
 
     // The user's disconnect fails the job without a word of a lost port; a
