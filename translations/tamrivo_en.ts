@@ -324,8 +324,8 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <translation>Verified: %1 bytes in %2 s, the data match</translation>
     </message>
     <message>
-        <source>Проверка за %1 с: данные отличаются с адреса 0x%2</source>
-        <translation>Verified in %1 s: the data differ from address 0x%2</translation>
+        <source>Проверка за %1 с: отличаются %2 байт в %3 диапазонах, первый с адреса %4</source>
+        <translation>Verified in %1 s: %2 bytes differ in %3 ranges, the first at address %4</translation>
     </message>
     <message>
         <source>Проверка прервана через %1 с: проверено байт %2 из %3</source>
@@ -350,14 +350,6 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
     <message>
         <source>Чтение не удалось через %1 с: прочитано байт %2 из %3, файл не записан</source>
         <translation>Read failed after %1 s: bytes read %2 of %3, no file written</translation>
-    </message>
-    <message>
-        <source>Данные не совпадают
-Адрес 0x%1
-Блок 0x%2, %3 байт</source>
-        <translation>The data differ
-Address 0x%1
-Block 0x%2, %3 bytes</translation>
     </message>
     <message>
         <source>Чтение</source>
@@ -420,6 +412,44 @@ CRC-32 %2</translation>
     <message>
         <source>Записано и проверено %1 байт за %2 с, страниц без изменений: %3</source>
         <translation>Written and verified: %1 bytes in %2 s, %3 pages unchanged</translation>
+    </message>
+</context>
+<context>
+    <name>DifferenceRanges</name>
+    <message>
+        <source>Адрес</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Длина</source>
+        <translation>Length</translation>
+    </message>
+</context>
+<context>
+    <name>DifferenceView</name>
+    <message>
+        <source>Различия</source>
+        <translation>Differences</translation>
+    </message>
+    <message>
+        <source>Диапазоны</source>
+        <translation>Ranges</translation>
+    </message>
+    <message>
+        <source>Файл</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Устройство</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>Отличаются %1 байт в %2 диапазонах</source>
+        <translation>%1 bytes differ in %2 ranges</translation>
+    </message>
+    <message>
+        <source>Показано начало диапазона: ещё %1 байт не показаны</source>
+        <translation>The start of the range is shown: %1 more bytes are not</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,7 @@
 // Jobs through the window against the simulated loader. The engine's tests
 // take every pass failure, cancel and late reply; these check what the
 // window makes of each kind of outcome: words, boxes, status bar, buttons.
+#include "differenceview.h"
 #include "windowdriver.h"
 
 namespace {
@@ -289,9 +290,6 @@ private slots:
     void verifyAndSave_data()
     {
         QTest::addColumn<CheckRow>("row");
-        QTest::newRow("verify, a byte differs") << CheckRow{ 0, 1003, -1, "", false,
-            Error("Данные не совпадают\nАдрес 0x80034eb\nБлок 0x80034c0, 64 байт"),
-            "Проверка за N с: данные отличаются с адреса 0x80034eb" };
         QTest::newRow("verify cancelled") << CheckRow{ 0, -1, -1, "", true, Question("Прервать проверку данных ?"),
             "Проверка прервана через N с: проверено байт 128 из 3000" };
         QTest::newRow("save cancelled") << CheckRow{ 3000, -1, -1, "a.bin", true, Question("Прервать чтение данных ?"),
@@ -335,6 +333,76 @@ private slots:
         QCOMPARE(driver->Status(), row.status);
         // Never a partial backup, nor a temporary file left behind.
         QCOMPARE(QDir(backups.path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(driver->State(), Connected);
+    }
+
+    // A verify with differences opens the view: its ranges, and for the one
+    // selected the rows of 16 around it, file and device side by side with
+    // exactly the bytes that differ marked, and nothing past the image.
+    void verifyShowsDifferences_data()
+    {
+        QTest::addColumn<QList<int>>("changed");   // bytes of the file the flash holds inverted
+        QTest::addColumn<QStringList>("ranges");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QStringList>("rows");      // the selected range's rows
+        QTest::addColumn<QString>("status");
+        QTest::newRow("a byte, then a run across blocks in the same rows")
+            << QList<int>{1010, 1020, 1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030}
+            << QStringList{"0x080034f2 1", "0x080034fc 11"} << 1 << QStringList{"0x080034f0", "0x08003500"}
+            << "Проверка за N с: отличаются 12 байт в 2 диапазонах, первый с адреса 0x080034f2";
+        QTest::newRow("the image's last bytes") << QList<int>{4, 2998, 2999}
+            << QStringList{"0x08003104 1", "0x08003cb6 2"} << 1 << QStringList{"0x08003cb0"}
+            << "Проверка за N с: отличаются 3 байт в 2 диапазонах, первый с адреса 0x08003104";
+    }
+
+    void verifyShowsDifferences()
+    {
+        QFETCH(QList<int>, changed);
+        QFETCH(int, selected);
+        const quint32 start = AppStart + 0x100;
+        const QByteArray image = Pattern(3000);
+        QByteArray flash = image;
+        for (int at : changed)
+            flash[at] = char(~image[at]);
+        Prepare(WriteFile(imagePath, image));
+        driver->Child<QSpinBox>("spinBoxStartAddr")->setValue(int(start));
+        driver->sim->Flash().Write(start, flash);
+
+        driver->VerifyAction()->trigger();
+
+        QCOMPARE(driver->answerer.seen, QStringList());
+        QTEST(driver->Status(), "status");
+        auto *view = driver->window.findChild<DifferenceView *>();
+        QVERIFY(view && view->isVisible());
+        QStringList ranges;
+        for (int row = 0; row < view->Ranges()->rowCount(); ++row)
+            ranges << view->Ranges()->index(row, 0).data().toString() + ' ' + view->Ranges()->index(row, 1).data().toString();
+        QTEST(ranges, "ranges");
+        view->RangesTable()->selectRow(selected);
+        // Each side's row as "address: byte byte [marked] ...", from the file and the flash.
+        const DifferenceBytes *bytes = view->Bytes();
+        for (auto side : { DifferenceBytes::Side::File, DifferenceBytes::Side::Device }) {
+            QStringList shown, expected, addresses;
+            for (int row = 0; row < bytes->rowCount(); ++row) {
+                const quint32 address = bytes->headerData(row, Qt::Vertical).toString().toUInt(nullptr, 16);
+                QString line = QStringLiteral("0x%1:").arg(address, 8, 16, QLatin1Char('0'));
+                QString wanted = line;
+                for (int offset = 0; offset < 16; ++offset) {
+                    const QModelIndex cell = bytes->index(row, DifferenceBytes::Column(side, offset));
+                    const QString text = cell.data().toString();
+                    line += cell.data(Qt::BackgroundRole).isValid() ? " [" + text + ']' : ' ' + text;
+                    const int at = int(address - start) + offset;
+                    const QByteArray &from = side == DifferenceBytes::Side::File ? image : flash;
+                    const QString hex = at < image.size() ? from.mid(at, 1).toHex() : QString();
+                    wanted += at < image.size() && image[at] != flash[at] ? " [" + hex + ']' : ' ' + hex;
+                }
+                shown << line;
+                expected << wanted;
+                addresses << line.left(10);
+            }
+            QTEST(addresses, "rows");
+            QCOMPARE(shown, expected);
+        }
         QCOMPARE(driver->State(), Connected);
     }
 
