@@ -221,13 +221,13 @@ Block size %d</translation>
     </message>
     <message>
         <source>Ошибка верификации flash
-Adress %d
-Size block %d
-Size send block %d</source>
+Adress %1
+Size block %2
+Size send block %3</source>
         <translation>Flash verify failed
-Offset %d
-Block size %d
-Bytes read back %d</translation>
+Address %1
+Block size %2
+Bytes read back %3</translation>
     </message>
     <message>
         <source>Приложение не запустится, пока запись не будет выполнена до конца</source>

@@ -199,7 +199,7 @@ private slots:
         QTest::newRow("second block unreadable") << FailureRow{ FaultKind::CorruptCrc, 0x64, 0x02, 64,
             "Ошибка при чтении flash\nAdrees 64\nSize block 64", "3 из 3, записано байт 2936" };
         QTest::newRow("worn first block") << FailureRow{ FaultKind::WornCell, 0x64, 0x12, 0,
-            "Ошибка верификации flash\nAdress 0\nSize block 64\nSize send block 64", "3 из 3, записано байт 3000" };
+            "Ошибка верификации flash\nAdress 0x08003000\nSize block 64\nSize send block 64", "3 из 3, записано байт 3000" };
         // The first block written is acknowledged again and again, for ever.
         QTest::newRow("device talks out of turn") << FailureRow{ FaultKind::Replay, 0x64, 0x12, 64,
             "Ошибка при чтении flash\nAdrees 64\nSize block 64\n\nУстройство продолжает передавать без запроса",
