@@ -20,6 +20,9 @@ void MainWindow::VerifyData()
     JobPlan plan;
     if (!LoadJobImage(&plan, false))
         return;
+    // What it shows is about to be out of date.
+    if (differenceView)
+        differenceView->hide();
 
     QElapsedTimer clock;
     clock.start();

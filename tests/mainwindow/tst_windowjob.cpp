@@ -403,6 +403,12 @@ private slots:
             QTEST(addresses, "rows");
             QCOMPARE(shown, expected);
         }
+        // Put right, the device matches, and the view of how it did not goes.
+        for (int at : changed)
+            driver->sim->Flash().Poke(start + quint32(at), image[at]);
+        driver->VerifyAction()->trigger();
+        QCOMPARE(driver->answerer.seen, QStringList(Box(QMessageBox::Information, "Информация", QMessageBox::Ok, "Данные совпадают")));
+        QVERIFY(!view->isVisible());
         QCOMPARE(driver->State(), Connected);
     }
 
