@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "blockplan.h"
 #include "firmwareimage.h"
 #include "portlist.h"
 
@@ -19,6 +20,7 @@ class QSerialPort;
 class QSettings;
 class QTimer;
 class DeviceLink;
+class DifferenceView;
 class JobObserver;
 struct JobOutcome;
 enum class JobPass;
@@ -91,6 +93,7 @@ private:
                       int *done = nullptr);
     void EnableDeviceJobs(bool enabled);
     void VerifyData();
+    void ShowDifferences(const FirmwareImage &image);
     void SaveData();
     void EndCheckFailed();
     void ReportFailure(const JobOutcome &outcome);
@@ -118,6 +121,10 @@ private:
     QSettings *settings;
     QTimer *portTimer;
     QVector<PortEntry> portEntries;     // as the port selector lists them
+    // Where the last verify found the flash other than the file, as far as
+    // it got; empty after a match.
+    QVector<FlashDifference> lastDifferences;
+    DifferenceView *differenceView = nullptr;
     QString dataFileName;
     QString dataFileDir;
     bool cancelPressed;

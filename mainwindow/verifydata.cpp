@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "flashmapview.h"
+#include "differenceview.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
 
@@ -20,6 +21,9 @@ void MainWindow::VerifyData()
     JobPlan plan;
     if (!LoadJobImage(&plan, false))
         return;
+    // What it shows is about to be out of date.
+    if (differenceView)
+        differenceView->hide();
 
     QElapsedTimer clock;
     clock.start();
@@ -27,23 +31,42 @@ void MainWindow::VerifyData()
     ui->flashMap->Model().StartImage(plan.start, quint32(ui->spinBoxEndAddr->value()), plan.pageSize, plan.image,
                                      ProgrammingJob::DefaultBlockSize);
     const JobOutcome outcome = RunJob(WindowJob::Verify, [this, &plan](JobObserver &observer) {
-        return ProgrammingJob(*deviceLink, plan.start, plan.pageSize, plan.image).Verify(observer);
+        return ProgrammingJob(*deviceLink, plan.start, plan.pageSize, plan.image).VerifyAll(observer, &lastDifferences);
     }, &report.done);
     report.status = outcome.status;
     report.elapsedMs = clock.elapsed();
     report.size = int(plan.image.ByteCount());
     report.mismatch = outcome.mismatch;
     report.mismatchAddress = outcome.mismatchAddress;
+    report.differingBytes = DifferingBytes(lastDifferences);
+    report.differingRanges = lastDifferences.size();
     labelJobStatus->setText(CheckStatusText(report));
+    // Every page a difference touches, not only the first one's.
+    for (const FlashDifference &difference : lastDifferences)
+        ui->flashMap->Model().Failed(difference.address, difference.expected.size());
 
-    if (outcome.mismatch)
-        QMessageBox::critical(this, tr("Ошибка"), MismatchText(outcome), QMessageBox::Ok);
-    else if (outcome.status == JobOutcome::Failed)
+    if (outcome.status == JobOutcome::Failed && !outcome.mismatch)
         ReportFailure(outcome);
     EndJob();
     if (outcome.status == JobOutcome::Done)
         QMessageBox::information(this, tr("Информация"), tr("Данные совпадают"), QMessageBox::Ok);
+    // Only a verify that went to the end: beside a range, the device is
+    // shown holding the file's bytes, which only a whole compare proves.
+    if (outcome.mismatch && !closeRequested)
+        ShowDifferences(plan.image);
     ResetProgress();
     if (closeRequested)
         close();
+}
+
+// The view is the window's and outlives its closing: the next verify with
+// differences shows them in the same place.
+void MainWindow::ShowDifferences(const FirmwareImage &image)
+{
+    if (!differenceView)
+        differenceView = new DifferenceView(this);
+    differenceView->SetDifferences(image, lastDifferences);
+    differenceView->show();
+    differenceView->raise();
+    differenceView->activateWindow();
 }

@@ -1,6 +1,7 @@
 #include "windowtexts.h"
 
 #include "devicelink.h"
+#include "differences.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -10,11 +11,6 @@ namespace {
 QString Seconds(qint64 elapsedMs)
 {
     return QLocale().toString(double(elapsedMs) / 1000.0, 'f', 1);
-}
-
-QString Hex(quint32 value)
-{
-    return QString::number(value, 16);
 }
 
 } // namespace
@@ -51,8 +47,10 @@ QString VerifyStatusText(const CheckReport &report, const QString &seconds)
             .arg(report.size).arg(seconds);
     }
     if (report.mismatch) {
-        return QCoreApplication::translate("MainWindow", "Проверка за %1 с: данные отличаются с адреса 0x%2")
-            .arg(seconds, Hex(report.mismatchAddress));
+        return QCoreApplication::translate("MainWindow",
+                                           "Проверка за %1 с: отличаются %2 байт в %3 диапазонах, первый с адреса %4")
+            .arg(seconds).arg(report.differingBytes).arg(report.differingRanges)
+            .arg(AddressText(report.mismatchAddress));
     }
     const QString text = report.status == JobOutcome::Cancelled
         ? QCoreApplication::translate("MainWindow", "Проверка прервана через %1 с: проверено байт %2 из %3")
@@ -85,12 +83,6 @@ QString CheckStatusText(const CheckReport &report)
 {
     const QString seconds = Seconds(report.elapsedMs);
     return report.pass == JobPass::Verify ? VerifyStatusText(report, seconds) : ReadStatusText(report, seconds);
-}
-
-QString MismatchText(const JobOutcome &outcome)
-{
-    return QCoreApplication::translate("MainWindow", "Данные не совпадают\nАдрес 0x%1\nБлок 0x%2, %3 байт")
-        .arg(Hex(outcome.mismatchAddress), Hex(outcome.address)).arg(outcome.blockLength);
 }
 
 QString OpenFailureText(const QString &port, const QString &reason, PortRefusal refusal,

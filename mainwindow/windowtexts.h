@@ -30,12 +30,12 @@ struct CheckReport
     int size = 0;
     bool mismatch = false;
     quint32 mismatchAddress = 0;
+    qint64 differingBytes = 0;
+    int differingRanges = 0;
     QString file;               // the backup written; empty when none was
 };
 
 QString CheckStatusText(const CheckReport &report);
-// The first byte that differs, and the block it lies in.
-QString MismatchText(const JobOutcome &outcome);
 
 // Why a port would not open, as far as the window can tell: a device the
 // user may not use, one another program holds, or whatever the system

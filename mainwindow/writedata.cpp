@@ -4,6 +4,7 @@
 #include "blockplan.h"
 #include "devicelink.h"
 #include "flashmapview.h"
+#include "differences.h"
 #include "imagereaders.h"
 #include "programmingjob.h"
 #include "windowtexts.h"
@@ -300,9 +301,8 @@ QString MainWindow::FailureText(const JobOutcome &outcome)
         text = QString::asprintf(tr("Ошибка при чтении flash\nAdrees %d\nSize block %d").toUtf8().constData(),
                                  outcome.index, outcome.blockLength);
     } else {
-        text = QString::asprintf(
-            tr("Ошибка верификации flash\nAdress %d\nSize block %d\nSize send block %d").toUtf8().constData(),
-            outcome.index, outcome.blockLength, outcome.readBackLength);
+        text = tr("Ошибка верификации flash\nAdress %1\nSize block %2\nSize send block %3")
+                   .arg(AddressText(outcome.address)).arg(outcome.blockLength).arg(outcome.readBackLength);
     }
     return text;
 }

@@ -225,13 +225,13 @@ Block size %d</translation>
     </message>
     <message>
         <source>Ошибка верификации flash
-Adress %d
-Size block %d
-Size send block %d</source>
+Adress %1
+Size block %2
+Size send block %3</source>
         <translation>Flash verify failed
-Offset %d
-Block size %d
-Bytes read back %d</translation>
+Address %1
+Block size %2
+Bytes read back %3</translation>
     </message>
     <message>
         <source>Приложение не запустится, пока запись не будет выполнена до конца</source>
@@ -328,8 +328,8 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <translation>Verified: %1 bytes in %2 s, the data match</translation>
     </message>
     <message>
-        <source>Проверка за %1 с: данные отличаются с адреса 0x%2</source>
-        <translation>Verified in %1 s: the data differ from address 0x%2</translation>
+        <source>Проверка за %1 с: отличаются %2 байт в %3 диапазонах, первый с адреса %4</source>
+        <translation>Verified in %1 s: %2 bytes differ in %3 ranges, the first at address %4</translation>
     </message>
     <message>
         <source>Проверка прервана через %1 с: проверено байт %2 из %3</source>
@@ -354,14 +354,6 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
     <message>
         <source>Чтение не удалось через %1 с: прочитано байт %2 из %3, файл не записан</source>
         <translation>Read failed after %1 s: bytes read %2 of %3, no file written</translation>
-    </message>
-    <message>
-        <source>Данные не совпадают
-Адрес 0x%1
-Блок 0x%2, %3 байт</source>
-        <translation>The data differ
-Address 0x%1
-Block 0x%2, %3 bytes</translation>
     </message>
     <message>
         <source>Чтение</source>
@@ -501,6 +493,44 @@ CRC-32 %5</translation>
     <message>
         <source>Байт образа: %1</source>
         <translation>Image bytes: %1</translation>
+    </message>
+</context>
+<context>
+    <name>DifferenceRanges</name>
+    <message>
+        <source>Адрес</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Длина</source>
+        <translation>Length</translation>
+    </message>
+</context>
+<context>
+    <name>DifferenceView</name>
+    <message>
+        <source>Различия</source>
+        <translation>Differences</translation>
+    </message>
+    <message>
+        <source>Диапазоны</source>
+        <translation>Ranges</translation>
+    </message>
+    <message>
+        <source>Файл</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Устройство</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>Отличаются %1 байт в %2 диапазонах</source>
+        <translation>%1 bytes differ in %2 ranges</translation>
+    </message>
+    <message>
+        <source>Показано начало диапазона: ещё %1 байт не показаны</source>
+        <translation>The start of the range is shown: %1 more bytes are not</translation>
     </message>
 </context>
 </TS>

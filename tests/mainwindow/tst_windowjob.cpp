@@ -2,6 +2,7 @@
 // take every pass failure, cancel and late reply; these check what the
 // window makes of each kind of outcome: words, boxes, status bar, buttons.
 #include "flashmapview.h"
+#include "differenceview.h"
 #include "windowdriver.h"
 
 namespace {
@@ -32,7 +33,7 @@ struct CheckRow
 struct MapRow
 {
     QString job;
-    int change;
+    QList<int> changes;     // bytes of the flash that differ from the file
     FaultRule fault;
     QString cancel, map;
 };
@@ -213,7 +214,7 @@ private slots:
         QTest::newRow("second block unreadable") << FailureRow{ FaultKind::CorruptCrc, 0x64, 0x02, 64,
             "Ошибка при чтении flash\nAdrees 64\nSize block 64", "3 из 3, записано байт 2936" };
         QTest::newRow("worn first block") << FailureRow{ FaultKind::WornCell, 0x64, 0x12, 0,
-            "Ошибка верификации flash\nAdress 0\nSize block 64\nSize send block 64", "3 из 3, записано байт 3000" };
+            "Ошибка верификации flash\nAdress 0x08003000\nSize block 64\nSize send block 64", "3 из 3, записано байт 3000" };
         // The first block written is acknowledged again and again, for ever.
         QTest::newRow("device talks out of turn") << FailureRow{ FaultKind::Replay, 0x64, 0x12, 64,
             "Ошибка при чтении flash\nAdrees 64\nSize block 64\n\nУстройство продолжает передавать без запроса",
@@ -304,9 +305,6 @@ private slots:
     void verifyAndSave_data()
     {
         QTest::addColumn<CheckRow>("row");
-        QTest::newRow("verify, a byte differs") << CheckRow{ 0, 1003, -1, "", false,
-            Error("Данные не совпадают\nАдрес 0x80034eb\nБлок 0x80034c0, 64 байт"),
-            "Проверка за N с: данные отличаются с адреса 0x80034eb" };
         QTest::newRow("verify cancelled") << CheckRow{ 0, -1, -1, "", true, Question("Прервать проверку данных ?"),
             "Проверка прервана через N с: проверено байт 128 из 3000" };
         QTest::newRow("save cancelled") << CheckRow{ 3000, -1, -1, "a.bin", true, Question("Прервать чтение данных ?"),
@@ -350,6 +348,82 @@ private slots:
         QCOMPARE(driver->Status(), row.status);
         // Never a partial backup, nor a temporary file left behind.
         QCOMPARE(QDir(backups.path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(driver->State(), Connected);
+    }
+
+    // A verify with differences opens the view: its ranges, and for the one
+    // selected the rows of 16 around it, file and device side by side with
+    // exactly the bytes that differ marked, and nothing past the image.
+    void verifyShowsDifferences_data()
+    {
+        QTest::addColumn<QList<int>>("changed");   // bytes of the file the flash holds inverted
+        QTest::addColumn<QStringList>("ranges");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QStringList>("rows");      // the selected range's rows
+        QTest::addColumn<QString>("status");
+        QTest::newRow("a byte, then a run across blocks in the same rows")
+            << QList<int>{1010, 1020, 1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030}
+            << QStringList{"0x080034f2 1", "0x080034fc 11"} << 1 << QStringList{"0x080034f0", "0x08003500"}
+            << "Проверка за N с: отличаются 12 байт в 2 диапазонах, первый с адреса 0x080034f2";
+        QTest::newRow("the image's last bytes") << QList<int>{4, 2998, 2999}
+            << QStringList{"0x08003104 1", "0x08003cb6 2"} << 1 << QStringList{"0x08003cb0"}
+            << "Проверка за N с: отличаются 3 байт в 2 диапазонах, первый с адреса 0x08003104";
+    }
+
+    void verifyShowsDifferences()
+    {
+        QFETCH(QList<int>, changed);
+        QFETCH(int, selected);
+        const quint32 start = AppStart + 0x100;
+        const QByteArray image = Pattern(3000);
+        QByteArray flash = image;
+        for (int at : changed)
+            flash[at] = char(~image[at]);
+        Prepare(WriteFile(imagePath, image));
+        driver->Child<QSpinBox>("spinBoxStartAddr")->setValue(int(start));
+        driver->sim->Flash().Write(start, flash);
+
+        driver->VerifyAction()->trigger();
+
+        QCOMPARE(driver->answerer.seen, QStringList());
+        QTEST(driver->Status(), "status");
+        auto *view = driver->window.findChild<DifferenceView *>();
+        QVERIFY(view && view->isVisible());
+        QStringList ranges;
+        for (int row = 0; row < view->Ranges()->rowCount(); ++row)
+            ranges << view->Ranges()->index(row, 0).data().toString() + ' ' + view->Ranges()->index(row, 1).data().toString();
+        QTEST(ranges, "ranges");
+        view->RangesTable()->selectRow(selected);
+        // Each side's row as "address: byte byte [marked] ...", from the file and the flash.
+        const DifferenceBytes *bytes = view->Bytes();
+        for (auto side : { DifferenceBytes::Side::File, DifferenceBytes::Side::Device }) {
+            QStringList shown, expected, addresses;
+            for (int row = 0; row < bytes->rowCount(); ++row) {
+                const quint32 address = bytes->headerData(row, Qt::Vertical).toString().toUInt(nullptr, 16);
+                QString line = QStringLiteral("0x%1:").arg(address, 8, 16, QLatin1Char('0'));
+                QString wanted = line;
+                for (int offset = 0; offset < 16; ++offset) {
+                    const QModelIndex cell = bytes->index(row, DifferenceBytes::Column(side, offset));
+                    const QString text = cell.data().toString();
+                    line += cell.data(Qt::BackgroundRole).isValid() ? " [" + text + ']' : ' ' + text;
+                    const int at = int(address - start) + offset;
+                    const QByteArray &from = side == DifferenceBytes::Side::File ? image : flash;
+                    const QString hex = at < image.size() ? from.mid(at, 1).toHex() : QString();
+                    wanted += at < image.size() && image[at] != flash[at] ? " [" + hex + ']' : ' ' + hex;
+                }
+                shown << line;
+                expected << wanted;
+                addresses << line.left(10);
+            }
+            QTEST(addresses, "rows");
+            QCOMPARE(shown, expected);
+        }
+        // Put right, the device matches, and the view of how it did not goes.
+        for (int at : changed)
+            driver->sim->Flash().Poke(start + quint32(at), image[at]);
+        driver->VerifyAction()->trigger();
+        QCOMPARE(driver->answerer.seen, QStringList(Box(QMessageBox::Information, "Информация", QMessageBox::Ok, "Данные совпадают")));
+        QVERIFY(!view->isVisible());
         QCOMPARE(driver->State(), Connected);
     }
 
@@ -458,7 +532,7 @@ private slots:
         driver->window.activateWindow();    // back from the cancel question
         QVERIFY(QTest::qWaitForWindowActive(&driver->window));
         QTest::keyClick(&driver->window, Qt::Key_F6);
-        QVERIFY2(driver->Status().startsWith("Проверка за N с: данные отличаются"), qPrintable(driver->Status()));
+        QVERIFY2(driver->Status().startsWith("Проверка за N с: отличаются"), qPrintable(driver->Status()));
         driver->window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&driver->window));
         QTest::keyClick(&driver->window, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
@@ -471,18 +545,18 @@ private slots:
     {
         QTest::addColumn<MapRow>("row");
         const FaultRule none;
-        QTest::newRow("write, second page blank") << MapRow{ "write", -1, none, "", "vbv" };
-        QTest::newRow("write, one page kept") << MapRow{ "skip", 2100, none, "", "vuv" };
-        QTest::newRow("cancelled erasing") << MapRow{ "write", -1, none, "Стирание", "ett" };
-        QTest::newRow("cancelled writing") << MapRow{ "write", -1, none, "Запись", "ebe" };
-        QTest::newRow("cancelled verifying") << MapRow{ "write", -1, none, "Верификация", "ebw" };
-        QTest::newRow("worn first block") << MapRow{ "write", -1,
+        QTest::newRow("write, second page blank") << MapRow{ "write", {}, none, "", "vbv" };
+        QTest::newRow("write, one page kept") << MapRow{ "skip", {2100}, none, "", "vuv" };
+        QTest::newRow("cancelled erasing") << MapRow{ "write", {}, none, "Стирание", "ett" };
+        QTest::newRow("cancelled writing") << MapRow{ "write", {}, none, "Запись", "ebe" };
+        QTest::newRow("cancelled verifying") << MapRow{ "write", {}, none, "Верификация", "ebw" };
+        QTest::newRow("worn first block") << MapRow{ "write", {},
             { FaultKind::WornCell, 1, -1, 0.0, 0x64, 0x12, AppStart }, "", "fbv" };
-        QTest::newRow("page cannot be erased") << MapRow{ "write", -1,
+        QTest::newRow("page cannot be erased") << MapRow{ "write", {},
             { FaultKind::BadStatus, 1, -1, 0.0, 0x21, -1, AppStart + 1024 }, "", "eft" };
-        QTest::newRow("verify, second page differs") << MapRow{ "verify", 1500, none, "", "vft" };
-        QTest::newRow("save") << MapRow{ "save", -1, none, "", "rrr" };
-        QTest::newRow("save, a block unreadable") << MapRow{ "save", -1,
+        QTest::newRow("verify, first and second pages differ") << MapRow{ "verify", {100, 1500}, none, "", "ffv" };
+        QTest::newRow("save") << MapRow{ "save", {}, none, "", "rrr" };
+        QTest::newRow("save, a block unreadable") << MapRow{ "save", {},
             { FaultKind::CorruptCrc, 1, -1, 0.0, 0x64, 0x02, AppStart + 1088 }, "", "rft" };
     }
 
@@ -497,8 +571,8 @@ private slots:
         Prepare(WriteFile(imagePath, image));
         if (row.job != "write")
             driver->sim->Flash().Write(AppStart, image);
-        if (row.change >= 0)
-            driver->sim->Flash().Poke(AppStart + row.change, char(~image[row.change]));
+        for (int change : row.changes)
+            driver->sim->Flash().Poke(AppStart + change, char(~image[change]));
         driver->Child<QCheckBox>("checkBoxSkipUnchanged")->setChecked(row.job == "skip");
         // At once, inside the job: the map then shows exactly one step done.
         auto asked = std::make_shared<bool>(false);

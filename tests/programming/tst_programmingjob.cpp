@@ -371,6 +371,46 @@ private slots:
         QCOMPARE(recorder.lastProgress.last(), row.progress);
     }
 
+    // A verify of the whole image gathers every range that differs, a run
+    // across a block boundary as one, with the file's and the flash's bytes.
+    void verifyAll_data()
+    {
+        QTest::addColumn<QList<int>>("changed");   // image offsets the flash holds inverted
+        QTest::addColumn<QString>("ranges");        // offset:length of each range found
+        QTest::newRow("the same bytes") << QList<int>() << "";
+        QTest::newRow("a run across blocks, then a byte") << QList<int>{61, 62, 63, 64, 65, 300} << "61:5 300:1";
+    }
+
+    void verifyAll()
+    {
+        QFETCH(QList<int>, changed);
+        QFETCH(QString, ranges);
+        Bench bench;
+        QVERIFY(bench.opened);
+        const QByteArray image = Image(1000);
+        QByteArray flash = image;
+        for (int at : changed)
+            flash[at] = char(~image[at]);
+        for (int at = 0; at < flash.size(); ++at)
+            bench.sim.Flash().Poke(AppStart + quint32(at), flash[at]);
+        Recorder recorder;
+        QVector<FlashDifference> differences;
+
+        const JobOutcome outcome = ProgrammingJob(bench.link, AppStart, PageSize, image).VerifyAll(recorder, &differences);
+
+        QStringList found;
+        for (const FlashDifference &difference : differences) {
+            const int offset = int(difference.address - AppStart);
+            found << QStringLiteral("%1:%2").arg(offset).arg(difference.expected.size());
+            QCOMPARE(difference.expected, image.mid(offset, difference.expected.size()));
+            QCOMPARE(difference.held, flash.mid(offset, difference.expected.size()));
+        }
+        QCOMPARE(found.join(' '), ranges);
+        QCOMPARE(outcome.mismatch, !changed.isEmpty());
+        QCOMPARE(outcome.mismatchAddress, changed.isEmpty() ? 0u : AppStart + quint32(changed.first()));
+        QCOMPARE(recorder.lastProgress, QList<int>{int(image.size())});
+    }
+
     // What the job reports as written, verified or read must be in the flash.
     void trust_data()
     {
