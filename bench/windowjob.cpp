@@ -1,0 +1,216 @@
+// Writes one image through the window, driven as a user drives it, and
+// tells how long the write took and how much processor time the window
+// spent on it: the flash map and the progress are meant to cost the job
+// nothing, at the line's pace and at the processor's.
+//   tamrivo-bench-window --port PORT [--baud 19200] IMAGE
+// The last line is for scripts: "result key=value ...".
+
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+// User and system time of the whole process, every thread of it, in seconds.
+double ProcessCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The note the window shows after a write that went through, in either
+// of its languages.
+bool IsSuccessNote(const QString &text)
+{
+    return text == QStringLiteral("Данные успешно записаны") || text.contains(QLatin1String("successfully"));
+}
+
+struct Mark
+{
+    qint64 ms = -1;     // on the bench's clock; -1: never reached
+    double cpu = 0;
+};
+
+// Drives the window through connect, file choice and write, answering
+// each modal box with its default as it appears. The window runs its
+// waits in nested event loops, so a box can only be caught by a timer
+// that fires inside them.
+class WindowBench
+{
+public:
+    WindowBench(MainWindow &window, const QString &port, const QString &baud, const QString &image)
+        : window(window), port(port), baud(baud), image(image)
+    {
+        clock.start();
+        QObject::connect(&poll, &QTimer::timeout, [this] { Answer(); });
+        poll.start(PollMs);
+    }
+
+    // Everything the user does, in order; returns when the write has ended.
+    bool Run()
+    {
+        auto *baudBox = Child<QComboBox>("comboBoxBaud");
+        const int index = baudBox->findText(baud);
+        if (index < 0) {
+            std::fprintf(stderr, "tamrivo-bench-window: the window offers no %s baud\n", qPrintable(baud));
+            return false;
+        }
+        baudBox->setCurrentIndex(index);
+
+        auto *portBox = Child<QComboBox>("comboBoxPort");
+        portBox->setEditText(port);
+        connectStart = Now();
+        QTest::keyClick(portBox, Qt::Key_Return);
+        if (!Child<QPushButton>("pushButtonWrite")->isEnabled()) {
+            std::fprintf(stderr, "tamrivo-bench-window: %s did not connect\n", qPrintable(port));
+            return false;
+        }
+
+        auto *file = Child<QLineEdit>("lineEditFileData");
+        file->setText(image);
+        emit file->editingFinished();
+
+        click = Now();
+        Child<QPushButton>("pushButtonWrite")->click();
+        return success.ms >= 0;
+    }
+
+    void Print() const
+    {
+        for (const QString &box : boxes)
+            std::printf("box: %s\n", qPrintable(QString(box).replace('\n', QStringLiteral(" | "))));
+        const auto seconds = [](const Mark &from, const Mark &to) {
+            return from.ms < 0 || to.ms < 0 ? -1.0 : (to.ms - from.ms) / 1000.0;
+        };
+        const auto percent = [&](const Mark &from, const Mark &to) {
+            const double wall = seconds(from, to);
+            return wall > 0 ? 100.0 * (to.cpu - from.cpu) / wall : -1.0;
+        };
+        const double connect = seconds(connectStart, paramsBox);
+        const double job = seconds(click, success);
+        const double proper = seconds(summaryOk, success);
+        std::printf("connect and parameter query: %.2f s (Return in the port box to the parameters box)\n", connect);
+        std::printf("write: %.2f s from the click to the success note, %.2f s of it after the summary's OK\n",
+                    job, proper);
+        std::printf("cpu: %.3f s user+system over the click to the note, %.2f %% of one core; "
+                    "%.2f %% after the summary's OK\n",
+                    success.ms < 0 ? -1.0 : success.cpu - click.cpu, percent(click, success),
+                    percent(summaryOk, success));
+        std::printf("window's status: %s\n", qPrintable(jobStatus));
+        std::printf("result connect=%.3f job=%.3f proper=%.3f cpu=%.3f cpupct=%.3f properpct=%.3f success=%d\n",
+                    connect, job, proper, success.ms < 0 ? -1.0 : success.cpu - click.cpu, percent(click, success),
+                    percent(summaryOk, success), success.ms >= 0 ? 1 : 0);
+    }
+
+private:
+    // Often enough that a box costs the job little, seldom enough that the
+    // polling itself is no load worth counting.
+    static constexpr int PollMs = 10;
+
+    template<typename T>
+    T *Child(const char *name)
+    {
+        T *child = window.findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("no %s in the window", name);
+        return child;
+    }
+
+    Mark Now() const { return Mark { clock.elapsed(), ProcessCpuSeconds() }; }
+
+    void Answer()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        const Mark seen = Now();
+        const QString text = box->text().trimmed();
+        // Timed from the press that led to it: Return in the port box, or the write.
+        const Mark &cause = click.ms >= 0 ? click : connectStart;
+        boxes << QStringLiteral("%1 s after %2: %3").arg((seen.ms - cause.ms) / 1000.0, 0, 'f', 2)
+                                                    .arg(click.ms >= 0 ? QStringLiteral("write") : QStringLiteral("Return"), text);
+        if (click.ms < 0 && paramsBox.ms < 0)
+            paramsBox = seen;
+        if (click.ms >= 0 && IsSuccessNote(text)) {
+            success = seen;
+            jobStatus = Child<QLabel>("labelJobStatus")->text();
+        }
+        QAbstractButton *button = box->button(QMessageBox::Ok);
+        if (!button)
+            button = box->defaultButton();
+        if (click.ms >= 0 && summaryOk.ms < 0)
+            summaryOk = Now();
+        button ? button->click() : box->done(0);
+    }
+
+    MainWindow &window;
+    const QString port;
+    const QString baud;
+    const QString image;
+    QElapsedTimer clock;
+    QTimer poll;
+    QStringList boxes;
+    QString jobStatus;
+    Mark connectStart;
+    Mark paramsBox;     // the device's parameters offered: the connect is done
+    Mark click;
+    Mark summaryOk;     // the first box after the click, answered: the job begins
+    Mark success;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // No display needed, and the user's own settings left alone.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    Q_INIT_RESOURCE(resources);
+    QApplication app(argc, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Writes IMAGE through the window and tells the write's time and "
+                                                    "the processor time it took."));
+    parser.addHelpOption();
+    parser.addOption({ QStringLiteral("port"), QStringLiteral("the serial port"), QStringLiteral("PORT") });
+    parser.addOption({ QStringLiteral("baud"), QStringLiteral("line speed (default 19200)"), QStringLiteral("BAUD"),
+                       QStringLiteral("19200") });
+    parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("the image to write"));
+    parser.process(app);
+    if (!parser.isSet(QStringLiteral("port")) || parser.positionalArguments().size() != 1) {
+        std::fputs("usage: tamrivo-bench-window --port PORT [--baud BAUD] IMAGE\n", stderr);
+        return 2;
+    }
+
+    MainWindow window;
+    window.show();
+    WindowBench bench(window, parser.value(QStringLiteral("port")), parser.value(QStringLiteral("baud")),
+                      QFileInfo(parser.positionalArguments().first()).absoluteFilePath());
+    bool ok = false;
+    QTimer::singleShot(0, [&] {
+        ok = bench.Run();
+        app.quit();
+    });
+    app.exec();
+    bench.Print();
+    return ok ? 0 : 1;
+}
