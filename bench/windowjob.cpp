@@ -3,13 +3,20 @@
 // spent on it: the flash map and the progress are meant to cost the job
 // nothing, at the line's pace and at the processor's.
 //   tamrivo-bench-window --port PORT [--baud 19200] IMAGE
-// The last line is for scripts: "result key=value ...".
+// The last line is for scripts: "result key=value ...". For the README's
+// pictures it can also speak English (--lang en), grab the window halfway
+// through the write (--shot FILE), and afterwards verify against another
+// file and grab the view of the differences (--verify-with FILE
+// --shot-differences FILE).
 
+#include "language.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QComboBox>
+#include <QDialog>
+#include <QProgressBar>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -23,6 +30,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -91,6 +99,39 @@ public:
         Child<QPushButton>("pushButtonWrite")->click();
         return success.ms >= 0;
     }
+
+    // Halfway through the write pass, the window as it looks then.
+    void ShootWhileWriting(const QString &file)
+    {
+        auto *bar = Child<QProgressBar>("progressBar");
+        QObject::connect(bar, &QProgressBar::valueChanged, bar, [this, bar, file](int value) {
+            if (shot || bar->maximum() <= 0 || value * 2 < bar->maximum() || !writing())
+                return;
+            shot = true;
+            window.grab().save(file);
+        });
+    }
+
+    // Verifies against another file (the F6 action) and grabs the view of
+    // the differences it opens.
+    bool ShootDifferences(const QString &other, const QString &file)
+    {
+        auto *edit = Child<QLineEdit>("lineEditFileData");
+        edit->setText(other);
+        emit edit->editingFinished();
+        for (QAction *action : window.findChildren<QAction *>()) {
+            if (action->shortcut() == QKeySequence(Qt::Key_F6))
+                action->trigger();
+        }
+        for (QDialog *dialog : window.findChildren<QDialog *>()) {
+            if (dialog->isVisible() && !qobject_cast<QMessageBox *>(dialog))
+                return dialog->grab().save(file) && window.grab().save(QFileInfo(file).path() + "/after-verify-"
+                                                                          + QFileInfo(file).fileName());
+        }
+        return false;
+    }
+
+    std::function<bool()> writing = [] { return true; };
 
     void Print() const
     {
@@ -173,6 +214,7 @@ private:
     Mark click;
     Mark summaryOk;     // the first box after the click, answered: the job begins
     Mark success;
+    bool shot = false;
 };
 
 } // namespace
@@ -194,6 +236,10 @@ int main(int argc, char *argv[])
     parser.addOption({ QStringLiteral("port"), QStringLiteral("the serial port"), QStringLiteral("PORT") });
     parser.addOption({ QStringLiteral("baud"), QStringLiteral("line speed (default 19200)"), QStringLiteral("BAUD"),
                        QStringLiteral("19200") });
+    parser.addOption({ QStringLiteral("lang"), QStringLiteral("the window's language, ru or en"), QStringLiteral("LANG") });
+    parser.addOption({ QStringLiteral("shot"), QStringLiteral("grab the window halfway through the write"), QStringLiteral("FILE") });
+    parser.addOption({ QStringLiteral("verify-with"), QStringLiteral("afterwards verify against FILE"), QStringLiteral("FILE") });
+    parser.addOption({ QStringLiteral("shot-differences"), QStringLiteral("grab the differences found"), QStringLiteral("FILE") });
     parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("the image to write"));
     parser.process(app);
     if (!parser.isSet(QStringLiteral("port")) || parser.positionalArguments().size() != 1) {
@@ -201,13 +247,24 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    if (parser.isSet(QStringLiteral("lang")))
+        InstallTranslations(parser.value(QStringLiteral("lang")));
     MainWindow window;
     window.show();
     WindowBench bench(window, parser.value(QStringLiteral("port")), parser.value(QStringLiteral("baud")),
                       QFileInfo(parser.positionalArguments().first()).absoluteFilePath());
+    if (parser.isSet(QStringLiteral("shot"))) {
+        const QString writing = QApplication::translate("MainWindow", "Запись");
+        auto *label = window.findChild<QLabel *>(QStringLiteral("labelProcessBar"));
+        bench.writing = [label, writing] { return label->text() == writing; };
+        bench.ShootWhileWriting(parser.value(QStringLiteral("shot")));
+    }
     bool ok = false;
     QTimer::singleShot(0, [&] {
         ok = bench.Run();
+        if (ok && parser.isSet(QStringLiteral("verify-with")))
+            ok = bench.ShootDifferences(QFileInfo(parser.value(QStringLiteral("verify-with"))).absoluteFilePath(),
+                                        parser.value(QStringLiteral("shot-differences")));
         app.quit();
     });
     app.exec();

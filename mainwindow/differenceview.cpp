@@ -90,6 +90,10 @@ void DifferenceView::SetDifferences(const FirmwareImage &newImage, const QVector
     image = newImage;
     differences = newDifferences;
     ranges->SetDifferences(differences);
+    // Address and length whole, however long the list.
+    rangesTable->resizeColumnsToContents();
+    rangesTable->setMinimumWidth(rangesTable->horizontalHeader()->length() + rangesTable->verticalScrollBar()->sizeHint().width()
+                                 + 2 * rangesTable->frameWidth());
     summary->setText(tr("Отличаются %1 байт в %2 диапазонах").arg(DifferingBytes(differences)).arg(differences.size()));
     if (differences.isEmpty())
         return;
