@@ -12,6 +12,7 @@
 #include "language.h"
 #include "mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QComboBox>

@@ -125,7 +125,8 @@ void MainWindow::RememberRecent(const QString &path)
     QStringList recent = settings->value(QLatin1String(KeyRecent)).toStringList();
     recent.removeAll(path);
     recent.prepend(path);
-    settings->setValue(QLatin1String(KeyRecent), recent.mid(0, RecentCount));
+    recent = recent.mid(0, RecentCount);
+    settings->setValue(QLatin1String(KeyRecent), recent);
     settings->sync();
     FillRecentMenu();
 }
