@@ -113,24 +113,23 @@ void FlashMapModel::Done(JobPass pass, quint32 address, int length)
 
 void FlashMapModel::PageCompared(quint32 page, bool unchanged)
 {
-    int first = 0;
-    int last = 0;
-    if (!Span(page, pageSize, &first, &last))
-        return;
-    for (int index = first; index <= last; ++index)
-        Apply(index, unchanged ? PageEvent::Same : PageEvent::Differs);
-    emit Changed(first, last);
+    ApplyToSpan(page, pageSize, unchanged ? PageEvent::Same : PageEvent::Differs);
 }
 
 // An erase fails with no length: its page alone.
 void FlashMapModel::Failed(quint32 address, int length)
+{
+    ApplyToSpan(address, length, PageEvent::Failed);
+}
+
+void FlashMapModel::ApplyToSpan(quint32 address, qint64 length, PageEvent event)
 {
     int first = 0;
     int last = 0;
     if (!Span(address, length, &first, &last))
         return;
     for (int index = first; index <= last; ++index)
-        Apply(index, PageEvent::Failed);
+        Apply(index, event);
     emit Changed(first, last);
 }
 

@@ -66,6 +66,8 @@ private:
     // Pages from address over length bytes, clipped to the range: first and last.
     bool Span(quint32 address, qint64 length, int *first, int *last) const;
     void Apply(int page, PageEvent event);
+    // The event on every page that [address, address + length) touches.
+    void ApplyToSpan(quint32 address, qint64 length, PageEvent event);
 
     quint32 start = 0;
     quint32 pageSize = 1;
