@@ -45,6 +45,7 @@ QString ResultName(int linkResult)
     case LinkNoReply: return QStringLiteral("no reply");
     case LinkPortLost: return QStringLiteral("port lost");
     case LinkOutOfTurn: return QStringLiteral("the device kept talking out of turn");
+    case LinkRefused: return QStringLiteral("refused");
     default: return QStringLiteral("bad reply");
     }
 }
@@ -91,11 +92,11 @@ QString OutcomeMessage(const JobOutcome &outcome, const QString &port)
     return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result) + Advice(outcome);
 }
 
-// A lost device is lost in any pass. Otherwise the pass tells the class:
-// an erase or a write the device answered with a refusal is refused, one
-// it did not answer is no answer; a read-back that failed leaves the
-// verify (or the backup) incomplete, and only bytes read back and found
-// different are a mismatch.
+// The class follows from what the device did, in whatever pass: a
+// well-formed refusal is refused; silence, replies garbled past every
+// retry, a lost port or a device talking out of turn are no answer; bytes
+// read back and found different are a mismatch; a read-back that came
+// back short of the bytes asked for is incomplete.
 int OutcomeStatus(const JobOutcome &outcome)
 {
     switch (outcome.status) {
@@ -105,9 +106,9 @@ int OutcomeStatus(const JobOutcome &outcome)
     }
     if (outcome.mismatch)
         return ExitMismatch;
-    if (outcome.linkResult == LinkPortLost)
-        return ExitNoAnswer;
-    if (outcome.pass == JobPass::Verify || outcome.pass == JobPass::Read || outcome.pass == JobPass::Compare)
-        return ExitIncomplete;
-    return outcome.linkResult == LinkBadReply ? ExitRefused : ExitNoAnswer;
+    switch (outcome.linkResult) {
+    case LinkRefused: return ExitRefused;
+    case LinkOk: return ExitIncomplete;
+    default: return ExitNoAnswer;
+    }
 }

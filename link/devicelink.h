@@ -2,6 +2,7 @@
 #define DEVICELINK_H
 
 #include <QByteArray>
+#include <QVector>
 #include <QtGlobal>
 
 class QSerialPort;
@@ -22,7 +23,8 @@ enum LinkResult : int {
     LinkOk = 2,         // a reply arrived and passed every check
     LinkBadReply = 3,   // a complete line failed a check, or the request was refused unsent
     LinkPortLost = 4,   // the port went away (adapter unplugged, peer gone): nothing more can pass
-    LinkOutOfTurn = 5   // the device kept talking out of turn: no reply could be told from a stale one
+    LinkOutOfTurn = 5,  // the device kept talking out of turn: no reply could be told from a stale one
+    LinkRefused = 6     // a well-formed reply whose status says the request was not carried out
 };
 
 // Flash geometry as the loader reports it.
@@ -143,6 +145,28 @@ public:
     static int ReadChars(int length);
     static int ParamsChars();
 
+    // Replies nobody asked for, heard since the link was made: a reply
+    // waiting before a request, one right behind another, one of a length
+    // no request sent lately calls for, bytes drained while waiting for
+    // the line to fall quiet, a reply too many after a pass. Each may be
+    // the sign of a reply sent twice, which shifts the answers around it
+    // by one, so a pass that keeps read-back bytes compares this count
+    // before and after each read.
+    quint32 Strays() const { return strays; }
+
+    // Replies carry neither sequence number nor address, and the link takes
+    // only a reply of exactly the length its request calls for. So a copy
+    // of an earlier reply can pass for the answer to a read only if that
+    // read draws a reply of the same length: a read whose bytes are kept
+    // asks for a length that none of the last ReplyWindow requests drew
+    // (nor the parameter query, the link's probe). The length of the next
+    // read of room bytes, at most maxLength, chosen so that the rest can be
+    // read likewise; 0 when no such length exists.
+    static constexpr int ReplyWindow = 5;
+    static int DistinctReadLength(int room, int maxLength, const QVector<int> &recentReplyLengths);
+    int FreshReadLength(int room, int maxLength) const;
+    const QVector<int> &RecentReplyLengths() const { return recentReplies; }
+
     // Whether the last reply taken can only have answered the request it
     // was taken for: false after a time-out, a rejected line or a reply to
     // a resent frame, until the line has been found quiet again or a
@@ -214,6 +238,11 @@ private:
     bool resentRefused = false; // the last transaction refused a frame sent before
     int commandFrames = 0;      // frames the command in progress has sent
     bool strayHeard = false;    // a reply nobody asked for, since ConfirmQuiet last looked
+    quint32 strays = 0;         // every reply nobody asked for, ever
+    QVector<int> recentReplies; // reply lengths of the last ReplyWindow different requests
+    QByteArray lastRequest;     // the last request sent, to tell a resent frame
+    void Sent(const QByteArray &request, int replyLength);
+    void Stray();
     StepProof proof;
 };
 

@@ -102,7 +102,8 @@ int DeviceLink::WriteBlock(const QByteArray &data, quint32 address, int length)
     // A frame sent again after a lost or garbled acknowledgement may find
     // its first copy already written, and flash that cannot program a cell
     // twice refuses it. Whether the block is in, only the flash can tell.
-    if (result == LinkBadReply && commandFrames > 1 && FlashHolds(block, address))
+    if ((result == LinkRefused || result == LinkBadReply) && commandFrames > 1
+        && FlashHolds(block, address))
         return LinkOk;
     return result;
 }
@@ -163,10 +164,58 @@ int DeviceLink::ConfirmQuiet(int readLength)
                        readLength + ReadFraming, false};
     const bool stray = strayHeard;
     strayHeard = false;
-    if (!Heard(AttemptMs(read)) && !stray)
+    const bool heard = Heard(AttemptMs(read));
+    if (!heard && !stray)
         return PortGone() ? LinkPortLost : LinkOk;
+    if (heard)
+        Stray();
     TraceLine("Stray reply");
     inStep = false;
     const int result = Resync(read);
     return result == LinkPortLost ? LinkPortLost : LinkOutOfTurn;
+}
+
+int DeviceLink::FreshReadLength(int room, int maxLength) const
+{
+    return DistinctReadLength(room, maxLength, recentReplies);
+}
+
+namespace {
+
+// Depth-first over the lengths, longest even ones first: the first read
+// whose rest can be read likewise within a few more reads. A rest of two
+// whole reads or more always can.
+int Distinct(int room, int maxLength, const QVector<int> &recent, int depth)
+{
+    const int most = qMin(room, maxLength);
+    for (int parity = 0; parity < 2; ++parity) {
+        for (int length = most; length >= 1; --length) {
+            if ((length % 2 != 0) != (parity == 1))
+                continue;
+            const int reply = length + ReadFraming;
+            if (reply == ParamsReplyLength || recent.contains(reply))
+                continue;
+            const int rest = room - length;
+            if (rest == 0 || rest >= 2 * maxLength)
+                return length;
+            if (depth == 0)
+                continue;
+            QVector<int> after = recent;
+            after.append(reply);
+            while (after.size() > DeviceLink::ReplyWindow)
+                after.removeFirst();
+            if (Distinct(rest, maxLength, after, depth - 1) > 0)
+                return length;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int DeviceLink::DistinctReadLength(int room, int maxLength, const QVector<int> &recentReplyLengths)
+{
+    if (room <= 0 || maxLength <= 0)
+        return 0;
+    return Distinct(room, qMin(maxLength, int(MaxReadBlock)), recentReplyLengths, 3);
 }

@@ -135,7 +135,14 @@ int DeviceLink::ExecQuery(const QByteArray &data, QByteArray *reply, quint8 comm
 DeviceLink::ReplyFit DeviceLink::CheckReply(int count, const QByteArray &decoded,
                                             int expectedLength, bool needStatus)
 {
-    if (count < 1 || count != expectedLength || !CrcHolds(decoded))
+    if (count < 1 || !CrcHolds(decoded))
+        return ReplyFit::Rejected;
+    // A refusal carries no data, whatever the request asked for: status and
+    // CRC alone, and a status other than done.
+    const bool refusal = count == AckLength && quint8(decoded.at(1)) != StatusDone;
+    if (refusal && (needStatus || expectedLength != AckLength))
+        return ReplyFit::Refused;
+    if (count != expectedLength)
         return ReplyFit::Rejected;
     if (needStatus && (count < 2 || quint8(decoded.at(1)) != StatusDone))
         return ReplyFit::Refused;
@@ -169,9 +176,11 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
         firstFrame = firstFrame && attempt == 0;
         // A reply waiting before the request goes out answers nothing.
         if (IsOpen(port) && port->peek(ChunkLimit).contains(format.replyStart))
-            strayHeard = true;
+            Stray();
         DiscardInput();
         SendFrame(request.command, request.argument, request.data);
+        Sent(QByteArray(1, char(request.command)) + char(request.argument) + request.data,
+             request.replyLength);
         ++commandFrames;
         inStep = false;
         answered = GetLine(line, AttemptMs(request));
@@ -186,18 +195,19 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
     // A whole reply of another length answers some other request: the
     // replies taken before it may have been one too early as well.
     if (fit == ReplyFit::Rejected && count >= 1 && count != request.replyLength && CrcHolds(decoded))
-        strayHeard = true;
+        Stray();
     if (fit == ReplyFit::Rejected)
         return LinkBadReply;
     // Another reply right behind this one: nobody asked for it, so some
     // reply was sent twice and this one may be the answer to the request
     // before.
     const bool tail = line.indexOf(format.replyStart, line.indexOf(format.lineEnd) + 1) >= 0;
-    strayHeard = strayHeard || tail;
+    if (tail)
+        Stray();
     inStep = firstFrame && !tail;
     if (fit == ReplyFit::Refused) {
         resentRefused = !firstFrame;
-        return LinkBadReply;
+        return LinkRefused;
     }
     if (reply)
         *reply = decoded;
@@ -266,6 +276,8 @@ int DeviceLink::Probe(int guardMs)
             if (DecodeLine(heard.left(end + 1), &decoded) == DecodeFailed)
                 decoded.clear();
             TraceLine("Probe heard " + heard.left(end + 1));
+            if (decoded != proof.KnownReply())
+                Stray();
             verdict = proof.Line(decoded, now);
         }
         if (verdict == StepProof::Verdict::Wait)
@@ -311,16 +323,30 @@ bool DeviceLink::WaitQuiet(int quietMs)
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
+    // Every reply drained here went unanswered by any request: it may be
+    // the late answer to a request given up on, or the one reply too many
+    // that a reply sent twice leaves; only the pass can tell which reads
+    // it puts in doubt.
+    bool drained = IsOpen(port) && port->peek(ChunkLimit).contains(format.replyStart);
     DiscardInput();
+    bool quietNow = true;
     while (quiet.elapsed() < quietMs) {
-        if (PortGone() || !IsOpen(port) || total.elapsed() > MaxQuietWaits * qint64(quietMs))
-            return false;
+        if (PortGone() || !IsOpen(port) || total.elapsed() > MaxQuietWaits * qint64(quietMs)) {
+            quietNow = false;
+            break;
+        }
         WaitForEvents(deadline, quietMs - quiet.elapsed());
-        if (!port->readAll().isEmpty()) {
+        const QByteArray bytes = port->readAll();
+        if (!bytes.isEmpty()) {
+            drained = drained || bytes.contains(format.replyStart);
             quiet.restart();
             deadline.stop();
         }
     }
+    if (drained)
+        Stray();
+    if (!quietNow)
+        return false;
     DiscardInput();
     return true;
 }
@@ -401,6 +427,24 @@ StepProof::Verdict StepProof::Clock(qint64 nowMs)
 qint64 StepProof::WaitMs(qint64 nowMs) const
 {
     return qMax<qint64>(1, qMin<qint64>(lastHeard + guard, budget) - nowMs);
+}
+
+void DeviceLink::Stray()
+{
+    strayHeard = true;
+    ++strays;
+}
+
+// A frame sent again is the same request: its copies answer it alike, so
+// it does not push another request's length out of the window.
+void DeviceLink::Sent(const QByteArray &request, int replyLength)
+{
+    if (request == lastRequest && !recentReplies.isEmpty())
+        return;
+    lastRequest = request;
+    recentReplies.append(replyLength);
+    if (recentReplies.size() > ReplyWindow)
+        recentReplies.removeFirst();
 }
 
 void DeviceLink::TraceLine(const QByteArray &text)
