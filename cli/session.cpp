@@ -369,7 +369,7 @@ int Session::TakeSerial()
 {
     const SerialFormat &format = options.serialFormat;
     QByteArray area;
-    const int read = Finish(ReadSerialPlace(&area, false));
+    const int read = Finish(ReadSerialPlace(&area));
     if (read != ExitDone) {
         report.message = QStringLiteral("reading the serial number at %1: %2").arg(Hex(options.serialAt.value), report.message);
         return read;
@@ -405,16 +405,13 @@ int Session::TakeSerial()
 }
 
 // The bytes at the serial number's place, read in whole half-words as the
-// flash is organised. Before the job, right after the parameter query, a
-// reply too many cannot pass for this read's (their lengths differ) and
-// the erase would find it; after a failure the read listens for one.
-JobOutcome Session::ReadSerialPlace(QByteArray *bytes, bool confirm)
+// flash is organised, and settled like every read whose bytes are kept.
+JobOutcome Session::ReadSerialPlace(QByteArray *bytes)
 {
     const quint32 at = options.serialAt.value;
     const quint32 from = at & ~1u;
     const int length = int((quint64(at) + options.serialFormat.Bytes() - from + 1) & ~quint64(1));
     ProgrammingJob reader(link, from, geometry.pageSize, QByteArray());
-    reader.SetConfirmQuiet(confirm);
     QuietRead quiet;
     const JobOutcome outcome = reader.Read(quiet, length, bytes);
     *bytes = bytes->mid(int(at - from), options.serialFormat.Bytes());

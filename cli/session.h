@@ -46,7 +46,7 @@ public:
 private:
     int Step();
     int TakeSerial();
-    JobOutcome ReadSerialPlace(QByteArray *bytes, bool confirm = true);
+    JobOutcome ReadSerialPlace(QByteArray *bytes);
     void SettleSerial(const ProgrammingJob &job);
     SerialState SerialPlaceAfterFailure();
     void Record();

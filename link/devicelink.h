@@ -165,6 +165,8 @@ public:
     static constexpr int ReplyWindow = 5;
     static int DistinctReadLength(int room, int maxLength, const QVector<int> &recentReplyLengths);
     int FreshReadLength(int room, int maxLength) const;
+    // The decoded length of the reply a read of length bytes draws.
+    static int ReadReplyLength(int length);
     const QVector<int> &RecentReplyLengths() const { return recentReplies; }
 
     // Whether the last reply taken can only have answered the request it

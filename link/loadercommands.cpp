@@ -175,6 +175,11 @@ int DeviceLink::ConfirmQuiet(int readLength)
     return result == LinkPortLost ? LinkPortLost : LinkOutOfTurn;
 }
 
+int DeviceLink::ReadReplyLength(int length)
+{
+    return length + ReadFraming;
+}
+
 int DeviceLink::FreshReadLength(int room, int maxLength) const
 {
     return DistinctReadLength(room, maxLength, recentReplies);

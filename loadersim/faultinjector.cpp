@@ -52,7 +52,7 @@ QVector<FaultKind> FaultInjector::Strike(quint8 command, quint8 argument, qint64
         if (!Matches(state.rule, command, argument, address) || !Hits(state))
             continue;
         kinds.append(state.rule.kind);
-        if (state.rule.kind == FaultKind::Replay && replayMs)
+        if ((state.rule.kind == FaultKind::Replay || state.rule.kind == FaultKind::Again) && replayMs)
             *replayMs = state.rule.replayMs;
     }
     return kinds;

@@ -315,6 +315,8 @@ SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &fau
     } else {
         reply.pieces.append(line);
     }
+    if (faults.contains(FaultKind::Again))
+        reply.againAfterMs = qMax(0, replayMs);
     if (faults.contains(FaultKind::Replay)) {
         reply.replay = true;
         reply.replayForMs = replayMs;

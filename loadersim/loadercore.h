@@ -23,6 +23,9 @@ struct SimReply {
     // replayForMs after the answer was due (-1: for ever). It takes no
     // other request meanwhile.
     bool replay = false;
+    // A reply sent twice: the whole line once more, againAfterMs after the
+    // answer has gone out; -1: no copy.
+    int againAfterMs = -1;
     int replayForMs = -1;
     int replayGapMs = 0;
 

@@ -20,6 +20,7 @@ const KindName kindNames[] = {
     {FaultKind::WornCell, "worn", "WornCell"},
     {FaultKind::Vanish, "vanish", "Vanish"},
     {FaultKind::Replay, "replay", "Replay"},
+    {FaultKind::Again, "again", "Again"},
 };
 
 bool ParseKind(const QString &text, FaultKind *kind)

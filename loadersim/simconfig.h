@@ -15,8 +15,10 @@ enum class FaultKind {
     SplitReply,         // send the reply in several writes with gaps between them
     WornCell,           // on a write, store one wrong byte and still acknowledge
     Vanish,             // after this frame, close the line without replying
-    Replay              // answer, then send that reply again every replayGapMs, taking
+    Replay,             // answer, then send that reply again every replayGapMs, taking
                         // no other request until the replay stops
+    Again               // answer, and send that reply once more ms= after it, while
+                        // answering what comes next in turn
 };
 
 // One fault. Counting is per rule and only over frames that pass its
@@ -31,7 +33,8 @@ struct FaultRule {
     int command = -1;           // only this command byte (-1: any)
     int argument = -1;          // only this argument byte (-1: any)
     qint64 address = -1;        // only requests for this flash address (-1: any)
-    int replayMs = -1;          // Replay: how long the replay goes on after the answer (-1: for ever)
+    int replayMs = -1;          // Replay: how long the replay goes on after the answer (-1: for ever);
+                                // Again: how long after the answer the copy follows (-1: at once)
 };
 
 struct SimConfig {

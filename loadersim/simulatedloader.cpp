@@ -158,6 +158,7 @@ void SimulatedLoader::Close()
         timer->stop();
     incoming.clear();
     outgoing.clear();
+    copies.clear();
     heldUntilNs = 0;
     txStartNs = -1;
     const int lost = adapter.Held();
@@ -248,6 +249,12 @@ void SimulatedLoader::Queue(const SimReply &reply, qint64 frameDoneNs)
         piece.closeAfter = reply.closeLine && i == reply.pieces.size() - 1;
         outgoing.enqueue(piece);
     }
+    if (reply.againAfterMs >= 0 && !reply.closeLine) {
+        Outgoing copy;
+        copy.bytes = reply.Bytes();
+        copy.notBeforeNs = notBefore + reply.Bytes().size() * CharNs() + qint64(reply.againAfterMs) * NsPerMs;
+        copies.append(copy);
+    }
     if (reply.replay && !reply.closeLine) {
         const qint64 end = reply.replayForMs < 0 ? Never : notBefore + qint64(reply.replayForMs) * NsPerMs;
         busyUntilNs = end;
@@ -268,7 +275,11 @@ void SimulatedLoader::Queue(const SimReply &reply, qint64 frameDoneNs)
 // drifts behind the wire time.
 void SimulatedLoader::PumpOutput()
 {
-    while (!outgoing.isEmpty() && lineFd >= 0) {
+    for (;;) {
+        if (txStartNs < 0 && !TakeCopy())
+            break;
+        if (outgoing.isEmpty() || lineFd < 0)
+            break;
         const Outgoing &head = outgoing.head();
         const qint64 now = clock.nsecsElapsed();
         if (txStartNs < 0) {
@@ -279,7 +290,7 @@ void SimulatedLoader::PumpOutput()
                 continue;
             }
             if (start > now) {
-                ScheduleAt(outputTimer, start);
+                ScheduleAt(outputTimer, copies.isEmpty() ? start : qMin(start, copies.first().notBeforeNs));
                 return;
             }
             txStartNs = start;
@@ -308,6 +319,25 @@ void SimulatedLoader::PumpOutput()
         if (closeAfter)
             Close();
     }
+}
+
+// A reply sent once more goes out when its time has come, ahead of any
+// reply not yet started, and delays the ones behind it. False when the
+// line is idle and the copy is not due yet (a wake-up is set for it).
+bool SimulatedLoader::TakeCopy()
+{
+    if (copies.isEmpty())
+        return true;
+    if (copies.first().notBeforeNs <= clock.nsecsElapsed()) {
+        outgoing.prepend(copies.takeFirst());
+        WriteLog(QStringLiteral("tx again"));
+        return true;
+    }
+    if (outgoing.isEmpty()) {
+        ScheduleAt(outputTimer, copies.first().notBeforeNs);
+        return false;
+    }
+    return true;
 }
 
 // Hands the host what the adapter has let go of; what the host does not

@@ -61,6 +61,7 @@ private:
     void FeedArrived();
     void Queue(const SimReply &reply, qint64 frameDoneNs);
     void PumpOutput();
+    bool TakeCopy();
     bool SendToHost();
     void ScheduleAt(QTimer *timer, qint64 dueNs);
     qint64 CharNs() const;
@@ -82,6 +83,7 @@ private:
     qint64 busyUntilNs = 0;     // when the loader is done with the last frame it took
     qint64 heldUntilNs = 0;     // no character is taken before this: the loader is replaying
     QQueue<Outgoing> outgoing;
+    QVector<Outgoing> copies;   // replies to send once more, each not before its time
     qint64 txStartNs = -1;      // start of the piece being sent; -1: none started
     int txSent = 0;
     qint64 txFreeNs = 0;        // when the simulated transmit line falls idle

@@ -1,5 +1,7 @@
 #include "jobplan.h"
 
+#include "readpass.h"
+
 #include "devicelink.h"
 #include "imagebuilder.h"
 
@@ -37,7 +39,29 @@ QVector<quint32> PagesToErase(const QVector<quint32> &pages, const QVector<quint
     return erase;
 }
 
-void PlanBlocks(JobPlan *plan, const FirmwareImage &image, quint32 start, quint32 pageSize, int blockSize)
+namespace {
+
+// The reads a verify of the blocks takes: runs of neighbours, each read
+// in lengths that differ from the requests' just before.
+QVector<int> VerifyReads(const QVector<FlashBlock> &blocks, int blockSize, QVector<int> *recent)
+{
+    QVector<int> reads;
+    for (int first = 0; first < blocks.size();) {
+        int last = first;
+        while (last + 1 < blocks.size()
+               && quint64(blocks.at(last + 1).address) == quint64(blocks.at(last).address) + blocks.at(last).length)
+            ++last;
+        const int length = int(blocks.at(last).address - blocks.at(first).address) + blocks.at(last).length;
+        reads += PlanReadLengths(length, blockSize, recent);
+        first = last + 1;
+    }
+    return reads;
+}
+
+} // namespace
+
+void PlanBlocks(JobPlan *plan, const FirmwareImage &image, quint32 start, quint32 pageSize, int blockSize,
+                bool firstBlockLast)
 {
     plan->target = plan->erase.size() == plan->pages.size() ? image : ImageInPages(image, plan->erase, pageSize);
     plan->writeFrames.clear();
@@ -53,6 +77,16 @@ void PlanBlocks(JobPlan *plan, const FirmwareImage &image, quint32 start, quint3
         plan->writeFrames.append(block.length);
         plan->bytesToWrite += block.dataBytes;
     }
+    QVector<FlashBlock> blocks = PlanImageBlocks(plan->target, start, blockSize);
+    QVector<FlashBlock> first;
+    while (firstBlockLast && !blocks.isEmpty() && blocks.first().address - start < quint32(blockSize))
+        first.append(blocks.takeFirst());
+    QVector<int> recent;
+    plan->verifyReads.clear();
+    for (const QVector<FlashBlock> &pass : {blocks, first}) {
+        if (!pass.isEmpty())
+            plan->verifyReads.append(VerifyReads(pass, blockSize, &recent));
+    }
 }
 
 qint64 EstimateMs(const JobPlan &plan, qint32 baud, double turnaroundMs)
@@ -60,16 +94,22 @@ qint64 EstimateMs(const JobPlan &plan, qint32 baud, double turnaroundMs)
     if (baud <= 0)
         return 0;
     qint64 chars = qint64(plan.erase.size()) * DeviceLink::EraseChars();
-    int frames = plan.erase.size() + plan.writeFrames.size() + plan.verifyFrames.size() + plan.compareReads.size();
+    int frames = plan.erase.size() + plan.writeFrames.size() + plan.compareReads.size();
     for (int length : plan.writeFrames)
         chars += DeviceLink::WriteChars(length);
-    for (int length : plan.verifyFrames)
-        chars += DeviceLink::ReadChars(length);
     for (int length : plan.compareReads)
         chars += DeviceLink::ReadChars(length);
-    double ms = double(chars) * DeviceLink::BitsPerChar * 1000.0 / baud + frames * turnaroundMs;
-    // The comparison ends by listening for a reply too many, for as long
-    // as a read's attempt lasts.
+    double quietMs = 0;
+    for (const QVector<int> &pass : plan.verifyReads) {
+        frames += pass.size();
+        for (int length : pass)
+            chars += DeviceLink::ReadChars(length);
+        if (!pass.isEmpty())
+            quietMs += DeviceLink::ConfirmQuietMs(pass.last(), baud);
+    }
+    double ms = double(chars) * DeviceLink::BitsPerChar * 1000.0 / baud + frames * turnaroundMs + quietMs;
+    // Every pass that reads ends by listening for a reply too many, for as
+    // long as a read's attempt lasts.
     if (plan.compareConfirmed && !plan.compareReads.isEmpty())
         ms += DeviceLink::ConfirmQuietMs(plan.compareReads.last(), baud);
     return qRound64(ms);

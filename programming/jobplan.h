@@ -17,7 +17,8 @@ struct JobPlan
     int firstPagesKept = 0;         // unchanged, but rewritten so the first block can go in last
     FirmwareImage target;           // the image's bytes in the pages erased
     QVector<int> writeFrames;       // the length of each block written
-    QVector<int> verifyFrames;      // ... and of each read back (blank blocks too)
+    QVector<int> verifyFrames;      // ... and of each block read back (blank blocks too)
+    QVector<QVector<int>> verifyReads;  // the length of each read of each verify pass
     int blocksBlank = 0;            // all 0xFF: left to the erase
     qint64 bytesToWrite = 0;        // image bytes in the blocks written
     QVector<int> compareReads;      // the length of each read the comparison took
@@ -36,7 +37,9 @@ QVector<quint32> PagesToErase(const QVector<quint32> &pages, const QVector<quint
                               quint32 start, quint32 pageSize, int blockSize, bool firstBlockLast);
 
 // Fills in the blocks of a plan whose pages and erase list are known.
-void PlanBlocks(JobPlan *plan, const FirmwareImage &image, quint32 start, quint32 pageSize, int blockSize);
+// Where the first block goes in last, it is verified in a pass of its own.
+void PlanBlocks(JobPlan *plan, const FirmwareImage &image, quint32 start, quint32 pageSize, int blockSize,
+                bool firstBlockLast);
 
 // How long the plan takes on the wire at baud (8N1), with turnaroundMs
 // between each request and its reply besides the characters themselves

@@ -2,39 +2,12 @@
 
 #include "devicelink.h"
 #include "imagereaders.h"
+#include "readpass.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
 
-namespace {
-
-// Bytes read back are used only from a reply that cannot have answered an
-// earlier request. A reply to a resent frame may be the late answer to
-// the frame before it; the block is then read again, after the link has
-// waited for the line to fall quiet. Two such readings that agree show
-// what the flash holds: even if one answered an earlier request, that
-// request's bytes are these. A read that failed outright is tried once
-// more too: the job going on is worth the few hundred milliseconds.
-int ReadInStep(DeviceLink &link, QByteArray *out, quint32 address, int length)
-{
-    constexpr int Rounds = 3;
-    int result = LinkNoReply;
-    int failures = 0;
-    QByteArray doubtful;
-    for (int round = 0; round < Rounds; ++round) {
-        result = link.ReadBlock(out, address, length);
-        if (result == LinkOk && (link.InStep() || *out == doubtful))
-            return LinkOk;
-        if (result == LinkOk)
-            doubtful = *out;
-        else if (result == LinkPortLost || result == LinkOutOfTurn || ++failures > 1)
-            return result;
-    }
-    return result == LinkOk ? LinkBadReply : result;
-}
-
-} // namespace
 
 double MeasureTurnaroundMs(DeviceLink &link, qint32 baud, int samples)
 {
@@ -175,7 +148,7 @@ JobOutcome ProgrammingJob::Plan(JobObserver &observer, JobPlan *plan)
         plan->erase = plan->pages;
     }
     plan->pagesSkipped = plan->pages.size() - plan->erase.size();
-    PlanBlocks(plan, image, start, pageSize, blockSize);
+    PlanBlocks(plan, image, start, pageSize, blockSize, order == BlockOrder::FirstBlockLast);
     pagesSkipped = plan->pagesSkipped;
     return Stopped(outcome);
 }
@@ -212,65 +185,58 @@ JobOutcome ProgrammingJob::Execute(JobObserver &observer, const JobPlan &plan)
     return Stopped(VerifyBlocks(observer, first, &done));
 }
 
-// Every page is read before any is erased. A page whose reading ends in a
-// reply too many cannot be trusted to hold what it showed: a reply sent
-// twice shifts every later answer by one, and only that last reply shows
-// it. The whole comparison is then dropped and every page rewritten.
+// Every page is read before any is erased, each from its start and only
+// up to the first read that differs; the first read is a short probe, as
+// a blank or foreign device differs in its first bytes. A page is left
+// alone only if the settled reads show all of it holding what a rewrite
+// would leave there: the image's bytes, and 0xFF everywhere else. Where
+// the line would not settle, nothing read is trusted and every page is
+// rewritten.
 JobOutcome ProgrammingJob::Compare(JobObserver &observer, JobPlan *plan)
 {
     observer.PassStarted(JobPass::Compare, plan->pages.size());
+    ReadPass pass(link, blockSize);
     int compared = 0;
-    QVector<quint32> differ;
     for (quint32 page : plan->pages) {
-        int result = LinkOk;
-        if (!PageHolds(page, plan, &result)) {
-            if (result != LinkOk)
-                return Failure(JobPass::Compare, result, FlashBlock{page, int(pageSize), 0, {}});
-            differ.append(page);
-        }
-        observer.PageCompared(page, differ.isEmpty() || differ.last() != page);
+        const QByteArray expected = PageImage(page);
+        int offset = 0;
+        const int result = pass.Read(page, expected.size(), ProbeBytes, [&](quint32, const QByteArray &bytes) {
+            const bool same = bytes == expected.mid(offset, bytes.size());
+            offset += bytes.size();
+            return same;
+        });
+        NoteReads(pass, result);
+        plan->compareReads = pass.ReadLengths();
+        if (result != LinkOk)
+            return Failure(JobPass::Compare, result, FlashBlock{page, int(pageSize), 0, {}});
         observer.Progress(++compared);
         if (observer.ShouldStop(JobPass::Compare))
             return Cancel(JobPass::Compare, FlashBlock{page, 0, 0, {}});
     }
+    const int settled = plan->pages.isEmpty() ? LinkOk : pass.Settle();
+    plan->compareReads = pass.ReadLengths();
+    plan->compareConfirmed = !plan->pages.isEmpty();
+    if (settled == LinkPortLost)
+        return Failure(JobPass::Compare, settled, FlashBlock{plan->pages.last(), int(pageSize), 0, {}});
+    QVector<quint32> differ;
+    for (quint32 page : plan->pages) {
+        const QByteArray expected = PageImage(page);
+        const bool unchanged = settled == LinkOk && pass.Bytes(page, expected.size()) == expected;
+        if (!unchanged)
+            differ.append(page);
+        observer.PageCompared(page, unchanged);
+    }
     plan->erase = PagesToErase(plan->pages, differ, start, pageSize, blockSize, order == BlockOrder::FirstBlockLast);
     plan->firstPagesKept = plan->erase.size() - differ.size();
-    if (plan->compareReads.isEmpty())
-        return JobOutcome();
-    const int quiet = link.ConfirmQuiet(plan->compareReads.last());
-    plan->compareConfirmed = true;
-    if (quiet == LinkPortLost)
-        return Failure(JobPass::Compare, quiet, FlashBlock{plan->pages.last(), int(pageSize), 0, {}});
-    if (quiet != LinkOk) {
-        plan->erase = plan->pages;
-        plan->firstPagesKept = 0;
-    }
     return JobOutcome();
 }
 
-// Whether the page already holds what a rewrite would leave in it: the
-// image's bytes, and 0xFF everywhere else in the page. Read from its start,
-// and only up to the first block that differs. The first read is a short
-// probe: a blank or foreign device differs in its first bytes, so such a
-// device costs little more than a quarter of a block's read a page.
-bool ProgrammingJob::PageHolds(quint32 page, JobPlan *plan, int *result)
+// What a rewrite leaves in the page: the image's bytes and 0xFF in the
+// rest, up to the end of the address space.
+QByteArray ProgrammingJob::PageImage(quint32 page) const
 {
-    const QByteArray expected = image.Bytes(page, int(pageSize), char(0xFF));
-    quint32 offset = 0;
-    while (offset < pageSize && quint64(page) + offset <= 0xFFFFFFFFu) {
-        // The probe, then up to each block boundary from the page's start.
-        const quint32 block = quint32(blockSize);
-        const quint32 end = offset == 0 ? qMin(quint32(ProbeBytes), block) : (offset / block + 1) * block;
-        const int length = int(qMin(end, pageSize) - offset);
-        const FlashBlock read{page + offset, length, 0, {}};
-        QByteArray held;
-        *result = ReadOne(read, &held);
-        plan->compareReads.append(length);
-        if (*result != LinkOk || held != expected.mid(int(offset), length))
-            return false;
-        offset += quint32(length);
-    }
-    return true;
+    const int length = int(qMin<quint64>(pageSize, 0x100000000ull - page));
+    return image.Bytes(page, length, char(0xFF));
 }
 
 JobOutcome ProgrammingJob::Erase(JobObserver &observer, const QVector<quint32> &pages)
@@ -311,33 +277,86 @@ JobOutcome ProgrammingJob::WriteBlocks(JobObserver &observer, const QVector<Flas
     return JobOutcome();
 }
 
+// The blocks are read in runs of neighbours and judged twice: as the
+// reads come, for the progress, the map and a verify that stops at its
+// first difference; and once the pass has settled, on the bytes it hands
+// on, which alone decide. A difference that settling reads away (a stale
+// reply) lets the verify go on from there.
 JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks,
                                         qint64 *done, QVector<FlashDifference> *differences)
 {
     JobOutcome mismatch;
-    for (const FlashBlock &block : blocks) {
-        QByteArray readBack;
-        const int result = ReadOne(block, &readBack);
-        if (result != LinkOk)
-            return Failure(JobPass::Verify, result, block);
-        if (readBack != block.bytes && mismatch.status == JobOutcome::Done) {
-            mismatch = Failure(JobPass::Verify, 0, block);
-            mismatch.mismatch = true;
-            mismatch.readBackLength = readBack.size();
-            mismatch.mismatchAddress = block.address + quint32(FirstDifference(readBack, block.bytes));
-        }
-        if (readBack != block.bytes && !differences)
-            return mismatch;
-        if (readBack != block.bytes)
+    for (int from = 0; from < blocks.size();) {
+        ReadPass pass(link, blockSize);
+        int next = from;
+        const JobOutcome read = ReadRuns(observer, blocks, &pass, &next, done, !differences);
+        if (read.status != JobOutcome::Done)
+            return read;
+        const int settled = pass.Settle();
+        if (settled != LinkOk)
+            return Failure(JobPass::Verify, settled, blocks.at(next - 1));
+        for (int i = from; i < next; ++i) {
+            const FlashBlock &block = blocks.at(i);
+            const QByteArray readBack = pass.Bytes(block.address, block.length);
+            if (readBack == block.bytes)
+                continue;
+            if (mismatch.status == JobOutcome::Done) {
+                mismatch = Failure(JobPass::Verify, 0, block);
+                mismatch.mismatch = true;
+                mismatch.readBackLength = readBack.size();
+                mismatch.mismatchAddress = block.address + quint32(FirstDifference(readBack, block.bytes));
+            }
+            if (!differences)
+                return mismatch;
             AppendDifferences(differences, block.address, block.bytes, readBack);
-        else
-            observer.Done(JobPass::Verify, block.address, block.length);
-        *done += block.dataBytes;
-        observer.Progress(int(*done));
-        if (observer.ShouldStop(JobPass::Verify))
-            return Cancel(JobPass::Verify, block);
+        }
+        from = next;
     }
     return mismatch;
+}
+
+// Reads the blocks from *next on, run by run, until the end, a difference
+// (when stopAtDifference) or a cancel; *next ends past the last block read.
+JobOutcome ProgrammingJob::ReadRuns(JobObserver &observer, const QVector<FlashBlock> &blocks, ReadPass *pass,
+                                    int *next, qint64 *done, bool stopAtDifference)
+{
+    bool stop = false;
+    bool cancelled = false;
+    while (*next < blocks.size() && !stop) {
+        const int first = *next;
+        int last = first;
+        while (last + 1 < blocks.size()
+               && quint64(blocks.at(last + 1).address) == quint64(blocks.at(last).address) + blocks.at(last).length)
+            ++last;
+        const quint32 runAddress = blocks.at(first).address;
+        const int runLength = int(blocks.at(last).address - runAddress) + blocks.at(last).length;
+        QByteArray got;
+        const int result = pass->Read(runAddress, runLength, blockSize, [&](quint32, const QByteArray &bytes) {
+            got += bytes;
+            for (; *next <= last && int(blocks.at(*next).address - runAddress) + blocks.at(*next).length <= got.size();
+                 ++*next) {
+                const FlashBlock &block = blocks.at(*next);
+                const bool same = got.mid(int(block.address - runAddress), block.length) == block.bytes;
+                if (same)
+                    observer.Done(JobPass::Verify, block.address, block.length);
+                *done += block.dataBytes;
+                observer.Progress(int(*done));
+                stop = !same && stopAtDifference;
+                cancelled = observer.ShouldStop(JobPass::Verify);
+                if (stop || cancelled) {
+                    ++*next;
+                    return false;
+                }
+            }
+            return true;
+        });
+        NoteReads(*pass, result);
+        if (result != LinkOk)
+            return Failure(JobPass::Verify, result, blocks.at(*next));
+        if (cancelled)
+            return Cancel(JobPass::Verify, blocks.at(*next - 1));
+    }
+    return JobOutcome();
 }
 
 JobOutcome ProgrammingJob::Verify(JobObserver &observer)
@@ -355,50 +374,51 @@ JobOutcome ProgrammingJob::VerifyAll(JobObserver &observer, QVector<FlashDiffere
     return Stopped(VerifyBlocks(observer, PlanImageBlocks(image, start, blockSize), &done, differences));
 }
 
-// A backup is taken only when the line stays quiet after its last block:
-// a reply too many means a reply the device sent twice shifted the answers
-// somewhere, and every block is read again.
+// A backup is handed on only once its reads have settled: the line has
+// stayed quiet after the last block and every block in doubt was read
+// again.
 JobOutcome ProgrammingJob::Read(JobObserver &observer, int length, QByteArray *out)
 {
-    const QVector<FlashBlock> blocks = PlanReadBlocks(start, length, blockSize);
-    int result = LinkOk;
-    for (int pass = 0; pass < ReadPasses; ++pass) {
-        const JobOutcome outcome = ReadOnce(observer, blocks, length, out);
-        if (outcome.status != JobOutcome::Done || blocks.isEmpty() || !confirmQuiet)
-            return outcome;
-        result = link.ConfirmQuiet(blocks.last().length);
-        if (result == LinkOk)
-            return outcome;
-        if (result == LinkPortLost)
-            break;
-    }
     out->clear();
-    return Stopped(Failure(JobPass::Read, result, blocks.last()));
+    observer.PassStarted(JobPass::Read, qMax(length, 0));
+    if (length <= 0)
+        return Stopped(JobOutcome());
+    ReadPass pass(link, blockSize);
+    int got = 0;
+    bool cancelled = false;
+    const int result = pass.Read(start, length, blockSize, [&](quint32 address, const QByteArray &bytes) {
+        observer.Done(JobPass::Read, address, bytes.size());
+        got += bytes.size();
+        observer.Progress(got);
+        cancelled = observer.ShouldStop(JobPass::Read);
+        return !cancelled;
+    });
+    NoteReads(pass, result);
+    if (result != LinkOk)
+        return Stopped(Failure(JobPass::Read, result, FlashBlock{start + quint32(got), pass.LastLength(), 0, {}}));
+    if (cancelled)
+        return Stopped(Cancel(JobPass::Read, FlashBlock{start, got, 0, {}}));
+    const int settled = pass.Settle();
+    if (settled != LinkOk)
+        return Stopped(Failure(JobPass::Read, settled, FlashBlock{start + quint32(got) - quint32(pass.LastLength()),
+                                                                  pass.LastLength(), 0, {}}));
+    *out = pass.Bytes(start, length);
+    return Stopped(JobOutcome());
 }
 
-JobOutcome ProgrammingJob::ReadOnce(JobObserver &observer, const QVector<FlashBlock> &blocks, int length,
-                                    QByteArray *out)
+// Where the reads of a pass got to, for telling a loader that cannot take
+// long frames: a read longer than 64 bytes that failed before any had
+// gone through.
+void ProgrammingJob::NoteReads(const ReadPass &pass, int result)
 {
-    out->clear();
-    out->reserve(qMax(length, 0));
-    observer.PassStarted(JobPass::Read, length);
-    for (const FlashBlock &block : blocks) {
-        QByteArray bytes;
-        const int result = ReadOne(block, &bytes);
-        // A short block would shift everything after it in the backup, so it
-        // is as much a failure as no reply at all.
-        if (result != LinkOk || bytes.size() != block.length) {
-            JobOutcome outcome = Failure(JobPass::Read, result == LinkOk ? LinkBadReply : result, block);
-            outcome.readBackLength = result == LinkOk ? bytes.size() : 0;
-            return Stopped(outcome);
-        }
-        out->append(bytes);
-        observer.Done(JobPass::Read, block.address, block.length);
-        observer.Progress(out->size());
-        if (observer.ShouldStop(JobPass::Read))
-            return Stopped(Cancel(JobPass::Read, block));
-    }
-    return JobOutcome();
+    const QVector<int> &lengths = pass.ReadLengths();
+    if (lengths.isEmpty())
+        return;
+    for (int i = 0; i + 1 < lengths.size(); ++i)
+        longReadTaken = longReadTaken || lengths.at(i) > DefaultBlockSize;
+    const bool longBlock = lengths.last() > DefaultBlockSize;
+    lastRefused = longBlock && !longReadTaken && (result == LinkNoReply || result == LinkBadReply);
+    longReadTaken = longReadTaken || (longBlock && result == LinkOk);
 }
 
 // A loader that cannot take a frame as long as the block ignores it like
@@ -429,15 +449,6 @@ bool ProgrammingJob::MayHaveWritten(quint32 address, int length) const
             return true;
     }
     return false;
-}
-
-int ProgrammingJob::ReadOne(const FlashBlock &block, QByteArray *out)
-{
-    const int result = ReadInStep(link, out, block.address, block.length);
-    const bool longBlock = block.length > DefaultBlockSize;
-    lastRefused = longBlock && !longReadTaken && (result == LinkNoReply || result == LinkBadReply);
-    longReadTaken = longReadTaken || (longBlock && result == LinkOk);
-    return result;
 }
 
 // Offsets count from the start address, as the front ends show them.

@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 class DeviceLink;
+class ReadPass;
 
 // Compare: the pages the image touches are read before any is erased, to
 // leave alone those that already hold what the job would put there.
@@ -108,9 +109,6 @@ public:
     // into a read of gigabytes lasting days, and the devices served have at
     // most a few MiB of flash.
     static constexpr quint32 MaxReadLength = 16 * 1024 * 1024;
-    // Whole reads a backup may take before a line that will not stay
-    // quiet after the last block ends it.
-    static constexpr int ReadPasses = 3;
     // The first read of a page being compared: enough to tell a blank or
     // foreign page, a fraction of a block's time on the wire.
     static constexpr int ProbeBytes = 16;
@@ -123,9 +121,6 @@ public:
     // size as it was: blocks hold whole half-words.
     bool SetBlockSize(int bytes);
     void SetOrder(BlockOrder newOrder) { order = newOrder; }
-    // Whether Read listens for a reply too many after its last block (on
-    // by default): off only where what follows would find a shift anyway.
-    void SetConfirmQuiet(bool on) { confirmQuiet = on; }
     // Read every page the image touches before erasing it, and leave alone
     // the pages that already hold what the job would leave there.
     void SetSkipUnchanged(bool on) { skipUnchanged = on; }
@@ -157,15 +152,16 @@ public:
 
 private:
     JobOutcome Compare(JobObserver &observer, JobPlan *plan);
-    bool PageHolds(quint32 page, JobPlan *plan, int *result);
+    QByteArray PageImage(quint32 page) const;
+    JobOutcome ReadRuns(JobObserver &observer, const QVector<FlashBlock> &blocks, ReadPass *pass, int *next,
+                        qint64 *done, bool stopAtDifference);
+    void NoteReads(const ReadPass &pass, int result);
     JobOutcome Execute(JobObserver &observer, const JobPlan &plan);
     JobOutcome Erase(JobObserver &observer, const QVector<quint32> &pages);
-    JobOutcome ReadOnce(JobObserver &observer, const QVector<FlashBlock> &blocks, int length, QByteArray *out);
     JobOutcome WriteBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done);
     JobOutcome VerifyBlocks(JobObserver &observer, const QVector<FlashBlock> &blocks, qint64 *done,
                             QVector<FlashDifference> *differences = nullptr);
     int WriteOne(const FlashBlock &block);
-    int ReadOne(const FlashBlock &block, QByteArray *out);
     JobOutcome Failure(JobPass pass, int linkResult, const FlashBlock &block) const;
     JobOutcome Cancel(JobPass pass, const FlashBlock &block) const;
     JobOutcome Stopped(JobOutcome outcome) const;
@@ -176,7 +172,6 @@ private:
     FirmwareImage image;
     int blockSize = DefaultBlockSize;
     BlockOrder order = BlockOrder::FirstBlockLast;
-    bool confirmQuiet = true;
     bool skipUnchanged = false;
     bool firstBlockErased = false;
     bool longWriteTaken = false;    // a block longer than 64 bytes was written
