@@ -337,13 +337,18 @@ JobOutcome ProgrammingJob::ReadRuns(JobObserver &observer, const QVector<FlashBl
                  ++*next) {
                 const FlashBlock &block = blocks.at(*next);
                 const bool same = got.mid(int(block.address - runAddress), block.length) == block.bytes;
+                // A block that differs is not counted done where it ends the verify.
+                if (!same && stopAtDifference) {
+                    stop = true;
+                    ++*next;
+                    return false;
+                }
                 if (same)
                     observer.Done(JobPass::Verify, block.address, block.length);
                 *done += block.dataBytes;
                 observer.Progress(int(*done));
-                stop = !same && stopAtDifference;
-                cancelled = observer.ShouldStop(JobPass::Verify);
-                if (stop || cancelled) {
+                if (observer.ShouldStop(JobPass::Verify)) {
+                    cancelled = true;
                     ++*next;
                     return false;
                 }

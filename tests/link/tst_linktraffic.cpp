@@ -198,6 +198,46 @@ private slots:
         QTEST(DeviceLink::AttemptMs(dataBytes, replyLength, 208, baud), "ms");
     }
 
+    // A read whose bytes are kept asks for a length that none of the last
+    // requests drew (reply lengths, 4 bytes of framing around a read's
+    // data), nor the parameter query's 14, and leaves a rest that can be
+    // read likewise: room and the recent replies in, the length out.
+    void distinctReadLength_data()
+    {
+        QTest::addColumn<int>("room");
+        QTest::addColumn<int>("maxLength");
+        QTest::addColumn<QVector<int>>("recent");
+        QTest::addColumn<int>("length");
+        QTest::newRow("fresh line") << 200 << 64 << QVector<int>{} << 64;
+        QTest::newRow("acknowledgements only") << 200 << 64 << QVector<int>{4, 4, 4, 4, 4} << 64;
+        QTest::newRow("64 and 62 drawn") << 200 << 64 << QVector<int>{68, 66} << 60;
+        QTest::newRow("the probe's length never") << 10 << 64 << QVector<int>{} << 8;
+        QTest::newRow("a rest left readable") << 66 << 64 << QVector<int>{68, 66, 64, 62, 60} << 54;
+        QTest::newRow("the whole room when free") << 40 << 64 << QVector<int>{68} << 40;
+        QTest::newRow("odd room ends odd") << 7 << 64 << QVector<int>{} << 6;
+        QTest::newRow("nothing free") << 2 << 64 << QVector<int>{6, 5} << 0;
+    }
+
+    void distinctReadLength()
+    {
+        QFETCH(int, room);
+        QFETCH(int, maxLength);
+        QFETCH(QVector<int>, recent);
+        QFETCH(int, length);
+        const int chosen = DeviceLink::DistinctReadLength(room, maxLength, recent);
+        QCOMPARE(chosen, length);
+        // Read on to the end: no read ever draws a length in its window.
+        for (int done = 0; chosen > 0 && done < room;) {
+            const int next = DeviceLink::DistinctReadLength(room - done, maxLength, recent);
+            QVERIFY2(next > 0, qPrintable(QStringLiteral("stuck at %1 of %2").arg(done).arg(room)));
+            QVERIFY(!recent.contains(DeviceLink::ReadReplyLength(next)) && next != 10);
+            recent.append(DeviceLink::ReadReplyLength(next));
+            while (recent.size() > DeviceLink::ReplyWindow)
+                recent.removeFirst();
+            done += next;
+        }
+    }
+
     // The proof after a line that would not fall quiet, fed without a port:
     // a guard interval of 100 ms, a budget of 500 ms. Events: start, probe
     // (sent), P@t the known reply, S@t a stale reply of the same length,
@@ -274,18 +314,20 @@ private slots:
         QTest::newRow("query, closed port") << Call{"closed", 4, {}, LinkNoReply, "", Untouched, false};
         QTest::newRow("query, no port") << Call{"no port", 4, {}, LinkNoReply, "", Untouched, false};
         QTest::newRow("params status 00") << Call{"params", 0, {params}, LinkOk, "P", "8000000 801ffff 1024"};
-        QTest::newRow("erase status 00") << Call{"erase", 0, {refused, refused}, LinkBadReply, "EE", none, false};
+        QTest::newRow("erase status 00") << Call{"erase", 0, {refused, refused}, LinkRefused, "EE", none, false};
         QTest::newRow("erase silent") << Call{"erase", 0, {}, LinkNoReply, "EEEE", none, false};
         QTest::newRow("erase, port lost") << Call{"erase", 0, {"", "!"}, LinkPortLost, "EE", none, false};
         QTest::newRow("write 249") << Call{"write", 249, {Ack}, LinkOk, "L", none};
         QTest::newRow("write 250") << Call{"write", 250, {Ack}, LinkBadReply, "", none};
         // The resent frame may have found its first copy written: only the flash can tell.
         QTest::newRow("resent write refused, flash holds") << Call{"write4", 4, {"", refused, read}, LinkOk, "WWR", none};
-        QTest::newRow("resent write refused, flash differs") << Call{"write4", 4, {"", refused, other}, LinkBadReply, "WWR", none};
+        QTest::newRow("resent write refused, flash differs") << Call{"write4", 4, {"", refused, other}, LinkRefused, "WWR", none};
         QTest::newRow("read bad crc then good") << Call{"read", 4, {"^001FDEADBEEFABE5\r", read}, LinkOk, "RR",
                                                         QByteArray::fromHex("DEADBEEF"), false};
         // A longer reply answers some other request, even when it begins with the bytes asked for.
         QTest::newRow("read longer reply") << Call{"read", 4, {longer, longer}, LinkBadReply, "RR", Untouched, false};
+        // A refusal has no data, whatever was asked: told from a garbled reply.
+        QTest::newRow("read refused") << Call{"read", 4, {refused, refused}, LinkRefused, "RR", Untouched, false};
         QTest::newRow("read 252") << Call{"read", 252, {read}, LinkBadReply, "", Untouched};
         // After a time-out or a rejected line no frame goes out before the line falls quiet or a
         // parameter query draws its known reply back. A loader that never stops talking ends the
@@ -354,7 +396,7 @@ private slots:
         QCOMPARE(held, Ack.size());
         if (buffered)
             QTRY_COMPARE(port->bytesAvailable(), qint64(Ack.size()));
-        QCOMPARE(link.ExecCommand(0x21, Header, ShortTimeoutMs, 0x12), int(LinkBadReply));
+        QCOMPARE(link.ExecCommand(0x21, Header, ShortTimeoutMs, 0x12), int(LinkRefused));
     }
 };
 
