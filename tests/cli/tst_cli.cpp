@@ -1,6 +1,9 @@
 // tamrivo-cli against tamrivo-loader-sim, each a separate process talking
 // over a pseudo-terminal, the way a production bench would run them.
 
+#include "devicelink.h"
+#include "messages.h"
+#include "progress.h"
 #include "report.h"
 #include "serialnumber.h"
 
@@ -95,6 +98,7 @@ QString Table(const QStringList &failures)
 } // namespace
 
 Q_DECLARE_METATYPE(ExitRow)
+Q_DECLARE_METATYPE(JobOutcome)
 
 class TestCli : public QObject
 {
@@ -137,12 +141,12 @@ private slots:
         QTest::newRow("verify against erased flash") << ExitRow{{}, {"--port", "{port}", "verify", "{file}"}, 6, "",
             "verify failed at offset 0 (flash address 0x8003000, block of 64 bytes): mismatch (64 bytes read back)"};
         QTest::newRow("erase refused") << ExitRow{{"--fault", "status:cmd=0x21:count=-1:addr=0x08003400"}, write, 5, "",
-                                                  "erase failed at page 1 (flash address 0x8003400): bad reply"};
+                                                  "erase failed at page 1 (flash address 0x8003400): refused"};
+        QTest::newRow("flash parameters refused") << ExitRow{{"--fault", "status:cmd=0xa3:count=-1"}, {"--port", "{port}",
+            "info"}, 5, "", "did not report its flash parameters: refused"};
         QTest::newRow("silent device")
             << ExitRow{{"--fault", "drop:count=-1"}, write, 4, "", "did not report its flash parameters: no reply"};
         QTest::newRow("no such port") << ExitRow{{}, {"--port", "/dev/tamrivo-none", "info"}, 3, "", "cannot open port"};
-        QTest::newRow("verify cannot read back") << ExitRow{{"--fault", "drop:cmd=0x64:arg=0x02:count=-1"}, {"--port", "{port}",
-            "verify", "{file}"}, 7, "", "verify failed at offset 0 (flash address 0x8003000, block of 64 bytes): no reply"};
         QTest::newRow("store out of reach") << ExitRow{{}, {"--port", "{port}", "--db", "sqlite:/dev/null/tamrivo.sqlite", "write",
             "{file}"}, 8, "", "the record store failed"};
         QTest::newRow("log out of reach") << ExitRow{{}, QStringList(noPort) << "--log" << "/dev/null/audit.log" << "write"
@@ -585,6 +589,31 @@ private slots:
         // Erased flash, and digits with a gap, hold no number.
         QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '\xFF'), layout), std::optional<qint64>());
         QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '7').replace(0, 1, " "), layout).has_value(), layout.kind != SerialFormat::Decimal);
+    }
+
+    // The class follows from what the device did, whatever the pass.
+    void outcomeStatus_data()
+    {
+        QTest::addColumn<JobOutcome>("outcome");
+        QTest::addColumn<int>("status");
+        const JobOutcome::Status failed = JobOutcome::Failed;
+        const struct { const char *name; JobOutcome::Status status; int link; bool mismatch; int exit; } outcomes[] = {
+            {"refused", failed, LinkRefused, false, 5}, {"no reply", failed, LinkNoReply, false, 4},
+            {"garbled", failed, LinkBadReply, false, 4}, {"port lost", failed, LinkPortLost, false, 4},
+            {"out of turn", failed, LinkOutOfTurn, false, 4}, {"mismatch", failed, 0, true, 6},
+            {"short read-back", failed, LinkOk, false, 7}, {"cancelled", JobOutcome::Cancelled, LinkOk, false, 130},
+            {"done", JobOutcome::Done, LinkOk, false, 0}};
+        for (JobPass pass : {JobPass::Erase, JobPass::Write, JobPass::Verify, JobPass::Read, JobPass::Compare})
+            for (const auto &row : outcomes)
+                QTest::addRow("%s, %s", qPrintable(ProgressObserver::PassName(pass)), row.name)
+                    << JobOutcome{row.status, pass, row.link, row.mismatch} << row.exit;
+    }
+
+    void outcomeStatus()
+    {
+        QFETCH(JobOutcome, outcome);
+        QFETCH(int, status);
+        QCOMPARE(OutcomeStatus(outcome), status);
     }
 
     void combinedStatus_data()
