@@ -525,11 +525,5 @@ void Session::Record()
     if (numbered)
         trouble += QStringLiteral("; serial %1 of pool %2 stays in doubt (report --in-doubt lists it)")
                        .arg(report.serial).arg(report.pool);
-    if (report.status == ExitDone) {
-        report.status = ExitStore;
-        report.stage = QStringLiteral("store");
-        report.message = QStringLiteral("the job succeeded, but %1").arg(trouble);
-    } else {
-        report.message += QStringLiteral("; and %1").arg(trouble);
-    }
+    RecordFailed(&report, QStringLiteral("store"), trouble);
 }

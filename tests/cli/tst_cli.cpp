@@ -151,6 +151,9 @@ private slots:
             "{file}"}, 8, "", "the record store failed"};
         QTest::newRow("log out of reach") << ExitRow{{}, QStringList(noPort) << "--log" << "/dev/null/audit.log" << "write"
             << "{file}", 8, "", "cannot open /dev/null/audit.log"};
+        // Opened, but no line can be written: the board's record says the log failed, never "ok".
+        QTest::newRow("log line lost") << ExitRow{{}, {"--port", "{port}", "--quiet", "--json", "--log", "/dev/full", "write",
+            "{file}"}, 8, R"(\{.*"class":"store",.*"pass":"log",.*"status":"failed".*\}\n)", "the job succeeded, but the log failed"};
         // Geometry given, so that nothing at all needs asking: a silent device shows no frame was needed.
         QTest::newRow("serial number outside the image's pages") << ExitRow{{"--fault", "drop:count=-1"}, {"--port", "{port}",
             "--start", "0x8003000", "--end", "0x800ffff", "--page-size", "1024", "--serial-at", "0x8003c00", "--db",
