@@ -147,8 +147,10 @@ private slots:
         QTest::newRow("silent device")
             << ExitRow{{"--fault", "drop:count=-1"}, write, 4, "", "did not report its flash parameters: no reply"};
         QTest::newRow("no such port") << ExitRow{{}, {"--port", "/dev/tamrivo-none", "info"}, 3, "", "cannot open port"};
-        QTest::newRow("store out of reach") << ExitRow{{}, {"--port", "{port}", "--db", "sqlite:/dev/null/tamrivo.sqlite", "write",
-            "{file}"}, 8, "", "the record store failed"};
+        QTest::newRow("store out of reach") << ExitRow{{}, QStringList(noPort) << "--db" << "postgresql://alice@127.0.0.1:1/records"
+            << "info", 8, "", "the record store failed: cannot open postgresql://127.0.0.1:1/records: "};
+        QTest::newRow("password in the store address") << ExitRow{{}, QStringList(noPort) << "--db"
+            << "postgresql://alice:s3cret/s3cret@127.0.0.1/records" << "info", 2, "", "holds a password"};
         QTest::newRow("log out of reach") << ExitRow{{}, QStringList(noPort) << "--log" << "/dev/null/audit.log" << "write"
             << "{file}", 8, "", "cannot open /dev/null/audit.log"};
         // Opened, but no line can be written: the board's record says the log failed, never "ok".
@@ -217,6 +219,7 @@ private slots:
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(row.out)).match(run.out).hasMatch(),
                  qPrintable(run.out));
         QVERIFY2(row.err.isEmpty() ? run.err.isEmpty() : run.err.contains(row.err), qPrintable(run.err));
+        QVERIFY2(!(run.out + run.err).contains("s3cret") && !(run.out + run.err).contains("alice"), qPrintable(run.err));
         QCOMPARE(run.status, row.status);
         QVERIFY(StopSim(sim));
     }
