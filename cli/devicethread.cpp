@@ -49,7 +49,7 @@ void DeviceThread::run()
     if (options.wait)
         Serve();
     else
-        reporter(RunOnce());
+        Settle(RunOnce());
 }
 
 DeviceReport DeviceThread::RunOnce()
@@ -61,10 +61,17 @@ DeviceReport DeviceThread::RunOnce()
     if (ManyDevices(options))
         progress.SetPrefix(port + QStringLiteral(": "));
     Session session(options, port, source, progress, store);
-    const DeviceReport report = session.Run();
+    return session.Run();
+}
+
+// The board says how the job went only once its record is kept, and with
+// the class it finally came to: a job whose log line failed is no success.
+DeviceReport DeviceThread::Settle(const DeviceReport &report)
+{
+    const DeviceReport recorded = reporter(report);
     if (board)
-        board->Set(row, StatusName(report.status));
-    return report;
+        board->Set(row, StatusName(recorded.status));
+    return recorded;
 }
 
 // A device is served once per plugging in: after its job the station
@@ -74,8 +81,7 @@ void DeviceThread::Serve()
     while (Await(true, QStringLiteral("waiting for a device"))) {
         // The device file comes before the driver has the line ready.
         QThread::msleep(PollMs);
-        const DeviceReport report = RunOnce();
-        reporter(report);
+        const DeviceReport report = Settle(RunOnce());
         if (report.status == ExitInterrupted
             || !Await(false, StatusName(report.status) + QStringLiteral(": unplug the device")))
             return;

@@ -1,14 +1,19 @@
 #include "interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set by the handler and read by every device thread: an atomic, as a
+// volatile would be a data race, and lock-free, as a handler may touch
+// no other kind.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only set a lock-free atomic");
 
 extern "C" void OnInterrupt(int)
 {
-    interrupted = 1;
+    interrupted.store(true);
     // A second Ctrl-C is the way out when the device hangs: it ends the
     // program at once, the way a user expects.
     std::signal(SIGINT, SIG_DFL);
@@ -23,5 +28,5 @@ void InstallInterruptHandler()
 
 bool InterruptRequested()
 {
-    return interrupted != 0;
+    return interrupted.load();
 }

@@ -112,3 +112,11 @@ int OutcomeStatus(const JobOutcome &outcome)
     default: return ExitNoAnswer;
     }
 }
+
+int LinkStatus(int linkResult)
+{
+    JobOutcome failed;
+    failed.status = JobOutcome::Failed;
+    failed.linkResult = linkResult;
+    return OutcomeStatus(failed);
+}

@@ -107,10 +107,11 @@ const char *const Usage =
     "  1    devices failed in different ways\n"
     "  2    bad usage, or an image or file refused\n"
     "  3    the port cannot be opened\n"
-    "  4    the device does not answer, or was lost\n"
-    "  5    the device refused an erase or a write\n"
+    "  4    no answer, garbled replies after every retry, port lost, or the\n"
+    "       device talking out of turn, in any pass\n"
+    "  5    the device refused a request (a well-formed refusal)\n"
     "  6    verify found the flash differs from the image\n"
-    "  7    verify (or read) could not read the flash back\n"
+    "  7    a read-back came back short\n"
     "  8    the record store or the log failed\n"
     "  130  interrupted (Ctrl-C)\n";
 

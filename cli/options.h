@@ -20,10 +20,10 @@ enum ExitStatus {
     ExitMixed = 1,          // devices failed in different ways
     ExitUsage = 2,          // bad usage, or an image or file refused
     ExitPortOpen = 3,       // the port cannot be opened
-    ExitNoAnswer = 4,       // the device does not answer, or was lost
-    ExitRefused = 5,        // the device refused an erase or a write
+    ExitNoAnswer = 4,       // no answer, garbled replies, port lost or out of turn, in any pass
+    ExitRefused = 5,        // the device refused a request (a well-formed refusal)
     ExitMismatch = 6,       // verify found the flash differs
-    ExitIncomplete = 7,     // verify (or a read) could not read the flash back
+    ExitIncomplete = 7,     // a read-back came back short
     ExitStore = 8,          // the record store or the log failed
     ExitInterrupted = 130   // Ctrl-C, after the command in flight
 };

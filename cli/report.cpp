@@ -53,6 +53,17 @@ QString Detail(const DeviceReport &report)
 
 } // namespace
 
+void RecordFailed(DeviceReport *report, const QString &stage, const QString &trouble)
+{
+    if (report->status != ExitDone) {
+        report->message += QStringLiteral("; and %1").arg(trouble);
+        return;
+    }
+    report->status = ExitStore;
+    report->stage = stage;
+    report->message = QStringLiteral("the job succeeded, but %1").arg(trouble);
+}
+
 // The words a failure is found by: an engine pass, or the step before.
 QString FailedPass(const DeviceReport &report)
 {

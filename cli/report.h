@@ -47,6 +47,11 @@ struct DeviceReport
     QString serialFate;             // committed, free, void, held; empty while undecided
 };
 
+// A job whose record (in the store or the log) could not be kept: a
+// success becomes a failure of the store at that stage, a failure keeps
+// its class; either way the message says what went wrong.
+void RecordFailed(DeviceReport *report, const QString &stage, const QString &trouble);
+
 // The pass or step a failure came in, empty on success.
 QString FailedPass(const DeviceReport &report);
 

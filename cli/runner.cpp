@@ -37,8 +37,12 @@ int JobRunner::Exec()
     QEventLoop loop;
     int running = options.ports.size();
     for (int row = 0; row < options.ports.size(); ++row) {
+        // The thread waits for its report to be kept: a station does not
+        // take the next board before the last one's log line is on the disk.
         auto *thread = new DeviceThread(options, row, source, mode, board.get(), store, [this, row](const DeviceReport &report) {
-            QMetaObject::invokeMethod(this, [this, row, report] { OnReport(row, report); }, Qt::QueuedConnection);
+            DeviceReport recorded;
+            QMetaObject::invokeMethod(this, [&] { recorded = OnReport(row, report); }, Qt::BlockingQueuedConnection);
+            return recorded;
         });
         threads.append(thread);
         // Queued behind the thread's last report, so no report is left out.
@@ -57,22 +61,24 @@ int JobRunner::Exec()
     for (DeviceThread *thread : qAsConst(threads))
         thread->wait();
     Conclude();
-    const int status = CombinedStatus(statuses);
-    return status == ExitDone && logFailed ? int(ExitStore) : status;
+    return CombinedStatus(statuses);
 }
 
-void JobRunner::OnReport(int row, const DeviceReport &report)
+// Nothing is said about a job before its record is kept: the store has it
+// already (the session records it), the log line goes out next, and only
+// then the JSON line, the message and the table, each with the class the
+// job finally came to.
+DeviceReport JobRunner::OnReport(int row, DeviceReport report)
 {
+    if (log.IsOpen() && !log.Append(LogRecord(report, QDateTime::currentDateTimeUtc(), QSysInfo::machineHostName(),
+                                              QStringLiteral(TAMRIVO_VERSION))))
+        RecordFailed(&report, QStringLiteral("log"),
+                     QStringLiteral("the log failed: cannot append to %1: %2").arg(options.log, log.ErrorString()));
     last[row] = report;
     statuses.append(report.status);
     if (options.json) {
         std::fprintf(stdout, "%s\n", QJsonDocument(ReportJson(report)).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
-    }
-    if (log.IsOpen() && !log.Append(LogRecord(report, QDateTime::currentDateTimeUtc(), QSysInfo::machineHostName(),
-                                              QStringLiteral(TAMRIVO_VERSION)))) {
-        logFailed = true;
-        Tell(stderr, QStringLiteral("tamrivo-cli: cannot append to %1: %2").arg(options.log, log.ErrorString()));
     }
     const bool ok = report.status == ExitDone;
     if (!many)
@@ -81,6 +87,7 @@ void JobRunner::OnReport(int row, const DeviceReport &report)
         Tell(stderr, QStringLiteral("tamrivo-cli: %1: %2").arg(report.port, report.message));
     else if (options.wait)
         Tell(human, QStringLiteral("%1: %2").arg(report.port, QString(report.message).replace('\n', QStringLiteral(", "))));
+    return report;
 }
 
 // A message goes above the board, never into it.

@@ -30,7 +30,7 @@ public:
     int Exec();
 
 private:
-    void OnReport(int row, const DeviceReport &report);
+    DeviceReport OnReport(int row, DeviceReport report);
     void Tell(FILE *stream, const QString &text);
     void Conclude();
 
@@ -44,7 +44,6 @@ private:
     QVector<DeviceThread *> threads;
     QVector<DeviceReport> last;     // each port's latest report, for the table
     QVector<int> statuses;          // of every job run, in the order they ended
-    bool logFailed = false;
 };
 
 #endif // RUNNER_H

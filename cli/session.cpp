@@ -166,21 +166,31 @@ int Session::Step()
     quint32 start = 0;
     quint32 end = 0;
     quint32 pageSize = 0;
-    const bool ask = !options.start.given || !options.end.given || !options.pageSize.given;
-    const int result = ask ? link.ReadFlashParams(&start, &end, &pageSize) : LinkOk;
-    if (result != LinkOk)
-        return Refuse(ExitNoAnswer, QStringLiteral("params"),
-                      QStringLiteral("the device did not report its flash parameters: %1")
-                          .arg(LinkFailure(result, report.port)));
+    if (!options.start.given || !options.end.given || !options.pageSize.given) {
+        const int asked = AskParams(&start, &end, &pageSize);
+        if (asked != ExitDone)
+            return asked;
+    }
     geometry.start = options.start.given ? options.start.value : start;
     geometry.end = options.end.given ? options.end.value : end;
     geometry.pageSize = options.pageSize.given ? options.pageSize.value : pageSize;
     report.geometry = geometry;
     if (geometry.pageSize == 0)
-        return Refuse(ExitNoAnswer, QStringLiteral("params"), QStringLiteral("the device reported a page size of 0"));
+        return Refuse(LinkStatus(LinkBadReply), QStringLiteral("params"),
+                      QStringLiteral("the device reported a page size of 0"));
     if (InterruptRequested())
         return Refuse(ExitInterrupted, QStringLiteral("params"), QStringLiteral("interrupted"));
     return options.command == CliCommand::Read ? Read() : WriteOrVerify();
+}
+
+// The device's flash parameters; ExitDone, or the status of a query that failed.
+int Session::AskParams(quint32 *start, quint32 *end, quint32 *pageSize)
+{
+    const int result = link.ReadFlashParams(start, end, pageSize);
+    if (result == LinkOk)
+        return ExitDone;
+    return Refuse(LinkStatus(result), QStringLiteral("params"),
+                  QStringLiteral("the device did not report its flash parameters: %1").arg(LinkFailure(result, report.port)));
 }
 
 int Session::Refuse(int status, const QString &stage, const QString &text)
@@ -206,11 +216,9 @@ int Session::Info()
     quint32 start = 0;
     quint32 end = 0;
     quint32 pageSize = 0;
-    const int result = link.ReadFlashParams(&start, &end, &pageSize);
-    if (result != LinkOk)
-        return Refuse(ExitNoAnswer, QStringLiteral("params"),
-                      QStringLiteral("the device did not report its flash parameters: %1")
-                          .arg(LinkFailure(result, report.port)));
+    const int asked = AskParams(&start, &end, &pageSize);
+    if (asked != ExitDone)
+        return asked;
     report.geometry = Geometry{start, end, pageSize};
     report.message = QStringLiteral("start %1\nend %2\npage-size %3").arg(Hex(start), Hex(end)).arg(pageSize);
     return ExitDone;
@@ -514,11 +522,5 @@ void Session::Record()
     if (numbered)
         trouble += QStringLiteral("; serial %1 of pool %2 stays in doubt (report --in-doubt lists it)")
                        .arg(report.serial).arg(report.pool);
-    if (report.status == ExitDone) {
-        report.status = ExitStore;
-        report.stage = QStringLiteral("store");
-        report.message = QStringLiteral("the job succeeded, but %1").arg(trouble);
-    } else {
-        report.message += QStringLiteral("; and %1").arg(trouble);
-    }
+    RecordFailed(&report, QStringLiteral("store"), trouble);
 }

@@ -50,6 +50,7 @@ private:
     void SettleSerial(const ProgrammingJob &job);
     SerialState SerialPlaceAfterFailure();
     void Record();
+    int AskParams(quint32 *start, quint32 *end, quint32 *pageSize);
     int Info();
     int WriteOrVerify();
     int DryRun(ProgrammingJob &job);

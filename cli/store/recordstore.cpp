@@ -219,13 +219,13 @@ StoreResult<T> Attempt(Sql &sql, bool ready, const QString &action, Body body)
     return result;
 }
 
+// The database as errors name it: without the user, as no message shows
+// user information.
 QString Describe(const StoreAddress &address)
 {
     if (address.kind == StoreAddress::Sqlite)
         return address.file;
     QString text = QStringLiteral("postgresql://");
-    if (!address.user.isEmpty())
-        text += address.user + QLatin1Char('@');
     text += address.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + address.host + QLatin1Char(']') : address.host;
     if (address.port > 0)
         text += QLatin1Char(':') + QString::number(address.port);

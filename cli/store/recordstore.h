@@ -27,7 +27,8 @@ struct StoreResult
     bool Ok() const { return error.isEmpty(); }
 };
 
-// Parses the text of --db; the error says what is wrong with it.
+// Parses the text of --db; the error says what is wrong with it, showing
+// the text without its user information.
 StoreResult<StoreAddress> ParseStoreAddress(const QString &text);
 
 // What became of a serial number. A number is reserved before its board

@@ -4,10 +4,22 @@
 
 namespace {
 
+// The text as an error may show it, without the user information: what
+// stands between the scheme and the last '@', as a password may hold an
+// '@' (or a '/', ':', '?', '#') of its own. The logs keep these errors.
+QString Shown(const QString &text)
+{
+    const int at = text.lastIndexOf(QLatin1Char('@'));
+    if (at < 0 || text.startsWith(QLatin1String("sqlite:")))
+        return text;
+    const int scheme = text.indexOf(QLatin1String("://"));
+    return (scheme >= 0 && scheme < at ? text.left(scheme + 3) : QString()) + text.mid(at + 1);
+}
+
 StoreResult<StoreAddress> Refuse(const QString &text, const QString &why)
 {
     StoreResult<StoreAddress> result;
-    result.error = QStringLiteral("store address '%1': %2").arg(text, why);
+    result.error = QStringLiteral("store address '%1': %2").arg(Shown(text), why);
     return result;
 }
 
@@ -32,26 +44,22 @@ StoreResult<StoreAddress> ParseStoreAddress(const QString &text)
     if (schemeLength == 0)
         return Refuse(text, QStringLiteral("expected sqlite:FILE or postgresql://[user@]host[:port]/database"));
     address.kind = StoreAddress::Postgres;
-    const QString rest = text.mid(schemeLength);
+    QString rest = text.mid(schemeLength);
 
-    const int slash = rest.indexOf(QLatin1Char('/'));
-    QString authority = rest.left(slash);
-    const int at = authority.lastIndexOf(QLatin1Char('@'));
+    // The user information runs to the last '@', so that no character of
+    // a password can pass for the end of it.
+    const int at = rest.lastIndexOf(QLatin1Char('@'));
     if (at >= 0) {
-        address.user = authority.left(at);
-        const int colon = address.user.indexOf(QLatin1Char(':'));
-        if (colon >= 0) {
-            // Echoing the password would put it in the logs that keep
-            // this error.
-            QString shown = text;
-            shown.replace(schemeLength + colon + 1, at - colon - 1, QStringLiteral("***"));
-            return Refuse(shown, QStringLiteral("holds a password; passwords come from PGPASSWORD or ~/.pgpass, "
-                                                "not the command line"));
-        }
+        address.user = rest.left(at);
+        if (address.user.contains(QLatin1Char(':')))
+            return Refuse(text, QStringLiteral("holds a password; passwords come from PGPASSWORD or ~/.pgpass, "
+                                               "not the command line"));
         if (address.user.isEmpty())
             return Refuse(text, QStringLiteral("no user name before @"));
-        authority = authority.mid(at + 1);
+        rest = rest.mid(at + 1);
     }
+    const int slash = rest.indexOf(QLatin1Char('/'));
+    QString authority = rest.left(slash);
     if (slash < 0 || slash == rest.size() - 1)
         return Refuse(text, QStringLiteral("no database after the host"));
     address.database = rest.mid(slash + 1);

@@ -1,6 +1,9 @@
 // tamrivo-cli against tamrivo-loader-sim, each a separate process talking
 // over a pseudo-terminal, the way a production bench would run them.
 
+#include "devicelink.h"
+#include "messages.h"
+#include "progress.h"
 #include "report.h"
 #include "serialnumber.h"
 
@@ -95,6 +98,7 @@ QString Table(const QStringList &failures)
 } // namespace
 
 Q_DECLARE_METATYPE(ExitRow)
+Q_DECLARE_METATYPE(JobOutcome)
 
 class TestCli : public QObject
 {
@@ -137,16 +141,21 @@ private slots:
         QTest::newRow("verify against erased flash") << ExitRow{{}, {"--port", "{port}", "verify", "{file}"}, 6, "",
             "verify failed at offset 0 (flash address 0x8003000, block of 64 bytes): mismatch (64 bytes read back)"};
         QTest::newRow("erase refused") << ExitRow{{"--fault", "status:cmd=0x21:count=-1:addr=0x08003400"}, write, 5, "",
-                                                  "erase failed at page 1 (flash address 0x8003400): bad reply"};
+                                                  "erase failed at page 1 (flash address 0x8003400): refused"};
+        QTest::newRow("flash parameters refused") << ExitRow{{"--fault", "status:cmd=0xa3:count=-1"}, {"--port", "{port}",
+            "info"}, 5, "", "did not report its flash parameters: refused"};
         QTest::newRow("silent device")
             << ExitRow{{"--fault", "drop:count=-1"}, write, 4, "", "did not report its flash parameters: no reply"};
         QTest::newRow("no such port") << ExitRow{{}, {"--port", "/dev/tamrivo-none", "info"}, 3, "", "cannot open port"};
-        QTest::newRow("verify cannot read back") << ExitRow{{"--fault", "drop:cmd=0x64:arg=0x02:count=-1"}, {"--port", "{port}",
-            "verify", "{file}"}, 7, "", "verify failed at offset 0 (flash address 0x8003000, block of 64 bytes): no reply"};
-        QTest::newRow("store out of reach") << ExitRow{{}, {"--port", "{port}", "--db", "sqlite:/dev/null/tamrivo.sqlite", "write",
-            "{file}"}, 8, "", "the record store failed"};
+        QTest::newRow("store out of reach") << ExitRow{{}, QStringList(noPort) << "--db" << "postgresql://alice@127.0.0.1:1/records"
+            << "info", 8, "", "the record store failed: cannot open postgresql://127.0.0.1:1/records: "};
+        QTest::newRow("password in the store address") << ExitRow{{}, QStringList(noPort) << "--db"
+            << "postgresql://alice:s3cret/s3cret@127.0.0.1/records" << "info", 2, "", "holds a password"};
         QTest::newRow("log out of reach") << ExitRow{{}, QStringList(noPort) << "--log" << "/dev/null/audit.log" << "write"
             << "{file}", 8, "", "cannot open /dev/null/audit.log"};
+        // Opened, but no line can be written: the board's record says the log failed, never "ok".
+        QTest::newRow("log line lost") << ExitRow{{}, {"--port", "{port}", "--quiet", "--json", "--log", "/dev/full", "write",
+            "{file}"}, 8, R"(\{.*"class":"store",.*"pass":"log",.*"status":"failed".*\}\n)", "the job succeeded, but the log failed"};
         // Geometry given, so that nothing at all needs asking: a silent device shows no frame was needed.
         QTest::newRow("serial number outside the image's pages") << ExitRow{{"--fault", "drop:count=-1"}, {"--port", "{port}",
             "--start", "0x8003000", "--end", "0x800ffff", "--page-size", "1024", "--serial-at", "0x8003c00", "--db",
@@ -210,6 +219,7 @@ private slots:
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(row.out)).match(run.out).hasMatch(),
                  qPrintable(run.out));
         QVERIFY2(row.err.isEmpty() ? run.err.isEmpty() : run.err.contains(row.err), qPrintable(run.err));
+        QVERIFY2(!(run.out + run.err).contains("s3cret") && !(run.out + run.err).contains("alice"), qPrintable(run.err));
         QCOMPARE(run.status, row.status);
         QVERIFY(StopSim(sim));
     }
@@ -585,6 +595,31 @@ private slots:
         // Erased flash, and digits with a gap, hold no number.
         QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '\xFF'), layout), std::optional<qint64>());
         QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '7').replace(0, 1, " "), layout).has_value(), layout.kind != SerialFormat::Decimal);
+    }
+
+    // The class follows from what the device did, whatever the pass.
+    void outcomeStatus_data()
+    {
+        QTest::addColumn<JobOutcome>("outcome");
+        QTest::addColumn<int>("status");
+        const JobOutcome::Status failed = JobOutcome::Failed;
+        const struct { const char *name; JobOutcome::Status status; int link; bool mismatch; int exit; } outcomes[] = {
+            {"refused", failed, LinkRefused, false, 5}, {"no reply", failed, LinkNoReply, false, 4},
+            {"garbled", failed, LinkBadReply, false, 4}, {"port lost", failed, LinkPortLost, false, 4},
+            {"out of turn", failed, LinkOutOfTurn, false, 4}, {"mismatch", failed, 0, true, 6},
+            {"short read-back", failed, LinkOk, false, 7}, {"cancelled", JobOutcome::Cancelled, LinkOk, false, 130},
+            {"done", JobOutcome::Done, LinkOk, false, 0}};
+        for (JobPass pass : {JobPass::Erase, JobPass::Write, JobPass::Verify, JobPass::Read, JobPass::Compare})
+            for (const auto &row : outcomes)
+                QTest::addRow("%s, %s", qPrintable(ProgressObserver::PassName(pass)), row.name)
+                    << JobOutcome{row.status, pass, row.link, row.mismatch} << row.exit;
+    }
+
+    void outcomeStatus()
+    {
+        QFETCH(JobOutcome, outcome);
+        QFETCH(int, status);
+        QCOMPARE(OutcomeStatus(outcome), status);
     }
 
     void combinedStatus_data()
