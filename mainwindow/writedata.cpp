@@ -189,6 +189,15 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
         return false;
     }
 
+    // Refused unread, at the same size as on the command line.
+    if (fileData->size() > MaxImageFileBytes) {
+        QMessageBox::critical(this, tr("Ошибка"),
+                              tr("Файл данных больше %1 байт — больше любого образа, который записывает программа:\n%2")
+                                  .arg(MaxImageFileBytes).arg(QDir::toNativeSeparators(dataFileName)), QMessageBox::Ok);
+        EndCheckFailed();
+        return false;
+    }
+
     plan->start = quint32(ui->spinBoxStartAddr->value());
     const quint32 end = quint32(ui->spinBoxEndAddr->value());
     plan->pageSize = quint32(ui->spinBoxSizePage->value());
