@@ -49,9 +49,9 @@ PortRefusal RefusalOf(int error, const QString &port)
 
 void MainWindow::OpenPort()
 {
-    // A connect that slipped in while a job is ending would start a second
-    // conversation inside the first.
-    if (jobRunning)
+    // A connect that slipped in while a job or the parameter query is
+    // ending would start a second conversation inside the first.
+    if (WaitingForLoader())
         return;
     const QString name = comboBoxPort->currentText().trimmed();
     // The line runs at the speed the selector shows, so the selector never
@@ -72,7 +72,6 @@ void MainWindow::OpenPort()
     actionDisconnect->setEnabled(true);
     comboBoxPort->setEnabled(false);
     comboBoxBaud->setEnabled(false);
-    EnableDeviceJobs(true);
 
     QueryFlashParams();
 }
@@ -87,8 +86,10 @@ void MainWindow::QueryFlashParams()
     quint32 end = 0;
     quint32 pageSize = 0;
     queryRunning = true;
+    SetWaitingForLoader(true);
     const int result = deviceLink->ReadFlashParams(&start, &end, &pageSize);
     queryRunning = false;
+    SetWaitingForLoader(false);
     if (portLost) {
         PortLost(QString());
         return;
@@ -119,8 +120,9 @@ void MainWindow::QueryFlashParams()
     ui->spinBoxSizePage->setValue(int(pageSize));
 }
 
-// A disconnect during a job ends the job at its next wait for the loader;
-// until then the job keeps its own buttons, and no connect can begin.
+// A disconnect during a job or the parameter query ends it at its next
+// wait for the loader; until then no connect can begin, and a job keeps
+// its own buttons.
 void MainWindow::ClosePort()
 {
     if (serialPort->isOpen()) {
@@ -131,7 +133,7 @@ void MainWindow::ClosePort()
     }
 
     // The settings group stays usable: the user may always type the geometry.
-    actionConnect->setEnabled(!jobRunning);
+    actionConnect->setEnabled(!WaitingForLoader());
     actionDisconnect->setEnabled(false);
     comboBoxPort->setEnabled(true);
     comboBoxBaud->setEnabled(true);

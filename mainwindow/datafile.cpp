@@ -139,7 +139,7 @@ void MainWindow::FillRecentMenu()
         const QString path = recent.at(i);
         QAction *action = menuRecent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)));
         connect(action, &QAction::triggered, this, [this, path] {
-            if (!jobRunning)
+            if (!WaitingForLoader())
                 ChooseDataFile(path);
         });
     }
@@ -178,16 +178,18 @@ void MainWindow::ShowFingerprint()
                                       .arg(QString::fromLatin1(facts->print.sha256), facts->print.Crc32Text()));
 }
 
+// No file changes while the loader is waited for, as neither the file
+// button nor the File menu can be reached then.
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!DraggedFile(event->mimeData()).isEmpty())
+    if (!WaitingForLoader() && !DraggedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
     const QString path = DraggedFile(event->mimeData());
-    if (path.isEmpty())
+    if (path.isEmpty() || WaitingForLoader())
         return;
     ChooseDataFile(path);
     event->acceptProposedAction();

@@ -92,6 +92,8 @@ private:
     JobOutcome RunJob(WindowJob job, const std::function<JobOutcome(JobObserver &)> &run,
                       int *done = nullptr);
     void EnableDeviceJobs(bool enabled);
+    void SetWaitingForLoader(bool waiting);
+    bool WaitingForLoader() const { return jobRunning || queryRunning; }
     void VerifyData();
     void ShowDifferences(const FirmwareImage &image);
     void SaveData();

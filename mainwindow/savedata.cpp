@@ -32,7 +32,7 @@ WriteResult WriteBackup(QSaveFile *file, quint32 start, const QByteArray &data)
 // end included, before it is overwritten.
 void MainWindow::SaveData()
 {
-    if (jobRunning)
+    if (WaitingForLoader())
         return;
     const quint32 start = quint32(ui->spinBoxStartAddr->value());
     const quint32 end = quint32(ui->spinBoxEndAddr->value());

@@ -15,7 +15,7 @@
 // nothing is erased or written.
 void MainWindow::VerifyData()
 {
-    if (jobRunning)
+    if (WaitingForLoader())
         return;
     TakeTypedFile();
     JobPlan plan;

@@ -114,8 +114,9 @@ void MainWindow::RestoreSkipUnchanged()
 
 void MainWindow::WriteData()
 {
-    // The write button is off during a job, but a slot may still be queued.
-    if (jobRunning)
+    // The write button is off during a job and the parameter query, but a
+    // slot may still be queued.
+    if (WaitingForLoader())
         return;
     TakeTypedFile();
     JobPlan plan;
@@ -185,6 +186,15 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
     if (!fileData->open(QIODevice::ReadOnly)) {
         QMessageBox::critical(this, tr("Ошибка"),
                               cannotOpen.arg(QDir::toNativeSeparators(dataFileName), fileData->errorString()), QMessageBox::Ok);
+        return false;
+    }
+
+    // Refused unread, at the same size as on the command line.
+    if (fileData->size() > MaxImageFileBytes) {
+        QMessageBox::critical(this, tr("Ошибка"),
+                              tr("Файл данных больше %1 байт — больше любого образа, который записывает программа:\n%2")
+                                  .arg(MaxImageFileBytes).arg(QDir::toNativeSeparators(dataFileName)), QMessageBox::Ok);
+        EndCheckFailed();
         return false;
     }
 
@@ -322,13 +332,8 @@ JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobO
 {
     ui->groupBoxProcess->setEnabled(true);
     ui->pushButtonCansel->setEnabled(true);
-    EnableDeviceJobs(false);
-    // A modal dialog opened now would run inside the wait for a reply: the
-    // job would stand still until it closed, and the time would count
-    // against the reply. Only the cancel question may ask anything.
-    actionAbout->setEnabled(false);
-    ui->pushButtonFileData->setEnabled(false);
-    ui->menuBar->setEnabled(false);
+    // Only the cancel question may ask anything.
+    SetWaitingForLoader(true);
     labelJobStatus->clear();
     cancelPressed = false;
 
@@ -351,20 +356,29 @@ void MainWindow::EnableDeviceJobs(bool enabled)
     actionSave->setEnabled(enabled);
 }
 
-// The end of every job that got past its checks, done or not. The jobs
-// come back only on an open port: a disconnect during the job leaves
-// nothing to work with.
+// While the window waits for the loader, in a job or in the parameter
+// query, the event loop turns inside the wait. Nothing may start a job or
+// a connect then, a second conversation inside the first, and no dialog
+// may open: the wait would stand still until it closed, and the time would
+// count against the reply. Afterwards the jobs come back only on an open
+// port: a disconnect meanwhile leaves nothing to work with.
+void MainWindow::SetWaitingForLoader(bool waiting)
+{
+    EnableDeviceJobs(!waiting && serialPort->isOpen());
+    actionConnect->setEnabled(!waiting && !serialPort->isOpen());
+    actionAbout->setEnabled(!waiting);
+    ui->pushButtonFileData->setEnabled(!waiting);
+    ui->menuBar->setEnabled(!waiting);
+}
+
+// The end of every job that got past its checks, done or not.
 void MainWindow::EndJob()
 {
     ui->groupBoxProcess->setEnabled(false);
     if (fileData)
         fileData->close();
     ui->pushButtonCansel->setEnabled(false);
-    EnableDeviceJobs(serialPort->isOpen());
-    actionAbout->setEnabled(true);
-    ui->pushButtonFileData->setEnabled(true);
-    ui->menuBar->setEnabled(true);
-    actionConnect->setEnabled(!serialPort->isOpen());
+    SetWaitingForLoader(false);
     setWindowTitle(QStringLiteral("Tamrivo"));
 }
 

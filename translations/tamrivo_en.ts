@@ -376,6 +376,12 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <translation>The page size %1 is odd: the flash is programmed in half-words</translation>
     </message>
     <message>
+        <source>Файл данных больше %1 байт — больше любого образа, который записывает программа:
+%2</source>
+        <translation>The data file is larger than %1 bytes, more than any image this program writes:
+%2</translation>
+    </message>
+    <message>
         <source>Файл данных пуст:
 %1</source>
         <translation>The data file is empty:

@@ -57,6 +57,17 @@ QStringList WindowTexts(const QMainWindow &window)
     return texts;
 }
 
+// A file dropped on the window, as the system delivers it.
+void Drop(QWidget *window, const QString &path)
+{
+    QMimeData mime;
+    mime.setUrls({ QUrl::fromLocalFile(path) });
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    QApplication::sendEvent(window, &drop);
+}
+
 // The terminal's own speed both ways, not what the port object remembers.
 speed_t LineSpeed(const QString &path)
 {
@@ -105,7 +116,9 @@ private slots:
     }
 
     // Return in the port box connects, without adding to the list; a port
-    // that opened is offered again, with its speed, at the next start.
+    // that opened is offered again, with its speed, at the next start. While
+    // the parameters are asked for, no key, menu entry or drop starts
+    // anything; the jobs come back once the query is over, whatever it gave.
     void connectToDevice()
     {
         QFETCH(ConnectRow, row);
@@ -114,14 +127,28 @@ private slots:
         config.pageSize = row.pageSize;
         if (row.device == 1)
             config.faults.append({ FaultKind::DropReply, 1, -1, 0.0, -1, -1, -1 });
+        QSettings(QStringLiteral("ostrel.example"), QStringLiteral("Tamrivo")).setValue("recentFiles", QStringList(IMAGE_DATA_DIR "/src.bin"));
         WindowDriver driver(&config);
+        QVERIFY(QTest::qWaitForWindowActive(&driver.window));
         driver.BaudBox()->setCurrentIndex(row.baud);
         QSerialPort other(driver.sim->SlavePath());
         QVERIFY(row.device != 2 || other.open(QIODevice::ReadWrite));
+        QString during;     // what is enabled while the query waits
+        if (row.state == Connected)     // the first turn of the event loop is inside the query's wait
+            QTimer::singleShot(0, &driver.window, [&driver, &during] {
+                during = driver.State();
+                for (const QKeySequence &key : { QKeySequence(Qt::Key_F5), QKeySequence(Qt::Key_F6),
+                                                 QKeySequence(QKeySequence::Save), QKeySequence(QKeySequence::Open) })
+                    QTest::keySequence(&driver.window, key);
+                driver.Child<QMenu>("menuRecent")->actions().at(0)->trigger();
+                Drop(&driver.window, IMAGE_DATA_DIR "/src.bin");
+            });
 
         driver.Connect(row.answer, row.port);
 
         QCOMPARE(driver.answerer.seen.join('\n').replace(driver.sim->SlavePath(), "PORT"), row.box);
+        QCOMPARE(driver.FileText(), QString());
+        QCOMPARE(during, row.state == Connected ? QStringLiteral("open disconnect") : QString());
         QStringList shown;
         for (const char *name : { "spinBoxStartAddr", "spinBoxEndAddr", "spinBoxSizePage" })
             shown << driver.Child<QSpinBox>(name)->text();
@@ -201,12 +228,7 @@ private slots:
         }
         WindowDriver restarted;
         QCOMPARE(restarted.FileText(), c + "/app.hex");
-        QMimeData mime;
-        mime.setUrls({ QUrl::fromLocalFile(a + "/app.bine") });
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&restarted.window, &enter);
-        QApplication::sendEvent(&restarted.window, &drop);
+        Drop(&restarted.window, a + "/app.bine");
         restarted.ChooseFile(QString());
         QCOMPARE(restarted.FileText(), a + "/app.bine");
         QCOMPARE(dialogs << restarted.answerer.seen, QStringList({ dialog(QDir::currentPath()), dialog(a), dialog(b), dialog(a) }));

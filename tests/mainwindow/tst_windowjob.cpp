@@ -169,6 +169,8 @@ private slots:
                                              << Error("Начальный адрес не кратен размеру страницы");
         QTest::newRow("odd start") << 100 << app + 1 << "chosen" << Error(
             "Начальный адрес 0x08003001 нечётный: flash программируется полусловами с чётного адреса");
+        QTest::newRow("larger than any image") << 64 * 1024 * 1024 + 1 << app << "chosen" << Error(
+            "Файл данных больше 67108864 байт — больше любого образа, который записывает программа:\nFILE");
         QTest::newRow("empty file") << 0 << app << "chosen" << Error("Файл данных пуст:\nFILE");
         QTest::newRow("malformed HEX") << 0 << app << ":0400000001020304F3\n:00000001FF\n"
             << Error("Ошибка в файле образа\nimage.hex line 1: checksum 0xF3, expected 0xF2");
