@@ -15,6 +15,7 @@
 #include <QThreadPool>
 
 #include <cstdio>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -46,6 +47,7 @@ struct JobReport {
     quint32 seed = 0;
     Verdict verdict = Verdict::SetupError;
     double seconds = 0.0;           // the tool's run
+    int exitStatus = -1;            // -1: hung or killed by a signal
     QString detail;
 };
 
@@ -264,20 +266,25 @@ void Job::Classify(bool finished, JobReport *report)
         tool.waitForFinished(StopWaitMs);
         report->verdict = Verdict::Hang;
         report->detail = said;
-    } else if (tool.exitStatus() == QProcess::CrashExit) {
+        return;
+    }
+    if (tool.exitStatus() == QProcess::CrashExit) {
         report->verdict = Verdict::Crash;
         report->detail = QStringLiteral("killed by a signal: %1").arg(said);
-    } else if (tool.exitCode() == 0) {
+        return;
+    }
+    const int status = tool.exitCode();
+    report->exitStatus = status;
+    if (status == 0) {
         report->verdict = Verdict::Succeeded;
-    } else if (tool.exitCode() >= 1 && tool.exitCode() <= 7 && tool.exitCode() != 2
-               && said.startsWith(QLatin1String(ToolPrefix))) {
+    } else if (status >= 1 && status <= 7 && status != 2 && said.startsWith(QLatin1String(ToolPrefix))) {
         // The classes of a device that failed (port, no answer, refused,
         // mismatch, incomplete); 2 (usage) and 8 (store) never come of a fault.
         report->verdict = Verdict::FailedCleanly;
         report->detail = said;
     } else {
         report->verdict = Verdict::Crash;
-        report->detail = QStringLiteral("exit status %1: %2").arg(tool.exitCode()).arg(said);
+        report->detail = QStringLiteral("exit status %1: %2").arg(status).arg(said);
     }
 }
 
@@ -318,9 +325,11 @@ void PrintJob(const JobReport &report)
 int Summarize(const std::vector<JobReport> &reports)
 {
     int count[int(Verdict::Count)] = {};
+    std::map<int, int> exits;
     double seconds = 0.0;
     for (const JobReport &report : reports) {
         ++count[int(report.verdict)];
+        ++exits[report.exitStatus];
         seconds += report.seconds;
     }
     const auto n = [&](Verdict verdict) { return count[int(verdict)]; };
@@ -329,6 +338,10 @@ int Summarize(const std::vector<JobReport> &reports)
                 int(reports.size()), n(Verdict::Succeeded), n(Verdict::FailedCleanly), n(Verdict::FalseSuccess),
                 n(Verdict::Crash), n(Verdict::Hang), n(Verdict::SetupError),
                 reports.empty() ? 0.0 : seconds / double(reports.size()));
+    QStringList byStatus;
+    for (const auto &[status, jobs] : exits)
+        byStatus << QStringLiteral("%1: %2").arg(status < 0 ? QStringLiteral("none") : QString::number(status)).arg(jobs);
+    std::printf("exit statuses: %s\n", qPrintable(byStatus.join(QStringLiteral(", "))));
     return n(Verdict::FalseSuccess) + n(Verdict::Crash) + n(Verdict::Hang) + n(Verdict::SetupError) > 0 ? 1 : 0;
 }
 
