@@ -36,6 +36,7 @@ struct SoakOptions {
     int seed = 1;
     int parallel = 2;
     Mode mode = Mode::Write;
+    bool zeroHalf = false;          // the image's second half zeros
     int hangLimitS = 0;             // 0: from the wire time
     quint32 appOffset = 0x3000;     // application start in the flash dump
     QStringList simArguments;
@@ -88,12 +89,15 @@ QString ProgramPath(const char *name)
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
 }
 
-QByteArray RandomBytes(quint32 seed, int size)
+// With the second half zeros, many blocks read back alike, so a reply
+// taken for the wrong request can hold the very bytes expected.
+QByteArray RandomImage(quint32 seed, int size, bool zeroHalf)
 {
     std::mt19937 generator(seed);
     QByteArray bytes(size, '\0');
-    for (char &byte : bytes)
-        byte = char(generator());
+    const int randomBytes = zeroHalf ? size - size / 2 : size;
+    for (int i = 0; i < randomBytes; ++i)
+        bytes[i] = char(generator());
     return bytes;
 }
 
@@ -131,7 +135,7 @@ class Job
 {
 public:
     Job(const SoakOptions &options, quint32 seed)
-        : options(options), seed(seed), image(RandomBytes(seed, options.size)) {}
+        : options(options), seed(seed), image(RandomImage(seed, options.size, options.zeroHalf)) {}
 
     JobReport Run();
 
@@ -397,6 +401,7 @@ void AddOptions(QCommandLineParser *parser)
         {QStringLiteral("parallel"), QStringLiteral("Jobs run at once (default 2)."), QStringLiteral("k")},
         {QStringLiteral("mode"), QStringLiteral("write: flash a random image; read: back up a random flash (default write)."),
          QStringLiteral("mode")},
+        {QStringLiteral("zero-half"), QStringLiteral("Zeros in the second half of every image.")},
         {QStringLiteral("hang-limit"), QStringLiteral("Seconds the tool may take before it counts as hung "
                                                       "(default: ten times the wire time plus 30)."), QStringLiteral("s")},
     });
@@ -426,6 +431,7 @@ bool ParseOptions(const QStringList &arguments, SoakOptions *options, QString *e
         return false;
     }
     options->mode = mode == QLatin1String("read") ? Mode::Read : Mode::Write;
+    options->zeroHalf = parser.isSet(QStringLiteral("zero-half"));
     options->appOffset = AppOffset(options->simArguments, options->appOffset);
     return TakeNumber(parser, "jobs", 1, &options->jobs, error)
         && TakeNumber(parser, "baud", 1, &options->baud, error)
@@ -454,8 +460,9 @@ int main(int argc, char *argv[])
         if (!QFileInfo(ProgramPath(name)).isExecutable())
             return Fail(QStringLiteral("%1 not found next to this program").arg(ProgramPath(name)));
     }
-    std::printf("%d %s jobs of %d bytes at %d baud, %d at once, hang limit %d s, simulator: %s\n",
-                options.jobs, options.mode == Mode::Write ? "write" : "read", options.size, options.baud,
+    std::printf("%d %s jobs of %d bytes%s at %d baud, %d at once, hang limit %d s, simulator: %s\n",
+                options.jobs, options.mode == Mode::Write ? "write" : "read", options.size,
+                options.zeroHalf ? " (second half zeros)" : "", options.baud,
                 options.parallel, HangLimitMs(options) / 1000,
                 options.simArguments.isEmpty() ? "no extra arguments" : qPrintable(options.simArguments.join(' ')));
     std::fflush(stdout);
