@@ -29,13 +29,14 @@ constexpr int StopWaitMs = 10000;
 const char ToolPrefix[] = "tamrivo-cli: ";
 constexpr int MismatchStatus = 6;       // the tool's exit status when a verify finds a difference
 
-enum class Mode { Write, SkipUnchanged, Verify, Read };
+enum class Mode { Write, SkipUnchanged, Verify, Read, Mix };
 
 const std::pair<Mode, QLatin1String> ModeNames[] = {
     {Mode::Write, QLatin1String("write")},
     {Mode::SkipUnchanged, QLatin1String("skip-unchanged")},
     {Mode::Verify, QLatin1String("verify")},
     {Mode::Read, QLatin1String("read")},
+    {Mode::Mix, QLatin1String("mix")},
 };
 
 QString ModeName(Mode mode)
@@ -65,9 +66,9 @@ struct SoakOptions {
 enum class Start { Erased, Image, OneByteDiffers, OnePageDiffers };
 
 // What one job does, drawn from its seed alone, so that --seed S --jobs 1
-// repeats it: a write starts from erased flash, a read from a random
-// image, a verify from the image or one byte off, a write that skips
-// unchanged pages from any of the four.
+// repeats it: in the mixed mode any of the others; a write starts from
+// erased flash, a read from a random image, a verify from the image or one
+// byte off, a write that skips unchanged pages from any of the four.
 struct JobPlan {
     Mode mode = Mode::Write;
     Start start = Start::Erased;
@@ -81,15 +82,16 @@ JobPlan PlanJob(const SoakOptions &options, quint32 seed)
 {
     std::seed_seq sequence{seed, 1u};
     std::mt19937 generator(sequence);
+    const quint32 modeDraw = generator();
+    const quint32 startDraw = generator();
     JobPlan plan;
-    plan.mode = options.mode;
-    const quint32 draw = generator();
+    plan.mode = options.mode == Mode::Mix ? Mode(modeDraw % quint32(Mode::Mix)) : options.mode;
     if (plan.mode == Mode::Read)
         plan.start = Start::Image;
     else if (plan.mode == Mode::Verify)
-        plan.start = draw % 2 ? Start::OneByteDiffers : Start::Image;
+        plan.start = startDraw % 2 ? Start::OneByteDiffers : Start::Image;
     else if (plan.mode == Mode::SkipUnchanged)
-        plan.start = Start(draw % 4);
+        plan.start = Start(startDraw % 4);
     plan.at = int(generator() % quint32(options.size));
     plan.flip = char(1 + generator() % 255);
     return plan;
@@ -137,6 +139,7 @@ enum class Verdict { Succeeded, FailedCleanly, FalseSuccess, FalseMismatch, Cras
 
 struct JobReport {
     quint32 seed = 0;
+    Mode mode = Mode::Write;
     QString plan;
     Verdict verdict = Verdict::SetupError;
     double seconds = 0.0;           // the tool's run
@@ -168,7 +171,8 @@ int CharsPerBlock(Mode mode)
     const int write = (2 + 2 * (2 + 6 + BlockLength + 2)) + (2 + 2 * (2 + 2));
     switch (mode) {
     case Mode::Write: return write + readBack;
-    case Mode::SkipUnchanged: return write + 2 * readBack;
+    case Mode::SkipUnchanged:
+    case Mode::Mix: return write + 2 * readBack;
     default: return readBack;
     }
 }
@@ -260,6 +264,7 @@ JobReport Job::Run()
 {
     JobReport report;
     report.seed = seed;
+    report.mode = plan.mode;
     report.plan = PlanText(options, plan);
     QString error;
     if (!dir.isValid()) {
@@ -440,29 +445,60 @@ void PrintJob(const JobReport &report)
     std::fflush(stdout);
 }
 
+// What a set of jobs came to.
+struct Tally {
+    int jobs = 0;
+    int verdicts[int(Verdict::Count)] = {};
+    std::map<int, int> exits;       // by exit status, -1 for none
+    double seconds = 0.0;
+
+    void Add(const JobReport &report)
+    {
+        ++jobs;
+        ++verdicts[int(report.verdict)];
+        ++exits[report.exitStatus];
+        seconds += report.seconds;
+    }
+    int Of(Verdict verdict) const { return verdicts[int(verdict)]; }
+    QString Text() const;
+};
+
+QString Tally::Text() const
+{
+    QStringList byStatus;
+    for (const auto &[status, count] : exits)
+        byStatus << QStringLiteral("%1: %2").arg(status < 0 ? QStringLiteral("none") : QString::number(status)).arg(count);
+    return QStringLiteral("jobs %1, succeeded %2, failed cleanly %3, false successes %4, false mismatches %5, "
+                          "crashes %6, hangs %7, setup errors %8; mean job time %9 s; exit statuses %10")
+        .arg(jobs)
+        .arg(Of(Verdict::Succeeded))
+        .arg(Of(Verdict::FailedCleanly))
+        .arg(Of(Verdict::FalseSuccess))
+        .arg(Of(Verdict::FalseMismatch))
+        .arg(Of(Verdict::Crash))
+        .arg(Of(Verdict::Hang))
+        .arg(Of(Verdict::SetupError))
+        .arg(jobs > 0 ? seconds / jobs : 0.0, 0, 'f', 2)
+        .arg(byStatus.join(QStringLiteral(", ")));
+}
+
+// Prints the tally of all jobs, then of each mode if they were mixed.
 // Returns the exit status: 1 if any job shows a fault of the tool or the
 // soak could not judge it.
 int Summarize(const std::vector<JobReport> &reports)
 {
-    int count[int(Verdict::Count)] = {};
-    std::map<int, int> exits;
-    double seconds = 0.0;
+    Tally all;
+    std::map<Mode, Tally> byMode;
     for (const JobReport &report : reports) {
-        ++count[int(report.verdict)];
-        ++exits[report.exitStatus];
-        seconds += report.seconds;
+        all.Add(report);
+        byMode[report.mode].Add(report);
     }
-    const auto n = [&](Verdict verdict) { return count[int(verdict)]; };
-    std::printf("\njobs %d, succeeded %d, failed cleanly %d, false successes %d, false mismatches %d, crashes %d, "
-                "hangs %d, setup errors %d; mean job time %.2f s\n",
-                int(reports.size()), n(Verdict::Succeeded), n(Verdict::FailedCleanly), n(Verdict::FalseSuccess),
-                n(Verdict::FalseMismatch), n(Verdict::Crash), n(Verdict::Hang), n(Verdict::SetupError),
-                reports.empty() ? 0.0 : seconds / double(reports.size()));
-    QStringList byStatus;
-    for (const auto &[status, jobs] : exits)
-        byStatus << QStringLiteral("%1: %2").arg(status < 0 ? QStringLiteral("none") : QString::number(status)).arg(jobs);
-    std::printf("exit statuses: %s\n", qPrintable(byStatus.join(QStringLiteral(", "))));
-    return n(Verdict::Succeeded) + n(Verdict::FailedCleanly) < int(reports.size()) ? 1 : 0;
+    std::printf("\n%s\n", qPrintable(all.Text()));
+    if (byMode.size() > 1) {
+        for (const auto &[mode, tally] : byMode)
+            std::printf("  %s: %s\n", qPrintable(ModeName(mode)), qPrintable(tally.Text()));
+    }
+    return all.Of(Verdict::Succeeded) + all.Of(Verdict::FailedCleanly) < all.jobs ? 1 : 0;
 }
 
 // A number option of the simulator, such as --loader-size, in either of
@@ -519,7 +555,7 @@ void AddOptions(QCommandLineParser *parser)
                                                 "with --skip-unchanged, the device erased or holding the image, or it "
                                                 "with one byte or one page off; verify: the device holding the image or "
                                                 "it with one byte off (exit status 6 expected); read: back up a random "
-                                                "flash (default write)."),
+                                                "flash; mix: each job one of these, drawn from its seed (default write)."),
          QStringLiteral("mode")},
         {QStringLiteral("zero-half"), QStringLiteral("Zeros in the second half of every image.")},
         {QStringLiteral("hang-limit"), QStringLiteral("Seconds the tool may take before it counts as hung "
