@@ -13,8 +13,6 @@
 #include <QMimeData>
 #include <QSettings>
 
-#include <optional>
-
 namespace {
 
 const char KeyDir[] = "dirDataFile";
@@ -33,36 +31,6 @@ QString DraggedFile(const QMimeData *mime)
     return QFileInfo(path).isFile() ? path : QString();
 }
 
-// What the window says of the chosen file.
-struct FileFacts
-{
-    ImageFormat format = ImageFormat::Raw;
-    qint64 size = 0;
-    FirmwareImage image;
-    Fingerprint print;
-};
-
-// Read as a job reads it, a raw file placed at rawStart; nothing when the
-// file cannot be read or parsed, which the job reports once started.
-std::optional<FileFacts> ReadFileFacts(const QString &path, quint32 rawStart)
-{
-    QFile file(path);
-    if (file.size() > MaxImageFileBytes || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    FileFacts facts;
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size())
-        return std::nullopt;
-    facts.format = DetectFormat(path, bytes);
-    const ImageResult read = ReadImage(bytes, QFileInfo(path).fileName(), facts.format, rawStart);
-    if (!read.Ok())
-        return std::nullopt;
-    facts.size = bytes.size();
-    facts.image = read.image;
-    facts.print = MakeFingerprint(bytes, read.image);
-    return facts;
-}
-
 QString FormatText(ImageFormat format)
 {
     switch (format) {
@@ -75,6 +43,32 @@ QString FormatText(ImageFormat format)
 }
 
 } // namespace
+
+// Read as a job reads it; a file that cannot be read or parsed is reported
+// by the job once started. The size and time are taken first, so that a
+// change during the read shows at the next look.
+MainWindow::FileFacts MainWindow::ReadFileFacts(const QString &path)
+{
+    const QFileInfo info(path);
+    FileFacts facts;
+    facts.path = path;
+    facts.size = info.size();
+    facts.modified = info.lastModified();
+    QFile file(path);
+    if (facts.size > MaxImageFileBytes || !file.open(QIODevice::ReadOnly))
+        return facts;
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() != facts.size)
+        return facts;
+    facts.format = DetectFormat(path, bytes);
+    const ImageResult read = ReadImage(bytes, info.fileName(), facts.format, 0);
+    if (!read.Ok())
+        return facts;
+    facts.parsed = true;
+    facts.image = read.image;
+    facts.print = MakeFingerprint(bytes, read.image);
+    return facts;
+}
 
 // Brings back the last chosen data file. Neither the folder nor the file
 // is checked: a file that has gone is reported when a job tries to open it.
@@ -163,33 +157,38 @@ void MainWindow::TakeTypedFile()
 }
 
 // The file's SHA-256 and the CRC-32 of the flash it fills, to hold
-// against a build's or a device's at a glance.
+// against a build's or a device's at a glance. The file is read only when
+// it is not the one last read or has changed on disk since; a step of the
+// boxes only counts its pages again.
 void MainWindow::ShowFingerprint()
 {
-    const quint32 start = quint32(ui->spinBoxStartAddr->value());
-    const std::optional<FileFacts> facts = dataFileName.isEmpty() ? std::nullopt : ReadFileFacts(dataFileName, start);
-    if (!facts) {
+    const QFileInfo info(dataFileName);
+    const bool known = fileFacts.path == dataFileName && fileFacts.size == info.size()
+                       && fileFacts.modified == info.lastModified();
+    if (!dataFileName.isEmpty() && !known)
+        fileFacts = ReadFileFacts(dataFileName);
+    if (dataFileName.isEmpty() || !fileFacts.parsed) {
         ui->labelFingerprint->clear();
         return;
     }
-    const int pages = PlanPages(facts->image, start, quint32(ui->spinBoxSizePage->value())).size();
+    // A raw file's pages run from the start address, wherever that is.
+    const quint32 start = fileFacts.format == ImageFormat::Raw ? 0 : quint32(ui->spinBoxStartAddr->value());
+    const int pages = PlanPages(fileFacts.image, start, quint32(ui->spinBoxSizePage->value())).size();
     ui->labelFingerprint->setText(tr("%1, %2 байт, страниц: %3\nSHA-256 %4\nCRC-32 %5")
-                                      .arg(FormatText(facts->format)).arg(facts->size).arg(pages)
-                                      .arg(QString::fromLatin1(facts->print.sha256), facts->print.Crc32Text()));
+                                      .arg(FormatText(fileFacts.format)).arg(fileFacts.size).arg(pages)
+                                      .arg(QString::fromLatin1(fileFacts.print.sha256), fileFacts.print.Crc32Text()));
 }
 
-// No file changes while the loader is waited for, as neither the file
-// button nor the File menu can be reached then.
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!WaitingForLoader() && !DraggedFile(event->mimeData()).isEmpty())
+    if (!DraggedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
     const QString path = DraggedFile(event->mimeData());
-    if (path.isEmpty() || WaitingForLoader())
+    if (path.isEmpty())
         return;
     ChooseDataFile(path);
     event->acceptProposedAction();

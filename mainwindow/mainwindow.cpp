@@ -112,7 +112,8 @@ MainWindow::MainWindow(QWidget *parent)
             setWindowTitle(QStringLiteral("%1 %2% — Tamrivo").arg(ui->labelProcessBar->text())
                                .arg(qint64(value - ui->progressBar->minimum()) * 100 / span));
     });
-    // A raw file's pages depend on where it goes and on the page size.
+    // The file's pages depend on the page size and, where the file carries
+    // its own addresses, on the start.
     connect(ui->spinBoxStartAddr, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::ShowFingerprint);
     connect(ui->spinBoxSizePage, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::ShowFingerprint);
     // A file dropped anywhere on the window is chosen; the path field would

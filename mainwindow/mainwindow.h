@@ -2,9 +2,12 @@
 #define MAINWINDOW_H
 
 #include "blockplan.h"
+#include "fingerprint.h"
 #include "firmwareimage.h"
+#include "imageformat.h"
 #include "portlist.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
@@ -67,6 +70,19 @@ private:
     void ChooseDataFile(const QString &path);
     void TakeTypedFile();
     void ShowFingerprint();
+    // The chosen file as the window last read it, kept while its path, size
+    // and modification time stay the same.
+    struct FileFacts
+    {
+        QString path;
+        qint64 size = -1;           // on disk, as the file was read
+        QDateTime modified;
+        bool parsed = false;        // false: unreadable, too large or broken
+        ImageFormat format = ImageFormat::Raw;
+        FirmwareImage image;        // a raw file from address 0
+        Fingerprint print;
+    };
+    static FileFacts ReadFileFacts(const QString &path);
     void RememberRecent(const QString &path);
     void FillRecentMenu();
     void CreateFileMenu();
@@ -128,6 +144,7 @@ private:
     QVector<FlashDifference> lastDifferences;
     DifferenceView *differenceView = nullptr;
     QString dataFileName;
+    FileFacts fileFacts;
     QString dataFileDir;
     bool cancelPressed;
     bool jobRunning = false;

@@ -358,10 +358,11 @@ void MainWindow::EnableDeviceJobs(bool enabled)
 
 // While the window waits for the loader, in a job or in the parameter
 // query, the event loop turns inside the wait. Nothing may start a job or
-// a connect then, a second conversation inside the first, and no dialog
-// may open: the wait would stand still until it closed, and the time would
-// count against the reply. Afterwards the jobs come back only on an open
-// port: a disconnect meanwhile leaves nothing to work with.
+// a connect then, a second conversation inside the first, no dialog may
+// open and no dropped file be read and hashed: the wait would stand still
+// meanwhile, and the time would count against the reply. Afterwards the
+// jobs come back only on an open port: a disconnect meanwhile leaves
+// nothing to work with.
 void MainWindow::SetWaitingForLoader(bool waiting)
 {
     EnableDeviceJobs(!waiting && serialPort->isOpen());
@@ -369,6 +370,7 @@ void MainWindow::SetWaitingForLoader(bool waiting)
     actionAbout->setEnabled(!waiting);
     ui->pushButtonFileData->setEnabled(!waiting);
     ui->menuBar->setEnabled(!waiting);
+    setAcceptDrops(!waiting);
 }
 
 // The end of every job that got past its checks, done or not.

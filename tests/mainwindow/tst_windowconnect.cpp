@@ -57,17 +57,6 @@ QStringList WindowTexts(const QMainWindow &window)
     return texts;
 }
 
-// A file dropped on the window, as the system delivers it.
-void Drop(QWidget *window, const QString &path)
-{
-    QMimeData mime;
-    mime.setUrls({ QUrl::fromLocalFile(path) });
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window, &enter);
-    QApplication::sendEvent(window, &drop);
-}
-
 // The terminal's own speed both ways, not what the port object remembers.
 speed_t LineSpeed(const QString &path)
 {
@@ -117,8 +106,7 @@ private slots:
 
     // Return in the port box connects, without adding to the list; a port
     // that opened is offered again, with its speed, at the next start. While
-    // the parameters are asked for, no key, menu entry or drop starts
-    // anything; the jobs come back once the query is over, whatever it gave.
+    // the parameters are asked for, F5 and Ctrl+O do nothing.
     void connectToDevice()
     {
         QFETCH(ConnectRow, row);
@@ -127,27 +115,22 @@ private slots:
         config.pageSize = row.pageSize;
         if (row.device == 1)
             config.faults.append({ FaultKind::DropReply, 1, -1, 0.0, -1, -1, -1 });
-        QSettings(QStringLiteral("ostrel.example"), QStringLiteral("Tamrivo")).setValue("recentFiles", QStringList(IMAGE_DATA_DIR "/src.bin"));
         WindowDriver driver(&config);
         QVERIFY(QTest::qWaitForWindowActive(&driver.window));
         driver.BaudBox()->setCurrentIndex(row.baud);
         QSerialPort other(driver.sim->SlavePath());
         QVERIFY(row.device != 2 || other.open(QIODevice::ReadWrite));
-        QString during;     // what is enabled while the query waits
+        QString during;     // what is on while the query waits
         if (row.state == Connected)     // the first turn of the event loop is inside the query's wait
             QTimer::singleShot(0, &driver.window, [&driver, &during] {
                 during = driver.State();
-                for (const QKeySequence &key : { QKeySequence(Qt::Key_F5), QKeySequence(Qt::Key_F6),
-                                                 QKeySequence(QKeySequence::Save), QKeySequence(QKeySequence::Open) })
+                for (const QKeySequence &key : { QKeySequence(Qt::Key_F5), QKeySequence(QKeySequence::Open) })
                     QTest::keySequence(&driver.window, key);
-                driver.Child<QMenu>("menuRecent")->actions().at(0)->trigger();
-                Drop(&driver.window, IMAGE_DATA_DIR "/src.bin");
             });
 
         driver.Connect(row.answer, row.port);
 
         QCOMPARE(driver.answerer.seen.join('\n').replace(driver.sim->SlavePath(), "PORT"), row.box);
-        QCOMPARE(driver.FileText(), QString());
         QCOMPARE(during, row.state == Connected ? QStringLiteral("open disconnect") : QString());
         QStringList shown;
         for (const char *name : { "spinBoxStartAddr", "spinBoxEndAddr", "spinBoxSizePage" })
@@ -228,7 +211,12 @@ private slots:
         }
         WindowDriver restarted;
         QCOMPARE(restarted.FileText(), c + "/app.hex");
-        Drop(&restarted.window, a + "/app.bine");
+        QMimeData mime;
+        mime.setUrls({ QUrl::fromLocalFile(a + "/app.bine") });
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&restarted.window, &enter);
+        QApplication::sendEvent(&restarted.window, &drop);
         restarted.ChooseFile(QString());
         QCOMPARE(restarted.FileText(), a + "/app.bine");
         QCOMPARE(dialogs << restarted.answerer.seen, QStringList({ dialog(QDir::currentPath()), dialog(a), dialog(b), dialog(a) }));
@@ -239,6 +227,36 @@ private slots:
         QCOMPARE(recent, QStringList({ "&1 " + a + "/app.bine", "&2 " + c + "/app.hex", "&3 " + b + "/app.hex" }));
         restarted.Child<QMenu>("menuRecent")->actions().at(1)->trigger();
         QCOMPARE(restarted.FileText(), c + "/app.hex");
+    }
+
+    // The file is read once per change: steps of the boxes count the pages
+    // again from what was read; a new size or time on disk has it read again.
+    void fileReadOncePerChange_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");  // put in the file's place, instead of 3000 'a'
+        QTest::addColumn<int>("moved");         // seconds its modification time moves
+        QTest::newRow("same size and time: not read") << QByteArray(3000, 'b') << 0;
+        QTest::newRow("time moved") << QByteArray(3000, 'b') << 60;
+        QTest::newRow("size changed") << QByteArray(1000, 'b') << 0;
+    }
+
+    void fileReadOncePerChange()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, moved);
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write(QByteArray(3000, 'a')) == 3000 && file.flush());
+        WindowDriver driver;
+        driver.ChooseFile(file.fileName());
+        const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+        QVERIFY(file.resize(0) && file.seek(0) && file.write(bytes) == bytes.size() && file.flush()
+                && file.setFileTime(modified.addSecs(moved), QFileDevice::FileModificationTime));
+        driver.Child<QSpinBox>("spinBoxStartAddr")->stepUp();
+        driver.Child<QSpinBox>("spinBoxSizePage")->setValue(1024);
+        const QByteArray shown = moved || bytes.size() != 3000 ? bytes : QByteArray(3000, 'a');
+        QCOMPARE(driver.Child<QLabel>("labelFingerprint")->text().section('\n', 0, 1),
+                 QStringLiteral("двоичный, %1 байт, страниц: %2\nSHA-256 %3").arg(shown.size()).arg((shown.size() + 1023) / 1024)
+                     .arg(QString::fromLatin1(QCryptographicHash::hash(shown, QCryptographicHash::Sha256).toHex())));
     }
 
     // Adapters plugged in and pulled out show up; the port the user chose

@@ -25,8 +25,8 @@ inline QString Error(const QString &text)
     return Box(QMessageBox::Critical, QStringLiteral("Ошибка"), QMessageBox::Ok, text);
 }
 
-const QString Connected = QStringLiteral("open disconnect write verify save");
-const QString Disconnected = QStringLiteral("connect port baud");
+const QString Connected = QStringLiteral("open disconnect write verify save drops");
+const QString Disconnected = QStringLiteral("connect port baud drops");
 
 // Records and answers the modal dialogs in order, polling for them as the
 // static QMessageBox and QFileDialog functions give no other hold. With no
@@ -151,7 +151,8 @@ public:
             { "disconnect", DisconnectAction()->isEnabled() }, { "port", PortBox()->isEnabled() },
             { "baud", BaudBox()->isEnabled() }, { "write", WriteButton()->isEnabled() },
             { "verify", VerifyAction()->isEnabled() }, { "save", SaveAction()->isEnabled() },
-            { "cancel", CancelButton()->isEnabled() }, { "process", Child("groupBoxProcess")->isEnabled() } };
+            { "cancel", CancelButton()->isEnabled() }, { "process", Child("groupBoxProcess")->isEnabled() },
+            { "drops", window.acceptDrops() } };
         QStringList on;
         for (auto [name, isOn] : flags) {
             if (isOn)
