@@ -45,7 +45,7 @@ bool FaultInjector::Hits(RuleState &state)
 }
 
 QVector<FaultKind> FaultInjector::Strike(quint8 command, quint8 argument, qint64 address,
-                                         int *replayMs)
+                                         int *replayMs, int *laterFrames)
 {
     QVector<FaultKind> kinds;
     for (RuleState &state : states) {
@@ -54,6 +54,8 @@ QVector<FaultKind> FaultInjector::Strike(quint8 command, quint8 argument, qint64
         kinds.append(state.rule.kind);
         if ((state.rule.kind == FaultKind::Replay || state.rule.kind == FaultKind::Again) && replayMs)
             *replayMs = state.rule.replayMs;
+        if (state.rule.kind == FaultKind::Again && laterFrames)
+            *laterFrames = state.rule.laterFrames;
     }
     return kinds;
 }

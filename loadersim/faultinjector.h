@@ -18,7 +18,7 @@ public:
     // Called once per intact request; address is -1 for requests without one.
     // When a replay strikes, replayMs is set to how long it lasts (-1: for ever).
     QVector<FaultKind> Strike(quint8 command, quint8 argument, qint64 address,
-                              int *replayMs = nullptr);
+                              int *replayMs = nullptr, int *laterFrames = nullptr);
     // A value in [0, bound) from the same generator, for the shape of a fault.
     int Draw(int bound);
 

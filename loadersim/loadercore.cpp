@@ -159,6 +159,7 @@ SimReply LoaderCore::HandleFrame(const QByteArray &frame)
     Outcome outcome;
     QVector<FaultKind> faults;
     int replayMs = -1;
+    int laterFrames = 0;
     if (!DecodeHex(frame.mid(1), &decoded) || decoded.size() < 4) {
         outcome = Refuse(StatusBadHex, QStringLiteral("bad hex"));
     } else if (SimCrc16(decoded) != 0) {
@@ -168,13 +169,13 @@ SimReply LoaderCore::HandleFrame(const QByteArray &frame)
         const qint64 address = data.size() >= 4 ? qint64(Le32(data, 0)) : -1;
         const quint8 command = quint8(decoded.at(0));
         const quint8 argument = quint8(decoded.at(1));
-        faults = injector.Strike(command, argument, address, &replayMs);
+        faults = injector.Strike(command, argument, address, &replayMs, &laterFrames);
         const bool wasErased = AppFirstWordErased(*flash);
         outcome = Execute(command, argument, data, faults);
         if (AppFirstWordErased(*flash) != wasErased)
             LogFirstWord();
     }
-    return Shape(outcome, faults, replayMs);
+    return Shape(outcome, faults, replayMs, laterFrames);
 }
 
 // Malformed frames are silent unless error replies were asked for: the
@@ -280,9 +281,26 @@ QByteArray LoaderCore::Garbage()
     return text;
 }
 
-SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &faults,
-                           int replayMs)
+// Copies held for a later request go out just ahead of its reply, as a
+// reply sent twice that the line happens to deliver right then.
+QByteArray LoaderCore::DueCopies()
 {
+    QByteArray due;
+    for (int i = 0; i < heldCopies.size();) {
+        if (--heldCopies[i].framesLeft > 0) {
+            ++i;
+            continue;
+        }
+        due += heldCopies.takeAt(i).line;
+        Log(QStringLiteral("tx again (held)"));
+    }
+    return due;
+}
+
+SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &faults,
+                           int replayMs, int laterFrames)
+{
+    const QByteArray copies = DueCopies();
     QStringList notes;
     if (outcome.status != StatusOk && outcome.note.isEmpty())
         notes << StatusText(outcome.status);
@@ -297,6 +315,8 @@ SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &fau
     reply.closeLine = faults.contains(FaultKind::Vanish);
     if (!outcome.answer || reply.closeLine || faults.contains(FaultKind::DropReply)) {
         Log(QStringLiteral("tx (nothing)%1").arg(suffix));
+        if (!copies.isEmpty() && !reply.closeLine)
+            reply.pieces.append(copies);
         return reply;
     }
     QByteArray bytes = EncodeReply(outcome.status, outcome.data);
@@ -315,8 +335,15 @@ SimReply LoaderCore::Shape(const Outcome &outcome, const QVector<FaultKind> &fau
     } else {
         reply.pieces.append(line);
     }
-    if (faults.contains(FaultKind::Again))
+    if (faults.contains(FaultKind::Again) && laterFrames > 0)
+        heldCopies.append(HeldCopy{line, laterFrames});
+    else if (faults.contains(FaultKind::Again))
         reply.againAfterMs = qMax(0, replayMs);
+    // The copy and the reply it holds up come apart, as two transmissions.
+    if (!copies.isEmpty()) {
+        reply.pieces.prepend(copies);
+        reply.gapMs = qMax(reply.gapMs, config.splitGapMs);
+    }
     if (faults.contains(FaultKind::Replay)) {
         reply.replay = true;
         reply.replayForMs = replayMs;

@@ -70,7 +70,8 @@ private:
     Outcome Erase(const QByteArray &data);
     Outcome Write(const QByteArray &data, bool wornCell);
     Outcome Read(const QByteArray &data) const;
-    SimReply Shape(const Outcome &outcome, const QVector<FaultKind> &faults, int replayMs);
+    SimReply Shape(const Outcome &outcome, const QVector<FaultKind> &faults, int replayMs, int laterFrames);
+    QByteArray DueCopies();
     QByteArray Garbage();
     void Log(const QString &line) const;
 
@@ -80,6 +81,11 @@ private:
     QByteArray pending;
     bool inFrame = false;
     int framesReceived = 0;
+    struct HeldCopy {
+        QByteArray line;
+        int framesLeft;
+    };
+    QVector<HeldCopy> heldCopies;
     std::function<void(const QString &)> logger;
 };
 

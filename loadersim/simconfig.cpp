@@ -69,6 +69,9 @@ bool ParseOption(const QString &option, FaultRule *rule, QString *error)
     } else if (key == QLatin1String("addr")) {
         rule->address = value.toLongLong(&ok, 0);
         ok = ok && rule->address >= 0 && rule->address <= 0xFFFFFFFFLL;
+    } else if (key == QLatin1String("later")) {
+        rule->laterFrames = value.toInt(&ok, 0);
+        ok = ok && rule->laterFrames >= 0;
     } else if (key == QLatin1String("ms")) {
         rule->replayMs = value.toInt(&ok, 0);
         ok = ok && rule->replayMs >= 0;

@@ -35,6 +35,8 @@ struct FaultRule {
     qint64 address = -1;        // only requests for this flash address (-1: any)
     int replayMs = -1;          // Replay: how long the replay goes on after the answer (-1: for ever);
                                 // Again: how long after the answer the copy follows (-1: at once)
+    int laterFrames = 0;        // Again: the copy goes out just ahead of the reply to the
+                                // request this many frames later instead (0: by time)
 };
 
 struct SimConfig {

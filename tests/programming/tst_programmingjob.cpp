@@ -146,7 +146,8 @@ struct RangeRow { quint32 start, end, pageSize; QString data; RangeUse use; Rang
 // changeAt: an image byte changed for the second job; cutAt: the write question that stops it.
 struct SkipRow { QString flash; int changeAt; BlockOrder order; int cutAt; QString erases; int reads, skipped; };
 // A read reply sent twice, its copy ms after it, and maybe the reply to a later read lost.
-struct ShiftRow { QString pass; int copyMs; QString loss; int lossAfter; bool differs; };
+// later > 0: the copy goes out just ahead of the reply to the read that many frames on.
+struct ShiftRow { QString pass; int copyMs; QString loss; int lossAfter; bool differs; int later = 0; };
 struct TrustRow { int baud, lateDelayMs; bool strict; QStringList faults; QByteArray image; int readLength;
                   JobOutcome::Status status; int mismatchAt; };
 
@@ -465,6 +466,9 @@ private slots:
             QTest::addRow("%s, garbled two later", name) << ShiftRow{pass, 45, "crc", 2, true};
             QTest::addRow("%s, late one later", name) << ShiftRow{pass, 45, "late", 1, true};
             QTest::addRow("%s, the same flash", name) << ShiftRow{pass, 45, "drop", 1, false};
+            // Six reads on, past the window of lengths, the copy has the length asked for and is
+            // taken; only the reply it displaced, one read later, shows it.
+            QTest::addRow("%s, copy six reads on", name) << ShiftRow{pass, 0, "", 0, true, 6};
         }
         QTest::newRow("write, copy then a loss") << ShiftRow{"write", 45, "drop", 1, false};
     }
@@ -473,7 +477,8 @@ private slots:
     {
         QFETCH(ShiftRow, row);
         const QString read = ":cmd=0x64:arg=0x02";
-        QStringList faults{QStringLiteral("again%1:frame=4:ms=%2").arg(read).arg(row.copyMs)};
+        QStringList faults{row.later > 0 ? QStringLiteral("again%1:frame=4:later=%2").arg(read).arg(row.later)
+                                         : QStringLiteral("again%1:frame=4:ms=%2").arg(read).arg(row.copyMs)};
         if (!row.loss.isEmpty())
             faults << QStringLiteral("%1%2:frame=%3").arg(row.loss, read).arg(4 + row.lossAfter);
         SimConfig config;
