@@ -188,13 +188,12 @@ public:
     // Replies carry no sequence number: a reply the device sends twice,
     // with no time-out in between, shifts every later answer by one (each
     // the answer to the request before), and nothing in the replies tells.
-    // The shift shows only at the end, as one reply too many. So reads
-    // whose bytes are kept end here: LinkOk when the line stays quiet for
-    // the guard interval of a read of readLength bytes, which proves every
-    // reply taken answered its own request; LinkOutOfTurn when something
-    // came, now or (a reply right behind another, or waiting before a
-    // request) since the last call; the link is then back in step, or
-    // says why not. LinkPortLost.
+    // The shift shows only at the end, as one reply too many. So a pass of
+    // reads whose bytes are kept ends here: LinkOk when the line stays
+    // quiet for the guard interval of a read of readLength bytes;
+    // LinkOutOfTurn when something came (a stray, counted as such), after
+    // which the link is back in step or says why not; LinkPortLost. Strays
+    // heard before are the pass's to weigh, from Strays().
     int ConfirmQuiet(int readLength);
     // How long ConfirmQuiet listens on a quiet line at baud.
     static int ConfirmQuietMs(int readLength, qint32 baud);
@@ -239,7 +238,6 @@ private:
     bool resending = false;     // the command runs its transaction a second time
     bool resentRefused = false; // the last transaction refused a frame sent before
     int commandFrames = 0;      // frames the command in progress has sent
-    bool strayHeard = false;    // a reply nobody asked for, since ConfirmQuiet last looked
     quint32 strays = 0;         // every reply nobody asked for, ever
     QVector<int> recentReplies; // reply lengths of the last ReplyWindow different requests
     QByteArray lastRequest;     // the last request sent, to tell a resent frame

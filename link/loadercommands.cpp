@@ -162,13 +162,9 @@ int DeviceLink::ConfirmQuiet(int readLength)
 {
     const Request read{CommandBlock, ArgumentRead, Header(0, quint16(readLength)), FlashTimeoutMs, 1,
                        readLength + ReadFraming, false};
-    const bool stray = strayHeard;
-    strayHeard = false;
-    const bool heard = Heard(AttemptMs(read));
-    if (!heard && !stray)
+    if (!Heard(AttemptMs(read)))
         return PortGone() ? LinkPortLost : LinkOk;
-    if (heard)
-        Stray();
+    Stray();
     TraceLine("Stray reply");
     inStep = false;
     const int result = Resync(read);

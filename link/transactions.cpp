@@ -431,7 +431,6 @@ qint64 StepProof::WaitMs(qint64 nowMs) const
 
 void DeviceLink::Stray()
 {
-    strayHeard = true;
     ++strays;
 }
 

@@ -59,7 +59,7 @@ int ReadPass::ReadChunk(quint32 address, int length, QByteArray *out)
     int result = LinkNoReply;
     int failures = 0;
     QByteArray doubted;
-    for (int round = 0; round < Rounds; ++round) {
+    for (int round = 0; round < ChunkRounds; ++round) {
         result = link.ReadBlock(out, address, length);
         if (result == LinkOk && (link.InStep() || *out == doubted))
             return out->size() == length ? LinkOk : LinkBadReply;
@@ -79,7 +79,7 @@ void ReadPass::Doubt(int chunk)
 
 int ReadPass::Settle()
 {
-    for (int round = 0; round < Rounds; ++round) {
+    for (int round = 0; round < SettleRounds; ++round) {
         if (!chunks.isEmpty()) {
             const int quiet = link.ConfirmQuiet(chunks.last().length);
             if (quiet == LinkPortLost)
@@ -92,7 +92,7 @@ int ReadPass::Settle()
             settled = true;
             return LinkOk;
         }
-        if (round + 1 == Rounds)
+        if (round + 1 == SettleRounds)
             break;
         const int result = ReadAgain();
         if (result != LinkOk)

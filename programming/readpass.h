@@ -26,8 +26,13 @@ class ReadPass
 {
 public:
     // Rounds of listening and reading again before the pass gives up on
-    // the line as talking out of turn.
-    static constexpr int Rounds = 3;
+    // the line as talking out of turn. A late reply drained is a stray
+    // too, so on a line that often answers late each round may find a
+    // little more to read again.
+    static constexpr int SettleRounds = 5;
+    // Readings of one chunk before a read that keeps failing, or whose
+    // replies never prove themselves in step, ends the pass.
+    static constexpr int ChunkRounds = 3;
     // Reads before the one that heard a stray that it puts in doubt too.
     static constexpr int DoubtBehind = 2;
 
