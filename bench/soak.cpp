@@ -56,6 +56,7 @@ struct SoakOptions {
     int parallel = 2;
     Mode mode = Mode::Write;
     bool zeroHalf = false;          // the image's second half zeros
+    bool keep = false;              // leave each job's directory behind
     int hangLimitS = 0;             // 0: from the wire time
     quint32 appOffset = 0x3000;     // application start in the flash dump
     quint32 pageSize = 1024;
@@ -145,6 +146,7 @@ struct JobReport {
     double seconds = 0.0;           // the tool's run
     int exitStatus = -1;            // -1: hung or killed by a signal
     QString detail;
+    QString keptIn;                 // the job's directory, if left behind
 };
 
 QString VerdictName(Verdict verdict)
@@ -270,6 +272,10 @@ JobReport Job::Run()
     if (!dir.isValid()) {
         report.detail = QStringLiteral("no temporary directory");
         return report;
+    }
+    if (options.keep) {
+        dir.setAutoRemove(false);
+        report.keptIn = dir.path();
     }
     if (!StartSimulator(&error)) {
         report.detail = error;
@@ -441,7 +447,8 @@ void PrintJob(const JobReport &report)
                              .arg(VerdictName(report.verdict), -14)
                              .arg(report.seconds, 7, 'f', 2)
                              .arg(report.detail);
-    std::printf("%s\n", qPrintable(line.trimmed()));
+    const QString kept = report.keptIn.isEmpty() ? QString() : QStringLiteral("  [%1]").arg(report.keptIn);
+    std::printf("%s%s\n", qPrintable(line.trimmed()), qPrintable(kept));
     std::fflush(stdout);
 }
 
@@ -542,8 +549,9 @@ void AddOptions(QCommandLineParser *parser)
         "Runs seeded jobs of tamrivo-cli against tamrivo-loader-sim, each with its own simulator, "
         "and checks the flash each leaves. Arguments after -- go to every simulator, e.g. "
         "-- --fault late:p=0.05 --late-delay 300. A job is repeated with --seed S --jobs 1 and the "
-        "same simulator arguments. Exit status 1 if any job ended in a false success, a false "
-        "mismatch (a verify finding a difference where there is none), a crash, a hang or a setup error."));
+        "same simulator arguments; with --keep and the simulator's --verbose, its log stays in the job's "
+        "sim.log. Exit status 1 if any job ended in a false success, a false mismatch (a verify finding "
+        "a difference where there is none), a crash, a hang or a setup error."));
     parser->addHelpOption();
     parser->addOptions({
         {QStringLiteral("jobs"), QStringLiteral("Jobs to run (default 10)."), QStringLiteral("n")},
@@ -558,6 +566,8 @@ void AddOptions(QCommandLineParser *parser)
                                                 "flash; mix: each job one of these, drawn from its seed (default write)."),
          QStringLiteral("mode")},
         {QStringLiteral("zero-half"), QStringLiteral("Zeros in the second half of every image.")},
+        {QStringLiteral("keep"), QStringLiteral("Leave each job's directory (image, flash dump, the tool's and the "
+                                                "simulator's logs) behind and name it after the job's line.")},
         {QStringLiteral("hang-limit"), QStringLiteral("Seconds the tool may take before it counts as hung "
                                                       "(default: ten times the wire time plus 30)."), QStringLiteral("s")},
     });
@@ -595,6 +605,7 @@ bool ParseOptions(const QStringList &arguments, SoakOptions *options, QString *e
         }
     }
     options->zeroHalf = parser.isSet(QStringLiteral("zero-half"));
+    options->keep = parser.isSet(QStringLiteral("keep"));
     options->appOffset = SimNumber(options->simArguments, QStringLiteral("--loader-size"), options->appOffset);
     options->pageSize = SimNumber(options->simArguments, QStringLiteral("--page-size"), options->pageSize);
     if (options->pageSize == 0) {
