@@ -164,10 +164,11 @@ public:
     // read likewise; 0 when no such length exists.
     static constexpr int ReplyWindow = 5;
     static int DistinctReadLength(int room, int maxLength, const QVector<int> &recentReplyLengths);
-    int FreshReadLength(int room, int maxLength) const;
+    // The same for a read from address: a request sent again does not
+    // count against itself, as its copies answer it alike.
+    int FreshReadLength(quint32 address, int room, int maxLength) const;
     // The decoded length of the reply a read of length bytes draws.
     static int ReadReplyLength(int length);
-    const QVector<int> &RecentReplyLengths() const { return recentReplies; }
 
     // Whether the last reply taken can only have answered the request it
     // was taken for: false after a time-out, a rejected line or a reply to
@@ -239,9 +240,13 @@ private:
     bool resentRefused = false; // the last transaction refused a frame sent before
     int commandFrames = 0;      // frames the command in progress has sent
     quint32 strays = 0;         // every reply nobody asked for, ever
-    QVector<int> recentReplies; // reply lengths of the last ReplyWindow different requests
-    QByteArray lastRequest;     // the last request sent, to tell a resent frame
-    void Sent(const QByteArray &request, int replyLength);
+    struct Sent
+    {
+        QByteArray request;     // command, argument and data
+        int replyLength;
+    };
+    QVector<Sent> recentRequests;   // the last ReplyWindow different requests
+    void Sending(const QByteArray &request, int replyLength);
     void Stray();
     StepProof proof;
 };

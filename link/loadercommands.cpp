@@ -176,9 +176,17 @@ int DeviceLink::ReadReplyLength(int length)
     return length + ReadFraming;
 }
 
-int DeviceLink::FreshReadLength(int room, int maxLength) const
+int DeviceLink::FreshReadLength(quint32 address, int room, int maxLength) const
 {
-    return DistinctReadLength(room, maxLength, recentReplies);
+    QVector<int> others;
+    for (const Sent &sent : recentRequests) {
+        const int length = sent.replyLength - ReadFraming;
+        const bool same = length >= 0 && sent.request == QByteArray(1, char(CommandBlock)) + char(ArgumentRead)
+                                                              + Header(address, quint16(length));
+        if (!same)
+            others.append(sent.replyLength);
+    }
+    return DistinctReadLength(room, maxLength, others);
 }
 
 namespace {

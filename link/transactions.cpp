@@ -179,8 +179,8 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
             Stray();
         DiscardInput();
         SendFrame(request.command, request.argument, request.data);
-        Sent(QByteArray(1, char(request.command)) + char(request.argument) + request.data,
-             request.replyLength);
+        Sending(QByteArray(1, char(request.command)) + char(request.argument) + request.data,
+                request.replyLength);
         ++commandFrames;
         inStep = false;
         answered = GetLine(line, AttemptMs(request));
@@ -434,16 +434,15 @@ void DeviceLink::Stray()
     ++strays;
 }
 
-// A frame sent again is the same request: its copies answer it alike, so
-// it does not push another request's length out of the window.
-void DeviceLink::Sent(const QByteArray &request, int replyLength)
+// A frame sent again is the same request: its copies answer it alike,
+// so it does not push another request's length out of the window.
+void DeviceLink::Sending(const QByteArray &request, int replyLength)
 {
-    if (request == lastRequest && !recentReplies.isEmpty())
+    if (!recentRequests.isEmpty() && recentRequests.last().request == request)
         return;
-    lastRequest = request;
-    recentReplies.append(replyLength);
-    if (recentReplies.size() > ReplyWindow)
-        recentReplies.removeFirst();
+    recentRequests.append(Sent{request, replyLength});
+    if (recentRequests.size() > ReplyWindow)
+        recentRequests.removeFirst();
 }
 
 void DeviceLink::TraceLine(const QByteArray &text)

@@ -22,11 +22,11 @@ int ReadPass::ReadInto(int span, int offset, int length, int limit, QVector<Chun
     int done = 0;
     while (done < length) {
         const int most = qMin(done == 0 ? qMax(1, limit) : maxChunk, maxChunk);
-        int chunk = link.FreshReadLength(length - done, most);
+        const quint32 at = spans.at(span).address + quint32(offset + done);
+        int chunk = link.FreshReadLength(at, length - done, most);
         const bool guarded = chunk > 0;
         if (!guarded)
             chunk = qMin(length - done, most);
-        const quint32 at = spans.at(span).address + quint32(offset + done);
         const quint32 straysBefore = link.Strays();
         QByteArray bytes;
         lengths.append(chunk);
