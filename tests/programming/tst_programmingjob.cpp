@@ -93,6 +93,10 @@ struct Bench
             if (at < 0)
                 continue;
             const QByteArray bytes = QByteArray::fromHex(line.mid(at + 5).toLatin1());
+            if (bytes.size() < 8) {     // the parameter query: no address
+                frames << QStringLiteral("P");
+                continue;
+            }
             const quint32 address = quint8(bytes[2]) | quint8(bytes[3]) << 8 | quint8(bytes[4]) << 16 | quint32(quint8(bytes[5])) << 24;
             const char kind = bytes[0] == '\x21' ? 'E' : bytes[1] == '\x12' ? 'W' : 'R';
             frames << kind + QString::number(address - AppStart);
