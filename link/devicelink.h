@@ -247,6 +247,8 @@ private:
     };
     QVector<Sent> recentRequests;   // the last ReplyWindow different requests
     void Sending(const QByteArray &request, int replyLength);
+    // What tells one request from another: command, argument and data.
+    static QByteArray RequestKey(quint8 command, quint8 argument, const QByteArray &data);
     void Stray();
     StepProof proof;
 };

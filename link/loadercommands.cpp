@@ -181,8 +181,8 @@ int DeviceLink::FreshReadLength(quint32 address, int room, int maxLength) const
     QVector<int> others;
     for (const Sent &sent : recentRequests) {
         const int length = sent.replyLength - ReadFraming;
-        const bool same = length >= 0 && sent.request == QByteArray(1, char(CommandBlock)) + char(ArgumentRead)
-                                                              + Header(address, quint16(length));
+        const bool same = length >= 0
+                          && sent.request == RequestKey(CommandBlock, ArgumentRead, Header(address, quint16(length)));
         if (!same)
             others.append(sent.replyLength);
     }

@@ -179,8 +179,7 @@ int DeviceLink::Transact(const Request &request, QByteArray *reply)
             Stray();
         DiscardInput();
         SendFrame(request.command, request.argument, request.data);
-        Sending(QByteArray(1, char(request.command)) + char(request.argument) + request.data,
-                request.replyLength);
+        Sending(RequestKey(request.command, request.argument, request.data), request.replyLength);
         ++commandFrames;
         inStep = false;
         answered = GetLine(line, AttemptMs(request));
@@ -432,6 +431,11 @@ qint64 StepProof::WaitMs(qint64 nowMs) const
 void DeviceLink::Stray()
 {
     ++strays;
+}
+
+QByteArray DeviceLink::RequestKey(quint8 command, quint8 argument, const QByteArray &data)
+{
+    return QByteArray(1, char(command)) + char(argument) + data;
 }
 
 // A frame sent again is the same request: its copies answer it alike,

@@ -106,3 +106,12 @@ void AppendDifferences(QVector<FlashDifference> *differences, quint32 address, c
         last->held += held.mid(from, qMax(0, qMin(i, int(held.size())) - from));
     }
 }
+
+int RunEnd(const QVector<FlashBlock> &blocks, int first)
+{
+    int last = first;
+    while (last + 1 < blocks.size()
+           && quint64(blocks.at(last + 1).address) == quint64(blocks.at(last).address) + blocks.at(last).length)
+        ++last;
+    return last;
+}

@@ -47,6 +47,10 @@ QVector<FlashBlock> PlanReadBlocks(quint32 start, int size, int blockSize);
 // programmed a half-word at a time. Bytes below start are not planned.
 QVector<FlashBlock> PlanImageBlocks(const FirmwareImage &image, quint32 start, int blockSize);
 
+// The last of the blocks from first on that follow each other without a
+// gap: a run that can be read in one go, whatever the reads' lengths.
+int RunEnd(const QVector<FlashBlock> &blocks, int first);
+
 // The pages from start (pageSize bytes each) that hold image bytes, in order.
 QVector<quint32> PlanPages(const FirmwareImage &image, quint32 start, quint32 pageSize);
 

@@ -47,10 +47,7 @@ QVector<int> VerifyReads(const QVector<FlashBlock> &blocks, int blockSize, QVect
 {
     QVector<int> reads;
     for (int first = 0; first < blocks.size();) {
-        int last = first;
-        while (last + 1 < blocks.size()
-               && quint64(blocks.at(last + 1).address) == quint64(blocks.at(last).address) + blocks.at(last).length)
-            ++last;
+        const int last = RunEnd(blocks, first);
         const int length = int(blocks.at(last).address - blocks.at(first).address) + blocks.at(last).length;
         reads += PlanReadLengths(length, blockSize, recent);
         first = last + 1;

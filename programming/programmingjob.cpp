@@ -324,10 +324,7 @@ JobOutcome ProgrammingJob::ReadRuns(JobObserver &observer, const QVector<FlashBl
     bool cancelled = false;
     while (*next < blocks.size() && !stop) {
         const int first = *next;
-        int last = first;
-        while (last + 1 < blocks.size()
-               && quint64(blocks.at(last + 1).address) == quint64(blocks.at(last).address) + blocks.at(last).length)
-            ++last;
+        const int last = RunEnd(blocks, first);
         const quint32 runAddress = blocks.at(first).address;
         const int runLength = int(blocks.at(last).address - runAddress) + blocks.at(last).length;
         QByteArray got;
