@@ -35,7 +35,7 @@ int RunCommand(const CliOptions &options)
         return RunReport(options);
     ImageSource source;
     if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
-        const QString error = LoadImageSource(options, &source);
+        const QString error = LoadImageSource(options.file, options.format, options.expectSha256, &source);
         if (!error.isEmpty())
             return Fail(ExitUsage, error);
     }

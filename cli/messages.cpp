@@ -34,11 +34,6 @@ int Fail(int status, const QString &text)
     return status;
 }
 
-QString Hex(quint32 value)
-{
-    return QStringLiteral("0x") + QString::number(value, 16);
-}
-
 QString ResultName(int linkResult)
 {
     switch (linkResult) {

@@ -1,6 +1,7 @@
 #ifndef MESSAGES_H
 #define MESSAGES_H
 
+#include "jobsetup.h"
 #include "programmingjob.h"
 
 #include <QString>
@@ -13,7 +14,6 @@ void Say(FILE *stream, const QString &text);
 // Says "tamrivo-cli: text" on standard error and gives back the status.
 int Fail(int status, const QString &text);
 
-QString Hex(quint32 value);
 QString ResultName(int linkResult);
 // A link result as a failure message ends with it; a lost port, or the
 // port of a device that kept talking out of turn, is named.

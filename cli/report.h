@@ -1,6 +1,7 @@
 #ifndef REPORT_H
 #define REPORT_H
 
+#include "jobsetup.h"
 #include "options.h"
 #include "programmingjob.h"
 
@@ -11,13 +12,6 @@
 #include <QVector>
 
 #include <optional>
-
-struct Geometry
-{
-    quint32 start = 0;
-    quint32 end = 0;
-    quint32 pageSize = 0;
-};
 
 // What one device's job came to, for the messages, the summary table and
 // the JSON records alike.

@@ -3,6 +3,7 @@
 
 #include "devicelink.h"
 #include "imageformat.h"
+#include "jobsetup.h"
 #include "options.h"
 #include "recordstore.h"
 #include "report.h"
@@ -13,21 +14,6 @@
 
 class ProgressObserver;
 class StoreAccess;
-
-// The firmware file as read once, before any device is touched: every
-// device gets these very bytes, and a file that cannot be used stops the
-// run before anything is sent.
-struct ImageSource
-{
-    QByteArray bytes;
-    ImageFormat format = ImageFormat::Raw;
-    FirmwareImage placed;           // formats that carry their addresses; a raw file waits for the start
-    QByteArray sha256;
-    quint32 crc32 = 0;              // of the flash the image fills, lowest to highest address
-};
-
-// Empty when the file can be written or verified, else why not.
-QString LoadImageSource(const CliOptions &options, ImageSource *source);
 
 // One job on one port: the port, its link and the trace stream, which
 // must outlive every command sent. Built, run and destroyed on the thread

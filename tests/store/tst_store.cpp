@@ -196,7 +196,11 @@ private slots:
                 QCOMPARE(Direct(address, words[0] == "newer" ? "UPDATE schema_version SET version = version + 1"
                                                              : "DROP TABLE jobs"), QString());
             if (words[0] == "first") {
-                for (const char *column : {"crc32", "pages_written", "pages_skipped"})
+                error += Direct(address, "DROP INDEX jobs_by_id");
+                error += Direct(address, "DROP TABLE settlements");
+                error += Direct(address, "ALTER TABLE serials DROP COLUMN job");
+                error += Direct(address, "ALTER TABLE pools DROP COLUMN last_serial");
+                for (const char *column : {"crc32", "pages_written", "pages_skipped", "job_id", "replaced"})
                     error += Direct(address, QStringLiteral("ALTER TABLE jobs DROP COLUMN %1").arg(column));
                 error += Direct(address, "UPDATE schema_version SET version = 1");
             }
