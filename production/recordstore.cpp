@@ -53,12 +53,13 @@ QVector<QStringList> SchemaSteps(StoreAddress::Kind kind)
         // (job_id: NULL before, and NULLs never clash), the number a board
         // carried when it was given another, the job that reserved a number
         // (a reservation asked again after a lost answer finds its own),
-        // pools with a last number, and who settled a number by hand, and why.
+        // pools that know their first and last numbers (NULL: not known), and who settled a number by hand, and why.
         {
             QStringLiteral("ALTER TABLE jobs ADD COLUMN job_id TEXT"),
             QStringLiteral("CREATE UNIQUE INDEX jobs_by_id ON jobs (job_id)"),
             QStringLiteral("ALTER TABLE jobs ADD COLUMN replaced BIGINT NOT NULL DEFAULT -1"),
             QStringLiteral("ALTER TABLE serials ADD COLUMN job TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("ALTER TABLE pools ADD COLUMN first_serial BIGINT"),
             QStringLiteral("ALTER TABLE pools ADD COLUMN last_serial BIGINT"),
             QStringLiteral("CREATE TABLE settlements (id %1, settled TEXT NOT NULL, pool TEXT NOT NULL,"
                            " serial BIGINT NOT NULL, from_state TEXT NOT NULL, to_state TEXT NOT NULL,"

@@ -200,6 +200,7 @@ private slots:
                 error += Direct(address, "DROP TABLE settlements");
                 error += Direct(address, "ALTER TABLE serials DROP COLUMN job");
                 error += Direct(address, "ALTER TABLE pools DROP COLUMN last_serial");
+                error += Direct(address, "ALTER TABLE pools DROP COLUMN first_serial");
                 for (const char *column : {"crc32", "pages_written", "pages_skipped", "job_id", "replaced"})
                     error += Direct(address, QStringLiteral("ALTER TABLE jobs DROP COLUMN %1").arg(column));
                 error += Direct(address, "UPDATE schema_version SET version = 1");
