@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QUuid>
 
 namespace {
 
@@ -57,7 +58,8 @@ QString Fate(SerialState state, const QString &pool)
 
 Session::Session(const CliOptions &options, const QString &portName, const ImageSource &source,
                  ProgressObserver &progress, StoreAccess *store)
-    : options(options), source(source), progress(progress), traceStream(stderr), store(store)
+    : options(options), source(source), progress(progress), traceStream(stderr), store(store),
+      jobId(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     link.SetPort(&port);
     link.SetTrace(options.trace ? &traceStream : nullptr);
@@ -328,7 +330,7 @@ int Session::TakeSerial()
         }
     }
     const StoreResult<qint64> reserved = store->Call([&](RecordStore &records) {
-        return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port);
+        return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port, jobId);
     });
     if (!reserved.Ok())
         return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(reserved.error));
@@ -431,6 +433,7 @@ void Session::Record()
         record.pagesWritten = report.outcome->pagesWritten;
         record.pagesSkipped = report.outcome->pagesSkipped;
     }
+    record.jobId = jobId;
     const bool numbered = report.serial >= 0;
     // Unsettled only if the job stopped between taking a number and
     // running: keep it from every other board.

@@ -55,6 +55,7 @@ private:
     FirmwareImage image;
     DeviceReport report;
     StoreAccess *store;
+    const QString jobId;                        // the job's, in the journal and the store
     std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
 };
 
