@@ -3,6 +3,7 @@
 
 #include "devicelink.h"
 #include "imageformat.h"
+#include "jobrecord.h"
 #include "jobsetup.h"
 #include "options.h"
 #include "recordstore.h"
@@ -31,6 +32,8 @@ public:
 
 private:
     int Step();
+    int Begin();
+    JobFacts Facts() const;
     int TakeSerial();
     JobOutcome ReadSerialPlace(QByteArray *bytes);
     void SettleSerial(const ProgrammingJob &job);
