@@ -52,8 +52,9 @@ pause)
     ;;
 resume)
     data=$(cat "$state/data")
+    port=$(cat "$state/port")
     cd "$data"
-    run "$(cat "$state/port")"
+    run "$port"
     ;;
 start)
     stop    # what an interrupted run left

@@ -179,8 +179,9 @@ private slots:
         BothRows("a store of the first schema is brought up to date, its jobs kept", "reserve=1; finish 1 committed=ok; "
                  "first=ok; reserve=2; finish 2 committed=ok; jobs=:0:0 crc-fw:104:105");
         // Their answers lost with the connection, a reservation and a record are asked for again.
-        BothRows("a job reserves one number and is recorded once", "reserve=1; again=1; reserve=2; "
-                 "finish 1 committed=ok; finish 1 committed=ok; state 1=committed; jobs=crc-fw:104:105");
+        BothRows("a job reserves one number and is recorded once", "reserve=1; again=1; reserve=2; finish 1 committed=ok; "
+                 "finish 1 committed=ok; finish -1 committed=ok; finish -1 committed=ok; state 1=committed; "
+                 "jobs=crc-fw:104:105 crc-fw:104:105");
     }
     void reserveAndSettle()
     {
