@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "auditlog.h"
+#include "journal.h"
 #include "messages.h"
 #include "recordstore.h"
 #include "runner.h"
@@ -22,6 +23,38 @@ int ListPorts()
     return ExitDone;
 }
 
+QString JournalFolder(const CliOptions &options)
+{
+    return options.journal.isEmpty() ? DefaultJournal() : options.journal;
+}
+
+QString Waiting(int records, const QString &file)
+{
+    return QStringLiteral("tamrivo-cli: %1 %2 in the journal %3 for the store")
+        .arg(records).arg(records == 1 ? QStringLiteral("record waits") : QStringLiteral("records wait"), file);
+}
+
+// A report shows the records that runs on this machine left in their
+// journals too: they are delivered first, if there are any. Only then is
+// the store opened for writing; whatever cannot be delivered is said, and
+// the report goes on with what the store has.
+void DeliverLeftRecords(const CliOptions &options)
+{
+    const StoreAddress address = ParseStoreAddress(options.db).value;
+    const QString folder = JournalFolder(options), name = StoreName(address);
+    if (LeftRecords(folder, name) == 0)
+        return;
+    RecordStore records;
+    const StoreResult<bool> opened = records.Open(address);
+    if (!opened.Ok()) {
+        Say(stderr, Waiting(LeftRecords(folder, name), folder) + QStringLiteral(": ") + StoreFailure(opened.error));
+        return;
+    }
+    const JournalDelivery delivery = DeliverLeft(folder, name, records);
+    if (delivery.waiting > 0)
+        Say(stderr, Waiting(delivery.waiting, delivery.file) + QStringLiteral(": ") + StoreFailure(delivery.error));
+}
+
 } // namespace
 
 // An unreadable or malformed image is the user's to fix, and a log or
@@ -31,8 +64,10 @@ int RunCommand(const CliOptions &options)
 {
     if (options.command == CliCommand::Ports)
         return ListPorts();
-    if (options.command == CliCommand::Report)
+    if (options.command == CliCommand::Report) {
+        DeliverLeftRecords(options);
         return RunReport(options);
+    }
     ImageSource source;
     if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
         const QString error = LoadImageSource(options.file, options.format, options.expectSha256, &source);
@@ -50,7 +85,18 @@ int RunCommand(const CliOptions &options)
     RecordStore records;
     if (!options.db.isEmpty() && OpenStore(records, options.db) != ExitDone)
         return ExitStore;
-    StoreAccess store(records);
+    // Every job's record goes through the journal, locked for this run.
+    Journal journal;
+    if (!options.db.isEmpty()) {
+        const QString error = journal.Open(JournalFolder(options), StoreName(ParseStoreAddress(options.db).value));
+        if (!error.isEmpty())
+            return Fail(ExitStore, error);
+    }
+    StoreAccess store(records, &journal);
     JobRunner runner(options, source, log, options.db.isEmpty() ? nullptr : &store);
-    return runner.Exec();
+    const int status = runner.Exec();
+    // Still not taken: the next run with this store delivers them.
+    if (journal.Waiting() > 0)
+        Say(stderr, Waiting(journal.Waiting(), journal.Path()) + QStringLiteral("; the next run with this store delivers them"));
+    return status;
 }

@@ -94,6 +94,9 @@ const char *const Usage =
     "                       from PGPASSWORD or ~/.pgpass); every device job is\n"
     "                       recorded. Without it, --serial-at and report use an\n"
     "                       SQLite file in the user's data folder\n"
+    "  --journal DIR        where each job's record waits until the store takes\n"
+    "                       it (default: a journal folder beside the default\n"
+    "                       store); report delivers what runs left there\n"
     "Report (from the store):\n"
     "  --serial N           one board's history (pool from --serial-pool)\n"
     "  --day YYYY-MM-DD     the jobs of one day (UTC); --station: of one station\n"
@@ -188,6 +191,11 @@ bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QStri
     else if (!report || parser.isSet("serial"))
         options->serialPool = QStringLiteral("default");
     options->db = parser.value("db");
+    options->journal = parser.value("journal");
+    if (parser.isSet("journal") && options->journal.isEmpty()) {
+        *error = QStringLiteral("--journal must not be empty");
+        return false;
+    }
     options->counts = parser.isSet("counts");
     options->inDoubt = parser.isSet("in-doubt");
     options->csv = parser.isSet("csv");
@@ -251,6 +259,8 @@ QString CheckProduction(const CliOptions &options)
         return QStringLiteral("--serial-at applies to write only");
     if (!options.db.isEmpty() && options.command == CliCommand::Ports)
         return QStringLiteral("--db applies to info, write, verify, read and report");
+    if (!options.journal.isEmpty() && options.db.isEmpty())
+        return QStringLiteral("--journal keeps the records of a store: give --db or --serial-at");
     if (options.serialFirst > options.serialFormat.Largest())
         return QStringLiteral("--serial-first %1 does not fit the serial format %2")
             .arg(options.serialFirst).arg(SerialFormatName(options.serialFormat));
@@ -354,6 +364,11 @@ QString DefaultStore()
         + QStringLiteral("/tamrivo/production.sqlite");
 }
 
+QString DefaultJournal()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tamrivo/journal");
+}
+
 QString ClassName(int status)
 {
     switch (status) {
@@ -410,7 +425,7 @@ ParseResult ParseArguments(const QStringList &arguments)
         {"dry-run", ""}, {"expect-sha256", "", "HEX"}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
         {"json", ""}, {"log", "", "FILE"}, {"wait", ""}, {"station", "", "NAME"},
         {"serial-at", "", "ADDR"}, {"serial-format", "", "F"}, {"serial-pool", "", "NAME"},
-        {"serial-first", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"},
+        {"serial-first", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"}, {"journal", "", "DIR"},
         {"serial", "", "N"}, {"day", "", "DATE"}, {"counts", ""}, {"in-doubt", ""}, {"csv", ""},
         {"help", ""}, {"version", ""},
     });

@@ -72,6 +72,7 @@ struct CliOptions
     qint64 serialFirst = 1;                // where a new pool starts
     bool serialVoid = false;               // a failed board's number is burnt, not handed out again
     QString db;                            // "sqlite:FILE" or "postgresql://..."; empty: no store
+    QString journal;                       // the journal folder; empty: DefaultJournal()
     // report: which jobs, and how to show them
     std::optional<qint64> serial;
     std::optional<QDate> day;
@@ -83,6 +84,9 @@ struct CliOptions
 // The SQLite file in the user's data folder that serial numbers use when
 // no --db is given.
 QString DefaultStore();
+// The folder of the journals that keep job records until the store has
+// them, beside the default store, when no --journal is given.
+QString DefaultJournal();
 
 // Outcome of reading the command line: either options to run, or a text to
 // print and a status to leave with (help, version, or a usage error).

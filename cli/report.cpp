@@ -46,9 +46,14 @@ QString Detail(const DeviceReport &report)
 {
     if (report.status != ExitDone)
         return report.message;
+    QStringList details;
     if (report.serial >= 0)
-        return QStringLiteral("serial %1%2").arg(report.serial).arg(report.rework ? QStringLiteral(" (rework)") : QString());
-    return report.command == CliCommand::Info ? QString(report.message).replace('\n', QStringLiteral(", ")) : QString();
+        details << QStringLiteral("serial %1%2").arg(report.serial).arg(report.rework ? QStringLiteral(" (rework)") : QString());
+    else if (report.command == CliCommand::Info)
+        details << QString(report.message).replace('\n', QStringLiteral(", "));
+    if (report.record == QLatin1String("pending"))
+        details << QStringLiteral("record pending");
+    return details.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -126,6 +131,8 @@ QJsonObject ReportJson(const DeviceReport &report)
         json["rework"] = report.rework;
         json["serialState"] = report.serialFate;
     }
+    if (!report.record.isEmpty())
+        json["record"] = report.record;
     if (report.status != ExitDone)
         AddFailure(json, report);
     return json;

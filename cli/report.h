@@ -39,6 +39,7 @@ struct DeviceReport
     qint64 serial = -1;             // -1: none
     bool rework = false;            // the board kept the number it held
     QString serialFate;             // committed, free, void, held; empty while undecided
+    QString record;                 // stored, or pending in the journal; empty without a store
 };
 
 // A job whose record (in the store or the log) could not be kept: a

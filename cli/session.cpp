@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QUuid>
 
 namespace {
 
@@ -57,7 +58,8 @@ QString Fate(SerialState state, const QString &pool)
 
 Session::Session(const CliOptions &options, const QString &portName, const ImageSource &source,
                  ProgressObserver &progress, StoreAccess *store)
-    : options(options), source(source), progress(progress), traceStream(stderr), store(store)
+    : options(options), source(source), progress(progress), traceStream(stderr), store(store),
+      jobId(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     link.SetPort(&port);
     link.SetTrace(options.trace ? &traceStream : nullptr);
@@ -87,6 +89,20 @@ DeviceReport Session::Run()
 
 int Session::Step()
 {
+    // Whatever the journal holds goes first; a number is taken only once
+    // the store has every record of this station: one that waits could
+    // settle a number the store would otherwise take for in doubt.
+    const bool numbered = options.command == CliCommand::Write && options.serialAt.given;
+    if (store) {
+        const JournalDelivery delivery = DeliverJournal(*store);
+        if (numbered && delivery.waiting > 0)
+            return Refuse(ExitStore, QStringLiteral("store"),
+                          QStringLiteral("%1 waiting in the journal %2 (%3): no serial number is taken until the "
+                                         "store has them").arg(Plural(delivery.waiting, "record"), delivery.file,
+                                                              StoreFailure(delivery.error)));
+        if (!numbered && Begin() != ExitDone)
+            return ExitStore;
+    }
     const LineOpening opening = OpenSerialLine(port, report.port, options.baud);
     if (!opening.Ok())
         return Refuse(ExitPortOpen, QStringLiteral("open"),
@@ -182,6 +198,10 @@ int Session::WriteOrVerify()
         const int taken = TakeSerial();
         if (taken != ExitDone)
             return taken;
+        if (Begin() != ExitDone) {
+            serialState = options.serialVoid ? SerialState::Void : SerialState::Free;
+            return ExitStore;
+        }
         image = Overlay(image, serialAt, EncodeSerial(report.serial, options.serialFormat));
     }
 
@@ -328,7 +348,7 @@ int Session::TakeSerial()
         }
     }
     const StoreResult<qint64> reserved = store->Call([&](RecordStore &records) {
-        return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port);
+        return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port, jobId);
     });
     if (!reserved.Ok())
         return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(reserved.error));
@@ -401,54 +421,69 @@ SerialState Session::SerialPlaceAfterFailure()
     return freed;
 }
 
-// The record is in the store before the tool says anything about the job.
-// A store that fails leaves the job's number reserved: in doubt, never
-// handed out again, and listed by the report until someone settles it.
+// The job as far as it came, for its record.
+JobFacts Session::Facts() const
+{
+    JobFacts facts;
+    facts.jobId = jobId;
+    facts.station = options.station;
+    facts.port = report.port;
+    facts.portPath = StablePortName(PortPath(report.port));
+    facts.command = CommandName(report.command);
+    facts.image = report.file;
+    facts.sha256 = report.sha256;
+    facts.crc32 = report.crc32;
+    facts.pool = report.pool;
+    facts.serial = report.serial;
+    facts.rework = report.rework;
+    facts.exitCode = report.status;
+    facts.resultClass = ClassName(report.status);
+    facts.pass = FailedPass(report);
+    facts.outcome = report.outcome;
+    facts.seconds = report.seconds;
+    return facts;
+}
+
+// What is known of the job goes to the journal before the board is
+// touched, so that a tool killed in the job still leaves its record.
+int Session::Begin()
+{
+    JobFacts known = Facts();
+    known.resultClass.clear();      // not known yet
+    const QString trouble = BeginJob(*store, MakeJobRecord(known, QDateTime::currentDateTimeUtc()));
+    if (trouble.isEmpty())
+        return ExitDone;
+    return Refuse(ExitStore, QStringLiteral("journal"), trouble + QStringLiteral(": the job does not start"));
+}
+
+// The record is in the journal before the store is asked for it, and in
+// the store, if it answers, before the tool says anything about the job.
+// One the store cannot take now waits in the journal, the board's own
+// status standing, and its number reserved (in doubt) until it is taken.
+// Only if the journal fails too is the record lost: then the job fails.
 void Session::Record()
 {
-    JobRecord record;
-    record.time = QDateTime::currentDateTimeUtc();
-    record.station = options.station;
-    record.port = report.port;
-    record.portPath = StablePortName(PortPath(report.port));
-    record.version = QStringLiteral(TAMRIVO_VERSION);
-    record.command = CommandName(report.command);
-    record.image = report.file;
-    record.sha256 = QString::fromLatin1(report.sha256);
-    record.crc32 = report.crc32 ? Crc32Text(*report.crc32) : QString();
-    record.pool = report.serial >= 0 ? report.pool : QString();
-    record.serial = report.serial;
-    record.rework = report.rework;
-    record.resultClass = ClassName(report.status);
-    record.exitCode = report.status;
-    record.pass = FailedPass(report);
-    if (report.outcome && report.outcome->status != JobOutcome::Done)
-        record.address = report.outcome->address;
-    record.seconds = report.seconds;
-    if (report.outcome) {
-        record.bytesWritten = report.outcome->bytesWritten;
-        record.pagesErased = report.outcome->pagesErased;
-        record.pagesWritten = report.outcome->pagesWritten;
-        record.pagesSkipped = report.outcome->pagesSkipped;
-    }
     const bool numbered = report.serial >= 0;
     // Unsettled only if the job stopped between taking a number and
     // running: keep it from every other board.
     const SerialState state = serialState.value_or(SerialState::Held);
-    const StoreResult<bool> finished = store->Call([&](RecordStore &records) {
-        return records.Finish(record, numbered ? std::optional<SerialState>(state) : std::nullopt);
-    });
-    if (finished.Ok()) {
+    const RecordKeeping kept = RecordJob(*store, MakeJobRecord(Facts(), QDateTime::currentDateTimeUtc()),
+                                         numbered ? std::optional<SerialState>(state) : std::nullopt);
+    if (kept.stored || !kept.journal.isEmpty()) {
+        report.record = kept.stored ? QStringLiteral("stored") : QStringLiteral("pending");
         report.serialFate = numbered ? SerialStateName(state) : QString();
         if (numbered && report.status == ExitDone)
             report.message += report.rework ? QStringLiteral("; kept serial %1 of pool %2 (rework)").arg(report.serial).arg(report.pool)
                                             : QStringLiteral("; serial %1 of pool %2").arg(report.serial).arg(report.pool);
         else if (numbered)
             report.message += QStringLiteral("; serial %1 %2").arg(report.serial).arg(Fate(state, report.pool));
+        if (!kept.stored)
+            report.message += QStringLiteral("; the record is pending in the journal %1 until the store takes it (%2)")
+                                  .arg(kept.journal, StoreFailure(kept.error));
         return;
     }
     report.serialFate = numbered ? SerialStateName(SerialState::Reserved) : QString();
-    QString trouble = StoreFailure(finished.error);
+    QString trouble = StoreFailure(kept.error);
     if (numbered)
         trouble += QStringLiteral("; serial %1 of pool %2 stays in doubt (report --in-doubt lists it)")
                        .arg(report.serial).arg(report.pool);

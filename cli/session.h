@@ -3,6 +3,7 @@
 
 #include "devicelink.h"
 #include "imageformat.h"
+#include "jobrecord.h"
 #include "jobsetup.h"
 #include "options.h"
 #include "recordstore.h"
@@ -31,6 +32,8 @@ public:
 
 private:
     int Step();
+    int Begin();
+    JobFacts Facts() const;
     int TakeSerial();
     JobOutcome ReadSerialPlace(QByteArray *bytes);
     void SettleSerial(const ProgrammingJob &job);
@@ -55,6 +58,7 @@ private:
     FirmwareImage image;
     DeviceReport report;
     StoreAccess *store;
+    const QString jobId;                        // the job's, in the journal and the store
     std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
 };
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -70,27 +71,64 @@ QVector<QStringList> SchemaSteps(StoreAddress::Kind kind)
 
 const QString JobColumns = QStringLiteral(
     "ended, station, port, port_path, version, command, image, sha256, pool, serial, rework, result_class,"
-    " exit_code, pass, address, seconds, bytes_written, pages_erased, crc32, pages_written, pages_skipped");
+    " exit_code, pass, address, seconds, bytes_written, pages_erased, crc32, pages_written, pages_skipped, job_id");
 
 constexpr int Attempts = 5;
 
 struct Failure
 {
+    explicit Failure(const QString &text, bool transient = false, bool whole = false)
+        : text(text), transient(transient), whole(whole) {}
+
     QString text;
     bool transient = false;     // busy, or a lock conflict: worth another try
     bool whole = false;         // says it all, without the action in front
+    bool lost = false;          // the connection is gone: worth opening again
+    bool lockWait = false;      // a lock another session holds was waited for in vain
+    QString statement;          // the one that failed
 };
+
+// What a PostgreSQL server or libpq says when the connection is gone
+// without a SQLSTATE of its own.
+const char *const GoneWords[] = {"server closed the connection", "no connection to the server",
+                                 "could not send data to server", "could not receive data from server",
+                                 "connection not open", "terminating connection"};
 
 Failure SqlFailure(const QSqlError &error, StoreAddress::Kind kind)
 {
     const QString code = error.nativeErrorCode();
-    bool transient;
-    if (kind == StoreAddress::Postgres)    // serialization_failure, deadlock_detected, lock_not_available
-        transient = code == QLatin1String("40001") || code == QLatin1String("40P01") || code == QLatin1String("55P03");
-    else                                   // SQLITE_BUSY, SQLITE_LOCKED and their extended codes
-        transient = (code.toInt() & 0xff) == 5 || (code.toInt() & 0xff) == 6;
-    QString text = error.databaseText().simplified();
-    return {text.isEmpty() ? error.driverText().simplified() : text, transient, false};
+    const QString text = error.databaseText().simplified();
+    Failure failure(text.isEmpty() ? error.driverText().simplified() : text);
+    if (kind == StoreAddress::Postgres) {
+        // serialization_failure and deadlock_detected; unique_violation is
+        // a record that another delivery of the same job committed first,
+        // which the next try finds stored.
+        failure.transient = code == QLatin1String("40001") || code == QLatin1String("40P01")
+            || code == QLatin1String("23505");
+        failure.lockWait = code == QLatin1String("55P03");
+        // connection_exception (class 08), admin_shutdown, crash_shutdown, cannot_connect_now
+        failure.lost = error.type() == QSqlError::ConnectionError || code.startsWith(QLatin1String("08"))
+            || code == QLatin1String("57P01") || code == QLatin1String("57P02") || code == QLatin1String("57P03");
+        for (const char *words : GoneWords)
+            failure.lost = failure.lost || failure.text.contains(QLatin1String(words), Qt::CaseInsensitive);
+        if (code == QLatin1String("57014"))     // query_canceled: statement_timeout ran out
+            failure.text = QStringLiteral("the store did not answer within %1 s (%2)")
+                               .arg(StatementTimeoutSeconds).arg(failure.text);
+    } else {
+        // SQLITE_BUSY and SQLITE_LOCKED; SQLITE_IOERR: the file's disk or
+        // share went away. Extended codes keep the primary in the low byte.
+        const int primary = code.toInt() & 0xff;
+        failure.transient = primary == 5 || primary == 6;
+        failure.lost = primary == 10;
+    }
+    return failure;
+}
+
+// The table a failed statement waited for.
+QString TableOf(const QString &statement)
+{
+    static const QRegularExpression table(QStringLiteral("\\b(?:FROM|UPDATE|INTO)\\s+(\\w+)"));
+    return table.match(statement).captured(1);
 }
 
 QString Stamp(const QDateTime &time)
@@ -110,6 +148,16 @@ QVariant NullInteger()
     return QVariant(QMetaType::fromType<qint64>());
 #else
     return QVariant(QVariant::LongLong);
+#endif
+}
+
+// A job id, or NULL for none: NULLs never clash in the unique index.
+QVariant JobId(const QString &id)
+{
+#if QT_VERSION_MAJOR >= 6
+    return id.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(id);
+#else
+    return id.isEmpty() ? QVariant(QVariant::String) : QVariant(id);
 #endif
 }
 
@@ -158,6 +206,8 @@ struct Sql
             return query;
         failed.emplace(std::move(query));
         failure = SqlFailure(failed->lastError(), kind);
+        failure->statement = statement;
+        failure->lost = failure->lost || !db.isOpen();
         return QSqlQuery(db);
     }
     // The first column of the first row; null when there is none.
@@ -180,14 +230,25 @@ struct Sql
 
     // Runs body again when the database was busy or the transaction lost a
     // lock conflict; any other failure stays, and nothing runs once one does.
+    // A lock held by another session is waited for LockWaits times, each
+    // up to lock_timeout, and then told: a transaction left open somewhere
+    // would otherwise stall every station without a word.
     template <typename Body>
     void Retry(Body body)
     {
-        for (int attempt = 1; !failure; ++attempt) {
+        for (int attempt = 1, lockWaits = 0; !failure;) {
             body();
-            if (!failure || !failure->transient)
+            if (!failure)
                 return;
-            if (attempt == Attempts) {
+            if (failure->lockWait && ++lockWaits == LockWaits) {
+                failure = Failure{QStringLiteral("the store did not answer within %1 s: another session holds a lock "
+                                                 "on table %2 (a transaction left open?)")
+                                      .arg(LockWaits * LockTimeoutSeconds).arg(TableOf(failure->statement))};
+                return;
+            }
+            if (!failure->transient && !failure->lockWait)
+                return;
+            if (failure->transient && attempt++ == Attempts) {
                 failure = Failure{QStringLiteral("still busy after %1 tries (%2)").arg(Attempts).arg(failure->text)};
                 return;
             }
@@ -212,26 +273,46 @@ struct Sql
                 body();
             if (!failure && !db.commit())
                 failure = SqlFailure(db.lastError(), kind);
-            if (failure) {
+            // A connection that broke has no transaction left to roll back.
+            if (failure && !db.isOpen())
+                failure->lost = true;
+            else if (failure)
                 db.rollback();
+            if (failure)
                 failed.reset();
-            }
         });
     }
 };
 
 // The value of body, or the error of the failure it left in sql, told after
-// action unless it says it all.
-template <typename T, typename Body>
-StoreResult<T> Attempt(Sql &sql, bool ready, const QString &action, Body body)
+// action unless it says it all. reopen(again) readies the connection: a
+// lost one is opened again, before the first run and, when body finds the
+// connection lost, before its one run more (empty: ready, else why not).
+// Every change is one transaction, so a body that failed changed nothing,
+// unless its commit went through and only the answer was lost: the
+// requests that change something find their own work again by job id.
+template <typename T, typename Reopen, typename Body>
+StoreResult<T> Attempt(Sql &sql, Reopen reopen, const QString &action, Body body)
 {
     StoreResult<T> result;
-    if (!ready)
-        sql.Fail(QStringLiteral("the store is not open"));
-    else if (T value = body(); !sql.failure)
-        result.value = std::move(value);
-    if (sql.failure)
-        result.error = sql.failure->whole ? sql.failure->text : action + QStringLiteral(": ") + sql.failure->text;
+    QString lostText;
+    for (bool again = false;; again = true) {
+        sql.failed.reset();
+        if (const QString trouble = reopen(again); !trouble.isEmpty()) {
+            sql.failure.reset();
+            sql.Fail(lostText.isEmpty() ? trouble : QStringLiteral("%1; %2").arg(lostText, trouble));
+            break;
+        }
+        sql.failure.reset();
+        if (T value = body(); !sql.failure) {
+            result.value = std::move(value);
+            return result;
+        }
+        if (again || !sql.failure->lost)
+            break;
+        lostText = sql.failure->text;
+    }
+    result.error = sql.failure->whole ? sql.failure->text : action + QStringLiteral(": ") + sql.failure->text;
     return result;
 }
 
@@ -260,6 +341,13 @@ QString NumberIs(Sql &sql, const QString &pool, qint64 serial, const QString &un
 
 } // namespace
 
+QString StoreName(const StoreAddress &address)
+{
+    if (address.kind == StoreAddress::Sqlite)
+        return QStringLiteral("sqlite:") + QFileInfo(address.file).absoluteFilePath();
+    return Describe(address);
+}
+
 QString SerialStateName(SerialState state)
 {
     switch (state) {
@@ -282,6 +370,7 @@ RecordStore::~RecordStore()
 void RecordStore::Drop()
 {
     ready = false;
+    lost = false;
     if (connection.isEmpty())
         return;
     // The handle must be gone before the connection is removed.
@@ -327,30 +416,26 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
             sql.db.setPort(address.port);
         sql.db.setUserName(address.user);
         sql.db.setDatabaseName(address.database);
-        // No password: libpq takes it from PGPASSWORD or ~/.pgpass.
-        sql.db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        // No password: libpq takes it from PGPASSWORD or ~/.pgpass. A
+        // server that died without closing the connection (its host lost
+        // power, a cable pulled) is noticed by TCP keepalives within about
+        // 11 s when idle, and within 15 s when data it was sent goes
+        // unacknowledged, not after the system's two hours.
+        sql.db.setConnectOptions(QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=5;"
+                                                "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=15000"));
     }
-    if (!sql.db.open()) {
-        result.error = QStringLiteral("cannot open %1: %2").arg(name, SqlFailure(sql.db.lastError(), kind).text);
+    if (const QString trouble = Connect(); !trouble.isEmpty()) {
+        result.error = QStringLiteral("cannot open %1: %2").arg(name, trouble);
         return result;
     }
-    // The server's notices (a table that already exists) are not for the
-    // station's screen.
-    if (!sqlite)
-        QSqlQuery(QStringLiteral("SET client_min_messages = warning"), sql.db);
 
     const QVector<QStringList> steps = SchemaSteps(kind);
-    result = Attempt<bool>(sql, true, QStringLiteral("cannot open %1").arg(name), [&] {
-        if (sqlite) {
-            // A committed record must survive a power loss; WAL lets the
-            // reports read while a station writes. Outside the transaction:
-            // SQLite does not switch journals inside one.
-            sql.Retry([&] {
-                sql.Exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-                sql.Exec(QStringLiteral("PRAGMA synchronous = FULL"));
-                sql.Exec(QStringLiteral("PRAGMA foreign_keys = ON"));
-            });
-        }
+    const auto reopen = [this](bool again) { return again ? Connect() : QString(); };
+    result = Attempt<bool>(sql, reopen, QStringLiteral("cannot open %1").arg(name), [&] {
+        // WAL lets the reports read while a station writes. Outside the
+        // transaction: SQLite does not switch journals inside one.
+        if (sqlite)
+            sql.Retry([&] { sql.Exec(QStringLiteral("PRAGMA journal_mode = WAL")); });
         // Two stations meeting a new database at once: one makes the schema,
         // the other waits for it and finds it made.
         sql.Transaction([&] {
@@ -382,11 +467,56 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
     return result;
 }
 
+// Opens the connection (again), with what each session needs set up; empty
+// when done, else why not.
+QString RecordStore::Connect()
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    db.close();
+    if (!db.open())
+        return SqlFailure(db.lastError(), kind).text;
+    QStringList settings;
+    if (kind == StoreAddress::Sqlite) {
+        // A committed record must survive a power loss.
+        settings = QStringList{QStringLiteral("PRAGMA synchronous = FULL"), QStringLiteral("PRAGMA foreign_keys = ON")};
+    } else {
+        // The server's notices (a table that already exists) are not for the
+        // station's screen. A lock held elsewhere, a statement that hangs, or
+        // a session of ours stopped inside a transaction (holding the pool's
+        // row) is bounded, instead of stalling every station without a word.
+        settings = QStringList{QStringLiteral("SET client_min_messages = warning"),
+                               QStringLiteral("SET lock_timeout = '%1s'").arg(LockTimeoutSeconds),
+                               QStringLiteral("SET statement_timeout = '%1s'").arg(StatementTimeoutSeconds),
+                               QStringLiteral("SET idle_in_transaction_session_timeout = '%1s'").arg(IdleTimeoutSeconds)};
+    }
+    for (const QString &setting : qAsConst(settings)) {
+        QSqlQuery query(db);
+        if (!query.exec(setting))
+            return SqlFailure(query.lastError(), kind).text;
+    }
+    return QString();
+}
+
+// Readies the connection for a request: one found lost, now or by an
+// earlier request, is opened again. Empty when ready, else why not.
+QString RecordStore::Reconnect(bool lostNow)
+{
+    if (!ready)
+        return QStringLiteral("the store is not open");
+    lost = lost || lostNow;
+    if (!lost)
+        return QString();
+    const QString trouble = Connect();
+    lost = !trouble.isEmpty();
+    return lost ? QStringLiteral("the connection to %1 is lost and cannot be made again: %2").arg(name, trouble)
+                : QString();
+}
+
 StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, const QString &station,
-                                         const QString &port)
+                                         const QString &port, const QString &job)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<qint64>(sql, ready, QStringLiteral("cannot reserve a number of pool '%1'").arg(pool), [&] {
+    return Attempt<qint64>(sql, Reopener(), QStringLiteral("cannot reserve a number of pool '%1'").arg(pool), [&] {
         qint64 serial = -1;
         if (pool.isEmpty() || first < 0) {
             sql.Fail(QStringLiteral("a pool needs a name and a first number of 0 or more"));
@@ -401,20 +531,29 @@ StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, cons
             const QVariant next = sql.Value(QStringLiteral("SELECT next_serial FROM pools WHERE name = ?") + lock, {pool});
             if (!sql.failure && next.isNull())
                 sql.Fail(QStringLiteral("the pool's row is missing"));
+            // Asked again after the answer was lost with the connection:
+            // the number is already this job's.
+            const QVariant mine = job.isEmpty() ? QVariant()
+                : sql.Value(QStringLiteral("SELECT serial FROM serials WHERE state = ? AND pool = ? AND job = ?"),
+                            {SerialStateName(SerialState::Reserved), pool, job});
+            if (!sql.failure && !mine.isNull()) {
+                serial = mine.toLongLong();
+                return;
+            }
             const QVariant freed = sql.Value(QStringLiteral("SELECT MIN(serial) FROM serials WHERE state = ? AND pool = ?"),
                                              {SerialStateName(SerialState::Free), pool});
             if (sql.failure)
                 return;
             const QVariantList change{SerialStateName(SerialState::Reserved), Text(station), Text(port),
-                                      Stamp(QDateTime::currentDateTimeUtc())};
+                                      Stamp(QDateTime::currentDateTimeUtc()), Text(job)};
             if (!freed.isNull()) {
                 serial = freed.toLongLong();
-                sql.Exec(QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
+                sql.Exec(QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?, job = ?"
                                         " WHERE pool = ? AND serial = ?"), change + QVariantList{pool, serial});
             } else {
                 serial = next.toLongLong();
-                sql.Exec(QStringLiteral("INSERT INTO serials (state, station, port, changed, pool, serial)"
-                                        " VALUES (?, ?, ?, ?, ?, ?)"), change + QVariantList{pool, serial});
+                sql.Exec(QStringLiteral("INSERT INTO serials (state, station, port, changed, job, pool, serial)"
+                                        " VALUES (?, ?, ?, ?, ?, ?, ?)"), change + QVariantList{pool, serial});
                 sql.Exec(QStringLiteral("UPDATE pools SET next_serial = ? WHERE name = ?"), {serial + 1, pool});
             }
         });
@@ -426,7 +565,7 @@ StoreResult<std::optional<SerialState>> RecordStore::StateOf(const QString &pool
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     const QString action = QStringLiteral("cannot look up number %1 of pool '%2'").arg(serial).arg(pool);
-    return Attempt<std::optional<SerialState>>(sql, ready, action, [&] {
+    return Attempt<std::optional<SerialState>>(sql, Reopener(), action, [&] {
         return StateNamed(sql.Value(QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?"),
                                     {pool, serial}).toString());
     });
@@ -437,7 +576,7 @@ StoreResult<bool> RecordStore::ClaimForRework(const QString &pool, qint64 serial
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     const QString action = QStringLiteral("cannot keep number %1 of pool '%2' for rework").arg(serial).arg(pool);
-    return Attempt<bool>(sql, ready, action, [&] {
+    return Attempt<bool>(sql, Reopener(), action, [&] {
         bool claimed = false;
         sql.Transaction([&] {
             // A number reserved at another station or port may be on its
@@ -461,21 +600,33 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
     const QString action = record.serial >= 0
         ? QStringLiteral("cannot record the job of number %1 of pool '%2'").arg(record.serial).arg(record.pool)
         : QStringLiteral("cannot record the job");
-    return Attempt<bool>(sql, ready, action, [&] {
+    return Attempt<bool>(sql, Reopener(), action, [&] {
         const QString ended = Stamp(record.time.isValid() ? record.time : QDateTime::currentDateTimeUtc());
+        // A delivery that committed before its answer was lost, or a
+        // record the journal hands over again: already there, nothing to do.
+        const auto stored = [&] {
+            return !record.jobId.isEmpty()
+                && !sql.Value(QStringLiteral("SELECT 1 FROM jobs WHERE job_id = ?"), {record.jobId}).isNull();
+        };
         sql.Transaction([&] {
+            if (stored())
+                return;
             // Only a number this job holds: a failure here leaves it
             // reserved, in doubt, which keeps it off every other board.
-            if (record.serial >= 0) {
+            if (record.serial >= 0 && state) {
                 const int changed = sql.Changed(
                     QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
                                    " WHERE pool = ? AND serial = ? AND state = ?"),
-                    {SerialStateName(state.value_or(SerialState::Reserved)), Text(record.station), Text(record.port),
+                    {SerialStateName(*state), Text(record.station), Text(record.port),
                      ended, record.pool, record.serial, SerialStateName(SerialState::Reserved)});
+                // PostgreSQL: the update waited for a delivery of this very
+                // record, which then committed; only a new look sees it.
+                if (!sql.failure && changed != 1 && stored())
+                    return;
                 if (!sql.failure && changed != 1)
                     sql.Fail(NumberIs(sql, record.pool, record.serial, QStringLiteral("not reserved")));
             }
-            sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                          .arg(JobColumns),
                      {ended, Text(record.station), Text(record.port), Text(record.portPath), Text(record.version),
                       Text(record.command), Text(record.image), Text(record.sha256),
@@ -483,7 +634,7 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
                       int(record.rework), Text(record.resultClass), record.exitCode, Text(record.pass),
                       record.address ? QVariant(qint64(*record.address)) : NullInteger(), record.seconds,
                       record.bytesWritten, record.pagesErased, Text(record.crc32), record.pagesWritten,
-                      record.pagesSkipped});
+                      record.pagesSkipped, JobId(record.jobId)});
         });
         return true;
     });
@@ -518,7 +669,7 @@ QString Where(const JobFilter &filter, QVariantList &values)
 StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<QVector<JobRecord>>(sql, ready, QStringLiteral("cannot read the jobs"), [&] {
+    return Attempt<QVector<JobRecord>>(sql, Reopener(), QStringLiteral("cannot read the jobs"), [&] {
         QVariantList values;
         const QString where = Where(filter, values);
         QSqlQuery query = sql.Exec(QStringLiteral("SELECT %1 FROM jobs%2 ORDER BY ended, id").arg(JobColumns, where),
@@ -548,6 +699,7 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
             job.crc32 = query.value(18).toString();
             job.pagesWritten = query.value(19).toInt();
             job.pagesSkipped = query.value(20).toInt();
+            job.jobId = query.value(21).toString();
             jobs << job;
         }
         return jobs;
@@ -557,7 +709,7 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
 StoreResult<QVector<QPair<QString, int>>> RecordStore::CountByClass(const JobFilter &filter)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<QVector<QPair<QString, int>>>(sql, ready, QStringLiteral("cannot count the jobs"), [&] {
+    return Attempt<QVector<QPair<QString, int>>>(sql, Reopener(), QStringLiteral("cannot count the jobs"), [&] {
         QVariantList values;
         const QString where = Where(filter, values);
         QSqlQuery query = sql.Exec(
@@ -574,7 +726,7 @@ StoreResult<QVector<QPair<QString, int>>> RecordStore::CountByClass(const JobFil
 StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const QString &pool)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
-    return Attempt<QVector<SerialEntry>>(sql, ready, QStringLiteral("cannot list the unsettled numbers"), [&] {
+    return Attempt<QVector<SerialEntry>>(sql, Reopener(), QStringLiteral("cannot list the unsettled numbers"), [&] {
         QVariantList values{SerialStateName(SerialState::Reserved), SerialStateName(SerialState::Held)};
         QString statement =
             QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials WHERE state IN (?, ?)");

@@ -31,6 +31,18 @@ struct StoreResult
 // the text without its user information.
 StoreResult<StoreAddress> ParseStoreAddress(const QString &text);
 
+// The store a journal names, the same whoever logs in: a PostgreSQL
+// database without the user, an SQLite file by its absolute path.
+QString StoreName(const StoreAddress &address);
+
+// How long a PostgreSQL session waits for a lock, for any one statement,
+// and how long it may sit idle inside a transaction, in seconds; a lock
+// is waited for at most LockWaits times in all.
+constexpr int LockTimeoutSeconds = 5;
+constexpr int StatementTimeoutSeconds = 10;
+constexpr int IdleTimeoutSeconds = 10;
+constexpr int LockWaits = 3;
+
 // What became of a serial number. A number is reserved before its board
 // is erased and settled when the job ends: committed on verified success;
 // free again (for the next board) or void after a failure that left it
@@ -56,7 +68,8 @@ struct JobRecord
     QString pool;                   // empty: no serial number
     qint64 serial = -1;             // -1: none
     bool rework = false;            // the board kept the number it already held
-    QString resultClass;            // ok, usage, port, no-answer, refused, mismatch, incomplete, store, cancelled
+    QString resultClass;            // ok, usage, port, no-answer, refused, mismatch, incomplete, store, cancelled,
+                                    // killed (the tool died in the job: exit code -1)
     int exitCode = 0;
     QString pass;                   // the pass or step that failed, empty on success
     std::optional<quint32> address; // flash address of the failure
@@ -65,6 +78,7 @@ struct JobRecord
     int pagesErased = 0;
     int pagesWritten = 0;
     int pagesSkipped = 0;           // left alone: they already held the image
+    QString jobId;                  // a UUID, one per job: a record delivered twice is stored once
 };
 
 // A serial number and where its state came from, for the in-doubt list.
@@ -91,7 +105,10 @@ struct JobFilter
 // device job, in SQLite or PostgreSQL through Qt SQL. Every change is one
 // transaction, so several threads (each with a store of its own) and
 // several stations sharing the database never hand out one number twice.
-// A store is used on the thread that opened it.
+// A store is used on the thread that opened it. A connection found lost
+// (the server restarted, the file's disk went away) is opened again and
+// the request made once more: the requests that change something are
+// safe to repeat, by their job id.
 class RecordStore
 {
 public:
@@ -101,14 +118,18 @@ public:
     RecordStore &operator=(const RecordStore &) = delete;
 
     // Connects, creating the database (SQLite) and creating or migrating
-    // the schema on first use.
+    // the schema on first use. A PostgreSQL session waits for no lock and
+    // no statement longer than the time-outs above.
     StoreResult<bool> Open(const StoreAddress &address);
     bool IsOpen() const;
 
     // Takes a number for a new board, atomically: the lowest free number
     // of the pool, else the next one never given out. A pool not seen
-    // before starts at first. The number is Reserved, with station and port.
-    StoreResult<qint64> Reserve(const QString &pool, qint64 first, const QString &station, const QString &port);
+    // before starts at first. The number is Reserved, with station, port
+    // and job; asked again for the same job (its answer was lost), it gives
+    // the number that job already holds.
+    StoreResult<qint64> Reserve(const QString &pool, qint64 first, const QString &station, const QString &port,
+                                const QString &job);
 
     // The state of a number; no value when the pool never gave it out.
     StoreResult<std::optional<SerialState>> StateOf(const QString &pool, qint64 serial);
@@ -122,10 +143,11 @@ public:
     StoreResult<bool> ClaimForRework(const QString &pool, qint64 serial, const QString &station,
                                      const QString &port);
 
-    // Ends a job: when record.serial >= 0, the number (which this job
-    // reserved or claimed) takes state, and the record is added, both in
-    // one transaction. Fails if the number is not Reserved (no state: it
-    // stays Reserved).
+    // Ends a job: when record.serial >= 0 and a state is given, the number
+    // (which this job reserved or claimed) takes state, and the record is
+    // added, both in one transaction; without a state the number stays as
+    // it is. Fails if the number is not Reserved. A record whose job id is
+    // stored already changes nothing and succeeds: it was delivered before.
     StoreResult<bool> Finish(const JobRecord &record, std::optional<SerialState> state);
 
     // Reports, in the order the jobs ended.
@@ -138,11 +160,16 @@ public:
 
 private:
     void Drop();
+    QString Connect();
+    QString Reconnect(bool lostNow);
+    // What a request readies its connection with.
+    auto Reopener() { return [this](bool lostNow) { return Reconnect(lostNow); }; }
 
     QString connection;             // of Qt SQL, one per store
     StoreAddress::Kind kind = StoreAddress::Sqlite;
     QString name;                   // the database, as errors name it
-    bool ready = false;             // connected and the schema is current
+    bool ready = false;             // opened, and the schema is current
+    bool lost = false;              // the connection went away: opened again before the next request
 };
 
 #endif // RECORDSTORE_H

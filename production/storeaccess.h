@@ -1,6 +1,7 @@
 #ifndef STOREACCESS_H
 #define STOREACCESS_H
 
+#include "journal.h"
 #include "recordstore.h"
 
 #include <QObject>
@@ -13,11 +14,15 @@
 // threads reach it through Call, which runs the request on the main
 // thread and waits for its answer: one login per run instead of one per
 // port, which is most of what a store costs a station, and the requests
-// of one station's ports go out one at a time.
+// of one station's ports go out one at a time. The run's journal, when
+// it keeps one, is owned by the same thread and reached the same way.
 class StoreAccess : public QObject
 {
 public:
-    explicit StoreAccess(RecordStore &store) : store(store) {}
+    explicit StoreAccess(RecordStore &store, Journal *journal = nullptr) : store(store), journal(journal) {}
+
+    // Only within a request.
+    Journal *RecordJournal() const { return journal; }
 
     template <typename Request>
     auto Call(Request request) -> decltype(request(std::declval<RecordStore &>()))
@@ -31,6 +36,7 @@ public:
 
 private:
     RecordStore &store;
+    Journal *journal;
 };
 
 #endif // STOREACCESS_H

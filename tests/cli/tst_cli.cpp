@@ -8,10 +8,14 @@
 #include "serialnumber.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -83,6 +87,19 @@ CliRun RunCli(QStringList arguments, const QString &port, const QString &file, c
 struct ExitRow { QStringList simArguments, arguments; int status; QString out, err; };
 
 const QStringList Boards = {"--link", "{dir}/a", "--link", "{dir}/b", "--link", "{dir}/c"};
+
+// The throwaway PostgreSQL server (empty: none), and pgcluster.sh's actions on it.
+QString PgStore()
+{
+    const QString cluster = qEnvironmentVariable("TAMRIVO_TEST_PG");
+    return cluster.isEmpty() ? QString() : "postgresql://tamrivo@127.0.0.1:" + ReadFile(cluster + "/port").trimmed() + "/postgres";
+}
+
+bool Pg(const QString &action)
+{
+    return QProcess::execute("sh", {PGCLUSTER, action, qEnvironmentVariable("TAMRIVO_TEST_PG")}) == 0;
+}
+
 const QStringList OnBoards = {"--port", "{dir}/a", "--port", "{dir}/b", "--port", "{dir}/c", "--quiet", "write", "{file}"};
 
 // The table after a write to boards a, b and c: a pattern for each one's failure, empty for success.
@@ -564,7 +581,100 @@ private slots:
         QCOMPARE(number(dir.filePath(tag)), next + 3);
         // One record a device job, the killed one aside.
         const CliRun counts = RunCli({"report", "--counts", "--csv", "--db", db, "--serial-pool", pool}, port, imagePath);
-        QCOMPARE(counts.out, "class,jobs\nmismatch,2\nok,6\nrefused,1\n");
+        QCOMPARE(counts.out, "class,jobs\nkilled,1\nmismatch,2\nok,6\nrefused,1\n");
+    }
+
+    // PostgreSQL stops while three boards are written and starts again after: each board's own status
+    // stands and its record waits in the journal; the next run with the store delivers each once.
+    void storeStoppedMidJob()
+    {
+        const QString db = PgStore(), pool = QUuid::createUuid().toString(QUuid::Id128), journal = dir.filePath("journal-mid");
+        if (db.isEmpty())
+            QSKIP("no PostgreSQL server: run through ctest, which starts one");
+        QProcess sim, cli;
+        StartSim(sim, QStringList{"--baud", "9600"} + QStringList(Boards).replaceInStrings("{dir}", dir.path()), dir.filePath("mid"));
+        cli.start(Bin("tamrivo-cli"), QStringList(OnBoards.mid(0, 6)).replaceInStrings("{dir}", dir.path()) << "--json" << "--journal"
+                  << journal << "--db" << db << "--serial-pool" << pool << "--serial-at" << "0x8003400" << "write" << imagePath);
+        QByteArray progress;
+        QTRY_VERIFY_WITH_TIMEOUT((progress += cli.readAllStandardError()).count("write  [") >= 3, 20000);
+        QVERIFY(Pg("pause"));
+        const bool finished = cli.waitForFinished(60000);
+        QVERIFY(Pg("resume") && finished);
+        QCOMPARE(cli.exitCode(), 0);
+        const QByteArray out = cli.readAllStandardOutput();
+        QVERIFY2(out.count("\"status\":\"ok\"") == 3 && out.count("\"record\":\"pending\"") == 3, out.constData());
+        QVERIFY2((progress += cli.readAllStandardError()).contains("3 records wait in the journal"), progress.constData());
+        for (const char *report : {"--counts", "--counts", "--in-doubt"})
+            QCOMPARE(RunCli({"report", report, "--json", "--db", db, "--serial-pool", pool, "--journal", journal}, "", "").out,
+                     report == QLatin1String("--counts") ? "{\"class\":\"ok\",\"jobs\":3}\n" : "");
+        QVERIFY(StopSim(sim));
+    }
+
+    // A station goes on by itself once the store is back: a board that needs a number while the store is away, or
+    // while a record waits, is refused untouched (its record waits too), and the next board delivers them all.
+    void stationAcrossRestart()
+    {
+        const QString db = PgStore(), pool = QUuid::createUuid().toString(QUuid::Id128), link = dir.filePath("restart");
+        if (db.isEmpty())
+            QSKIP("no PostgreSQL server: run through ctest, which starts one");
+        QProcess cli;
+        cli.start(Bin("tamrivo-cli"), {"--wait", "--json", "--port", link, "--db", db, "--station", pool, "--serial-pool", pool,
+                                       "--serial-at", "0x8003400", "--journal", dir.filePath("journal-restart"), "write", imagePath});
+        const struct { const char *before, *record, *reason; } boards[] = {{"", "stored", ""},
+            {"pause", "pending", "cannot reserve a number"}, {"", "pending", "1 record waiting in the journal"},
+            {"resume", "stored", ""}};
+        QByteArray records, messages;
+        bool paused = false;
+        const auto resume = qScopeGuard([&] { paused && Pg("resume"); });      // the other tests need the server
+        for (int board = 0; board < 4; ++board) {
+            const QByteArray before = boards[board].before;
+            QVERIFY(before.isEmpty() || Pg(before));
+            paused = before == "pause" || (paused && before != "resume");
+            QTRY_VERIFY_WITH_TIMEOUT((messages += cli.readAllStandardError()).count("waiting for a device") == board + 1, 20000);
+            QProcess sim;
+            StartSim(sim, {"--link", link}, dir.filePath("restart.bin"));
+            QTRY_VERIFY_WITH_TIMEOUT((records += cli.readAllStandardOutput()).count('\n') == board + 1, 20000);
+            QVERIFY(StopSim(sim));
+            const QJsonObject record = QJsonDocument::fromJson(records.split('\n').at(board)).object();
+            QVERIFY2(record["record"] == boards[board].record && record["reason"].toString().contains(boards[board].reason),
+                     QJsonDocument(record).toJson().constData());
+            QCOMPARE(ReadFile(dir.filePath("restart.bin")).mid(AppOffset, 4), *boards[board].reason ? "\xFF\xFF\xFF\xFF" : image.left(4));
+        }
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(RunCli({"report", "--counts", "--json", "--db", db, "--station", pool}, "", "").out,
+                 "{\"class\":\"ok\",\"jobs\":2}\n{\"class\":\"store\",\"jobs\":2}\n");
+    }
+
+    // A transaction left open in another session holding the pool's row is reported within the lock time-outs.
+    void storeLockedElsewhere()
+    {
+        const QString db = PgStore(), pool = QUuid::createUuid().toString(QUuid::Id128);
+        if (db.isEmpty())
+            QSKIP("no PostgreSQL server: run through ctest, which starts one");
+        QProcess sim;
+        const QString port = dir.filePath("locked");
+        StartSim(sim, {"--link", port}, dir.filePath("locked.bin"));
+        const QStringList write = {"--port", port, "--quiet", "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400",
+                                   "write", imagePath};
+        QCOMPARE(RunCli(write, port, imagePath).status, 0);
+        QVERIFY(StopSim(sim));
+        QSqlDatabase other = QSqlDatabase::addDatabase("QPSQL", "other");
+        other.setHostName("127.0.0.1");
+        other.setPort(ReadFile(qEnvironmentVariable("TAMRIVO_TEST_PG") + "/port").trimmed().toInt());
+        other.setUserName("tamrivo");
+        other.setDatabaseName("postgres");
+        QVERIFY(other.open() && other.transaction());
+        QVERIFY(QSqlQuery(other).exec("SELECT * FROM pools WHERE name = '" + pool + "' FOR UPDATE"));
+        StartSim(sim, {"--link", port}, dir.filePath("locked.bin"));
+        QElapsedTimer timer;
+        timer.start();
+        const CliRun run = RunCli(write, port, imagePath);
+        QVERIFY2(timer.elapsed() < 20000 && run.status == 8, qPrintable(run.err));
+        QVERIFY2(run.err.contains("did not answer within 15 s: another session holds a lock on table pools"), qPrintable(run.err));
+        QVERIFY(other.rollback() && StopSim(sim));
+        QCOMPARE(ReadFile(dir.filePath("locked.bin")).mid(AppOffset, 64), QByteArray(64, '\xFF'));
+        other.close();
     }
 
     // Bytes a number puts in the flash (hex; empty: it does not fit), and the number read back from them.

@@ -2,6 +2,8 @@
 # A throwaway PostgreSQL server for the store tests.
 #   pgcluster.sh start STATE   starts one on 127.0.0.1 and a free port
 #   pgcluster.sh stop STATE    stops it and removes every file of it
+#   pgcluster.sh pause STATE   stops the server, keeping its files
+#   pgcluster.sh resume STATE  starts it again, on the same port
 # STATE is a folder for the tests: "port" holds the port, "pgpass" a libpq
 # password file (user tamrivo) for PGPASSFILE, "data" where the cluster
 # lives (a temporary folder). The server refuses to run as root, so under
@@ -23,6 +25,12 @@ server() {
     fi
 }
 
+# Starts the server of STATE on port $1.
+run() {
+    server "$bin/pg_ctl" -D "$data/db" -l "$data/server.log" -w -t 60 \
+        -o "-c listen_addresses=127.0.0.1 -c port=$1 -c unix_socket_directories=$data -c fsync=off" start >/dev/null
+}
+
 stop() {
     if [ -f "$state/data" ]; then
         data=$(cat "$state/data")
@@ -37,6 +45,16 @@ stop() {
 case $action in
 stop)
     stop
+    ;;
+pause)
+    data=$(cat "$state/data")
+    (cd "$data" && server "$bin/pg_ctl" -D "$data/db" -m fast -w stop >/dev/null)
+    ;;
+resume)
+    data=$(cat "$state/data")
+    port=$(cat "$state/port")
+    cd "$data"
+    run "$port"
     ;;
 start)
     stop    # what an interrupted run left
@@ -56,9 +74,7 @@ start)
     started=
     for try in 1 2 3 4 5 6 7 8 9 10; do
         port=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
-        if server "$bin/pg_ctl" -D "$data/db" -l "$data/server.log" -w -t 60 \
-            -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$data -c fsync=off" \
-            start >/dev/null; then
+        if run "$port"; then
             started=yes
             break
         fi
@@ -69,7 +85,7 @@ start)
     trap - EXIT
     ;;
 *)
-    echo "usage: pgcluster.sh start|stop STATE" >&2
+    echo "usage: pgcluster.sh start|stop|pause|resume STATE" >&2
     exit 2
     ;;
 esac

@@ -72,7 +72,7 @@ JobRecord Job(const QString &tag, const char *time, const QString &station, cons
     const int n = tag.at(0).unicode();
     return {QDateTime::fromString(time, Qt::ISODateWithMs), station, "tty" + tag, "/dev/serial/by-path/" + tag,
             "1." + tag, "write", tag, "sha-" + tag, "crc-" + tag, pool, serial, n % 2 == 1, result, n, "pass-" + tag,
-            address, n / 8.0, qint64(n) << 32, n + 1, n + 2, n + 3};
+            address, n / 8.0, qint64(n) << 32, n + 1, n + 2, n + 3, QString()};
 }
 
 // The same row for each database.
@@ -89,7 +89,7 @@ int ReserveMany(const QString &address)
     RecordStore store;
     QString error = Open(store, address);
     for (int i = 0; error.isEmpty() && i < Each; ++i) {
-        const StoreResult<qint64> reserved = store.Reserve(Pool, First, "station", "tty");
+        const StoreResult<qint64> reserved = store.Reserve(Pool, First, "station", "tty", QString());
         error = reserved.error;
         std::printf("%lld\n", static_cast<long long>(reserved.value));
     }
@@ -147,7 +147,8 @@ private slots:
 
     // Steps "WHAT=EXPECTED", EXPECTED "refused" when the store says no, else
     // "ok" or what the step shows: "reserve [from FIRST]=N" (first 1 unless
-    // told); "finish N STATE"; "claim N [here]" (from another station, or
+    // told), each for a job of its own; "again=N" (the last reservation's
+    // job asks again); "finish N STATE" (the step's words are its job); "claim N [here]" (from another station, or
     // where the numbers are reserved); "state N=STATE|none";
     // "unsettled=N:STATE:STATION ..."; "newer" (the schema a version ahead,
     // then the store opens it again); "nojobs" (the jobs table gone, so that
@@ -177,6 +178,10 @@ private slots:
         BothRows("a newer schema is refused", "reserve=1; newer=refused; reserve=refused");
         BothRows("a store of the first schema is brought up to date, its jobs kept", "reserve=1; finish 1 committed=ok; "
                  "first=ok; reserve=2; finish 2 committed=ok; jobs=:0:0 crc-fw:104:105");
+        // Their answers lost with the connection, a reservation and a record are asked for again.
+        BothRows("a job reserves one number and is recorded once", "reserve=1; again=1; reserve=2; finish 1 committed=ok; "
+                 "finish 1 committed=ok; finish -1 committed=ok; finish -1 committed=ok; state 1=committed; "
+                 "jobs=crc-fw:104:105 crc-fw:104:105");
     }
     void reserveAndSettle()
     {
@@ -187,6 +192,7 @@ private slots:
         QCOMPARE(Open(store, address), QString());
         const QMap<QString, SerialState> states{{"committed", SerialState::Committed}, {"free", SerialState::Free},
                                                 {"void", SerialState::Void}, {"held", SerialState::Held}};
+        int reserving = 0;
         for (const QString &step : steps.split("; ")) {
             const QString what = step.section('=', 0, 0);
             const QStringList words = what.split(' ');
@@ -212,11 +218,15 @@ private slots:
                 for (const JobRecord &job : store.Jobs({}).value)
                     jobs << QStringLiteral("%1:%2:%3").arg(job.crc32).arg(job.pagesWritten).arg(job.pagesSkipped);
                 got = jobs.join(' ');
-            } else if (words[0] == "reserve") {
-                const StoreResult<qint64> reserved = store.Reserve(Pool, words.value(2, "1").toLongLong(), "st1", "ttyUSB0");
+            } else if (words[0] == "reserve" || words[0] == "again") {
+                reserving += words[0] == "reserve";
+                const StoreResult<qint64> reserved = store.Reserve(Pool, words.value(2, "1").toLongLong(), "st1", "ttyUSB0",
+                                                                   QString::number(reserving));
                 std::tie(got, error) = std::pair(QString::number(reserved.value), reserved.error);
             } else if (words[0] == "finish") {
-                error = store.Finish(Job("fw", "2026-03-01T10:00:00.000Z", "st1", Pool, serial, "ok"), states[words[2]]).error;
+                JobRecord job = Job("fw", "2026-03-01T10:00:00.000Z", "st1", Pool, serial, "ok");
+                job.jobId = what;
+                error = store.Finish(job, states[words[2]]).error;
             } else if (words[0] == "claim") {
                 const bool here = words.value(2) == "here";     // where the numbers are reserved
                 const StoreResult<bool> claim = store.ClaimForRework(Pool, serial, here ? "st1" : "st2", here ? "ttyUSB0" : "ttyUSB1");
@@ -293,7 +303,7 @@ private slots:
                                           Job("b", "2026-03-02T00:00:00.000Z", "A", "", -1, "ok")};
         QString errors;
         for (const char *pool : {"p", "p", "q", "q"})   // p 1 and 2, q 1 and 2
-            errors += store.Reserve(pool, 1, "A", "tty").error;
+            errors += store.Reserve(pool, 1, "A", "tty", QString()).error;
         for (const JobRecord &job : recorded)
             errors += store.Finish(job, SerialState::Committed).error;
         QCOMPARE(errors, QString());
