@@ -4,8 +4,11 @@
 #include "messages.h"
 #include "programmingjob.h"
 #include "recordstore.h"
+#include "serialline.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QMap>
 #include <QStandardPaths>
 
 #include <QCommandLineParser>
@@ -30,7 +33,9 @@ const char *const Usage =
     "Options:\n"
     "  --port PORT      serial port (name such as ttyUSB0 or a path); given\n"
     "                   again, info, write and verify run on every port at\n"
-    "                   the same time and end with a table of the devices\n"
+    "                   the same time and end with a table of the devices;\n"
+    "                   two names of one device are refused, and a device\n"
+    "                   another job has open is not opened\n"
     "  --baud N         line speed, 9600 (default) or 19200\n"
     "  --start ADDR     first flash address of the image; even\n"
     "  --end ADDR       last flash address of the range, included: an image\n"
@@ -231,14 +236,19 @@ bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QStri
     return true;
 }
 
-// Two names for one device would run two jobs on it at once.
-QString RepeatedPort(const QStringList &ports)
+// Two names for one device would run two jobs on it at once: a
+// /dev/serial/by-id link and the ttyUSB it leads to are one device.
+QString RepeatedDevice(const QStringList &ports)
 {
-    QStringList seen;
+    QMap<QString, QString> named;      // device, and the port that named it first
     for (const QString &port : ports) {
-        if (seen.contains(PortPath(port)))
-            return port;
-        seen.append(PortPath(port));
+        const QString device = SerialDevice(port);
+        const QString first = named.value(device);
+        if (first == port)
+            return QStringLiteral("--port %1 is given twice").arg(port);
+        if (!first.isEmpty())
+            return QStringLiteral("--port %1 and --port %2 are one device, %3").arg(first, port, device);
+        named.insert(device, port);
     }
     return QString();
 }
@@ -294,9 +304,9 @@ QString CheckCombination(const CliOptions &options)
         return QString();
     if (options.command != CliCommand::Ports && options.ports.isEmpty())
         return QStringLiteral("--port is required");
-    const QString twice = RepeatedPort(options.ports);
+    const QString twice = RepeatedDevice(options.ports);
     if (!twice.isEmpty())
-        return QStringLiteral("--port %1 is given twice").arg(twice);
+        return twice;
     // Every device would save over the backup of the one before.
     if (options.command == CliCommand::Read && (options.ports.size() > 1 || options.wait))
         return QStringLiteral("read takes one --port and no --wait: each backup needs a file of its own");

@@ -194,7 +194,7 @@ private slots:
         QTest::newRow("unreadable file") << ExitRow{{}, {"--port", "{port}", "write", "{file}.x"}, 2, "", "cannot read"};
         QTest::newRow("unknown command") << ExitRow{{}, {"--port", "{port}", "flash", "{file}"}, 2, "", "unknown command"};
         QTest::newRow("one port named twice") << ExitRow{{}, {"--port", "tamrivo-none", "--port", "/dev/tamrivo-none", "info"},
-                                                         2, "", "--port /dev/tamrivo-none is given twice"};
+                                                         2, "", "--port tamrivo-none and --port /dev/tamrivo-none are one device"};
         QTest::newRow("read from two ports") << ExitRow{{}, QStringList(noPort) << "--port" << "{port}" << "read" << "{file}.r",
                                                         2, "", "read takes one --port"};
         QTest::newRow("three boards") << ExitRow{Boards, OnBoards, 0, Table({"", "", ""}), ""};
