@@ -158,19 +158,19 @@ QStringList UnsettledLines(const QVector<SerialEntry> &entries, const CliOptions
     return Lay(rows, columns, columns, options);
 }
 
-int OpenStore(RecordStore &store, const QString &db)
+int OpenStore(RecordStore &store, const QString &db, StoreMode mode)
 {
-    const StoreResult<bool> opened = store.Open(ParseStoreAddress(db).value);
+    const StoreResult<bool> opened = store.Open(ParseStoreAddress(db).value, mode);
     return opened.Ok() ? int(ExitDone) : Fail(ExitStore, StoreFailure(opened.error));
 }
 
 int RunReport(const CliOptions &options)
 {
     RecordStore store;
-    if (OpenStore(store, options.db) != ExitDone)
+    if (OpenStore(store, options.db, StoreMode::ReadOnly) != ExitDone)
         return ExitStore;
     if (options.inDoubt) {
-        const StoreResult<QVector<SerialEntry>> entries = store.Unsettled(options.serialPool);
+        const StoreResult<QVector<SerialEntry>> entries = store.Unsettled(Filter(options));
         return entries.Ok() ? Print(UnsettledLines(entries.value, options)) : Fail(ExitStore, StoreFailure(entries.error));
     }
     if (options.counts) {

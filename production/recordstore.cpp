@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUrl>
 #include <QVariant>
 
 #include <algorithm>
@@ -258,6 +259,66 @@ QString NumberIs(Sql &sql, const QString &pool, qint64 serial, const QString &un
     return QStringLiteral("number %1 of pool '%2' is %3, %4").arg(serial).arg(pool, state.toString(), unlike);
 }
 
+// A reader waits this long for a writer's lock before it says the store
+// is busy; readers of a WAL store need no lock, so this is only for the
+// moment a writer checkpoints, or on PostgreSQL a schema being changed.
+constexpr int ReaderWaitMs = 2000;
+const QString ReadOnlySqlite = QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(ReaderWaitMs);
+
+QString NativeCode(const Sql &sql)
+{
+    return sql.failed ? sql.failed->lastError().nativeErrorCode() : QString();
+}
+
+// A store opened to be read is checked, never made: it must be there, with
+// the schema this tool reads (a report reads the newest columns), and
+// nothing in it is created, brought up to date or written. PostgreSQL
+// refuses every change for the session.
+StoreResult<bool> CheckReadOnly(Sql &sql, const QString &name, const QString &file, int known)
+{
+    const bool sqlite = sql.kind == StoreAddress::Sqlite;
+    return Attempt<bool>(sql, true, QStringLiteral("cannot read %1").arg(name), [&] {
+        if (!sqlite) {
+            sql.Exec(QStringLiteral("SET default_transaction_read_only = on"));
+            sql.Exec(QStringLiteral("SET lock_timeout = %1").arg(ReaderWaitMs));
+        }
+        const QString ask = QStringLiteral("SELECT MAX(version) FROM schema_version");
+        QVariant version = sql.Value(ask);
+        const int code = NativeCode(sql).toInt() & 0xff;
+        if (sqlite && sql.failure && (code == 8 || code == 14)) {
+            // SQLITE_READONLY or SQLITE_CANTOPEN: a WAL store whose folder
+            // (or index file) this user cannot write, so SQLite cannot make
+            // the index a reader needs. No writer has it open then (a writer
+            // keeps the index there), so the file is read as it lies.
+            sql.failed.reset();
+            sql.failure.reset();
+            QUrl uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+            uri.setQuery(QStringLiteral("mode=ro&immutable=1"));
+            sql.db.close();
+            sql.db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+            sql.db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+            if (!sql.db.open())
+                sql.failure = SqlFailure(sql.db.lastError(), sql.kind);
+            version = sql.Value(ask);
+        }
+        // No such table: SQLite's plain error, PostgreSQL's undefined_table.
+        const QString missing = sqlite ? QStringLiteral("1") : QStringLiteral("42P01");
+        if (sql.failure && sql.failure->transient)
+            sql.failure = Failure{QStringLiteral("%1 is busy: a writer holds a lock on it (%2); try again")
+                                      .arg(name, sql.failure->text), false, true};
+        else if (sql.failure && NativeCode(sql) == missing)
+            sql.failure = Failure{QStringLiteral("there is no record store at %1 (it has no schema version)").arg(name),
+                                  false, true};
+        else if (!sql.failure && version.toInt() != known)
+            sql.Fail(QStringLiteral("%1 has schema version %2 and this tool reads version %3: %4").arg(name)
+                         .arg(version.toInt()).arg(known)
+                         .arg(version.toInt() > known ? QStringLiteral("it was made by a newer tamrivo-cli")
+                                                      : QStringLiteral("a job with --db brings it up to date")),
+                     true);
+        return true;
+    });
+}
+
 } // namespace
 
 QString SerialStateName(SerialState state)
@@ -295,7 +356,7 @@ bool RecordStore::IsOpen() const
     return ready && QSqlDatabase::database(connection, false).isOpen();
 }
 
-StoreResult<bool> RecordStore::Open(const StoreAddress &address)
+StoreResult<bool> RecordStore::Open(const StoreAddress &address, StoreMode mode)
 {
     Drop();
     kind = address.kind;
@@ -309,6 +370,10 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
                            .arg(name, driver, package);
         return result;
     }
+    if (sqlite && mode != StoreMode::Create && !QFileInfo::exists(address.file)) {
+        result.error = QStringLiteral("there is no record store at %1").arg(name);
+        return result;
+    }
     static std::atomic<int> count{0};
     connection = QStringLiteral("tamrivo-store-%1").arg(++count);
     Sql sql{QSqlDatabase::addDatabase(driver, connection), kind};
@@ -320,7 +385,7 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
         }
         sql.db.setDatabaseName(address.file);
         // Another station's transaction is waited for, not failed on.
-        sql.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        sql.db.setConnectOptions(mode == StoreMode::ReadOnly ? ReadOnlySqlite : QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
         sql.db.setHostName(address.host);
         if (address.port > 0)
@@ -340,6 +405,11 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
         QSqlQuery(QStringLiteral("SET client_min_messages = warning"), sql.db);
 
     const QVector<QStringList> steps = SchemaSteps(kind);
+    if (mode == StoreMode::ReadOnly) {
+        result = CheckReadOnly(sql, name, address.file, int(steps.size()));
+        ready = result.Ok();
+        return result;
+    }
     result = Attempt<bool>(sql, true, QStringLiteral("cannot open %1").arg(name), [&] {
         if (sqlite) {
             // A committed record must survive a power loss; WAL lets the
@@ -491,9 +561,11 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
 
 namespace {
 
-QString Where(const JobFilter &filter, QVariantList &values)
+// time: the column of when a row's fact came to be; terms: more to hold,
+// their values already in values.
+QString Where(const JobFilter &filter, QVariantList &values, const QString &time = QStringLiteral("ended"),
+              QStringList terms = {})
 {
-    QStringList terms;
     if (!filter.pool.isEmpty()) {
         terms << QStringLiteral("pool = ?");
         values << filter.pool;
@@ -503,7 +575,7 @@ QString Where(const JobFilter &filter, QVariantList &values)
         values << *filter.serial;
     }
     if (filter.day) {
-        terms << QStringLiteral("ended >= ? AND ended < ?");
+        terms << QStringLiteral("%1 >= ? AND %1 < ?").arg(time);
         values << Stamp(filter.day->startOfDay(Qt::UTC)) << Stamp(filter.day->addDays(1).startOfDay(Qt::UTC));
     }
     if (!filter.station.isEmpty()) {
@@ -571,18 +643,14 @@ StoreResult<QVector<QPair<QString, int>>> RecordStore::CountByClass(const JobFil
     });
 }
 
-StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const QString &pool)
+StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const JobFilter &filter)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     return Attempt<QVector<SerialEntry>>(sql, ready, QStringLiteral("cannot list the unsettled numbers"), [&] {
         QVariantList values{SerialStateName(SerialState::Reserved), SerialStateName(SerialState::Held)};
-        QString statement =
-            QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials WHERE state IN (?, ?)");
-        if (!pool.isEmpty()) {
-            statement += QStringLiteral(" AND pool = ?");
-            values << pool;
-        }
-        QSqlQuery query = sql.Exec(statement, values);
+        const QString where = Where(filter, values, QStringLiteral("changed"), {QStringLiteral("state IN (?, ?)")});
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials") + where,
+                                   values);
         QVector<SerialEntry> entries;
         while (query.next()) {
             SerialEntry entry;

@@ -27,6 +27,11 @@ struct StoreResult
     bool Ok() const { return error.isEmpty(); }
 };
 
+// How a store is opened: Create makes a missing database (SQLite) and
+// creates or migrates the schema; Existing does the same to a database
+// that must be there already; ReadOnly changes nothing at all.
+enum class StoreMode { Create, Existing, ReadOnly };
+
 // Parses the text of --db; the error says what is wrong with it, showing
 // the text without its user information.
 StoreResult<StoreAddress> ParseStoreAddress(const QString &text);
@@ -101,8 +106,10 @@ public:
     RecordStore &operator=(const RecordStore &) = delete;
 
     // Connects, creating the database (SQLite) and creating or migrating
-    // the schema on first use.
-    StoreResult<bool> Open(const StoreAddress &address);
+    // the schema on first use, as mode allows. Read-only, the store must
+    // be there with the schema this tool has, and no lock held by a
+    // writer stalls it for long.
+    StoreResult<bool> Open(const StoreAddress &address, StoreMode mode = StoreMode::Create);
     bool IsOpen() const;
 
     // Takes a number for a new board, atomically: the lowest free number
@@ -133,8 +140,9 @@ public:
     // Jobs per result class, classes in alphabetical order.
     StoreResult<QVector<QPair<QString, int>>> CountByClass(const JobFilter &filter);
     // Numbers reserved and not settled (in doubt) and numbers held by
-    // failed boards, of one pool or (empty) of all, by pool and number.
-    StoreResult<QVector<SerialEntry>> Unsettled(const QString &pool);
+    // failed boards, by pool and number; the filter's station and day are
+    // where and when they took that state.
+    StoreResult<QVector<SerialEntry>> Unsettled(const JobFilter &filter);
 
 private:
     void Drop();

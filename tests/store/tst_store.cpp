@@ -226,7 +226,7 @@ private slots:
                 std::tie(got, error) = std::pair(state.value ? SerialStateName(*state.value) : "none", state.error);
             } else if (words[0] == "unsettled") {
                 QStringList entries;
-                for (const SerialEntry &entry : store.Unsettled(Pool).value)
+                for (const SerialEntry &entry : store.Unsettled({Pool, {}, {}, {}}).value)
                     entries << QStringLiteral("%1:%2:%3").arg(entry.serial).arg(SerialStateName(entry.state), entry.station);
                 got = entries.join(' ');
             }
