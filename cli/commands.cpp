@@ -22,6 +22,19 @@ int ListPorts()
     return ExitDone;
 }
 
+// A range given for a pool made with another is refused before any board
+// is touched: the pool would not hand out what the command line says.
+int CheckPool(RecordStore &records, const CliOptions &options)
+{
+    if (!options.serialAt.given || (!options.serialFirstGiven && !options.serialLast))
+        return ExitDone;
+    const StoreResult<std::optional<PoolMade>> made = records.Pool(options.serialPool);
+    if (!made.Ok())
+        return Fail(ExitStore, StoreFailure(made.error));
+    const QString mismatch = made.value ? PoolMismatch(options, *made.value) : QString();
+    return mismatch.isEmpty() ? int(ExitDone) : Fail(ExitUsage, mismatch);
+}
+
 } // namespace
 
 // An unreadable or malformed image is the user's to fix, and a log or
@@ -33,6 +46,8 @@ int RunCommand(const CliOptions &options)
         return ListPorts();
     if (options.command == CliCommand::Report)
         return RunReport(options);
+    if (options.command == CliCommand::Settle)
+        return RunSettle(options);
     ImageSource source;
     if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
         const QString error = LoadImageSource(options.file, options.format, options.expectSha256, &source);
@@ -50,6 +65,9 @@ int RunCommand(const CliOptions &options)
     RecordStore records;
     if (!options.db.isEmpty() && OpenStore(records, options.db) != ExitDone)
         return ExitStore;
+    const int pool = CheckPool(records, options);
+    if (pool != ExitDone)
+        return pool;
     StoreAccess store(records);
     JobRunner runner(options, source, log, options.db.isEmpty() ? nullptr : &store);
     return runner.Exec();

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 namespace {
 
@@ -80,6 +81,7 @@ struct Failure
     QString text;
     bool transient = false;     // busy, or a lock conflict: worth another try
     bool whole = false;         // says it all, without the action in front
+    bool refusal = false;       // the store works; what it holds forbids the request
 };
 
 Failure SqlFailure(const QSqlError &error, StoreAddress::Kind kind)
@@ -144,6 +146,13 @@ struct Sql
     {
         if (!failure)
             failure = Failure{text, false, whole};
+    }
+    // A request that what the store holds forbids (a pool used up, a number
+    // in another state), which the caller tells apart from a failing store.
+    void Refuse(const QString &text, bool whole = false)
+    {
+        if (!failure)
+            failure = Failure{text, false, whole, true};
     }
 
     // Once a failure stands, runs nothing and gives a query without rows.
@@ -231,8 +240,10 @@ StoreResult<T> Attempt(Sql &sql, bool ready, const QString &action, Body body)
         sql.Fail(QStringLiteral("the store is not open"));
     else if (T value = body(); !sql.failure)
         result.value = std::move(value);
-    if (sql.failure)
+    if (sql.failure) {
         result.error = sql.failure->whole ? sql.failure->text : action + QStringLiteral(": ") + sql.failure->text;
+        result.refused = sql.failure->refusal;
+    }
     return result;
 }
 
@@ -452,27 +463,43 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address, StoreMode mode)
     return result;
 }
 
-StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, const QString &station,
+StoreResult<qint64> RecordStore::Reserve(const QString &pool, const PoolRange &range, const QString &station,
                                          const QString &port)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     return Attempt<qint64>(sql, ready, QStringLiteral("cannot reserve a number of pool '%1'").arg(pool), [&] {
         qint64 serial = -1;
-        if (pool.isEmpty() || first < 0) {
+        if (pool.isEmpty() || range.first < 0) {
             sql.Fail(QStringLiteral("a pool needs a name and a first number of 0 or more"));
             return serial;
         }
         sql.Transaction([&] {
-            sql.Exec(QStringLiteral("INSERT INTO pools (name, next_serial) VALUES (?, ?) ON CONFLICT (name) DO NOTHING"),
-                     {pool, first});
+            sql.Exec(QStringLiteral("INSERT INTO pools (name, next_serial, first_serial, last_serial) VALUES (?, ?, ?, ?)"
+                                    " ON CONFLICT (name) DO NOTHING"),
+                     {pool, range.first, range.first, range.last ? QVariant(*range.last) : NullInteger()});
             // Locking the pool's row lines up every reserver of the pool on
             // PostgreSQL; on SQLite, BEGIN IMMEDIATE already did.
             const QString lock = kind == StoreAddress::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
-            const QVariant next = sql.Value(QStringLiteral("SELECT next_serial FROM pools WHERE name = ?") + lock, {pool});
+            QVariant next;
+            qint64 last = std::numeric_limits<qint64>::max();
+            {
+                QSqlQuery row = sql.Exec(QStringLiteral("SELECT next_serial, last_serial FROM pools WHERE name = ?") + lock,
+                                         {pool});
+                if (row.next()) {
+                    next = row.value(0);
+                    // The pool's own last number, else the one asked for;
+                    // never past what the layout holds.
+                    last = row.value(1).isNull() ? range.last.value_or(last) : row.value(1).toLongLong();
+                    last = qMin(last, range.largest.value_or(last));
+                }
+            }
             if (!sql.failure && next.isNull())
                 sql.Fail(QStringLiteral("the pool's row is missing"));
-            const QVariant freed = sql.Value(QStringLiteral("SELECT MIN(serial) FROM serials WHERE state = ? AND pool = ?"),
-                                             {SerialStateName(SerialState::Free), pool});
+            const QVariant freed = sql.Value(
+                QStringLiteral("SELECT MIN(serial) FROM serials WHERE state = ? AND pool = ? AND serial <= ?"),
+                {SerialStateName(SerialState::Free), pool, last});
+            if (!sql.failure && freed.isNull() && next.toLongLong() > last)
+                sql.Refuse(QStringLiteral("pool %1 is used up (last number %2)").arg(pool).arg(last), true);
             if (sql.failure)
                 return;
             const QVariantList change{SerialStateName(SerialState::Reserved), Text(station), Text(port),
@@ -489,6 +516,21 @@ StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, cons
             }
         });
         return serial;
+    });
+}
+
+StoreResult<std::optional<PoolMade>> RecordStore::Pool(const QString &pool)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    return Attempt<std::optional<PoolMade>>(sql, ready, QStringLiteral("cannot look up pool '%1'").arg(pool), [&] {
+        std::optional<PoolMade> made;
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT first_serial, last_serial FROM pools WHERE name = ?"), {pool});
+        const auto number = [](const QVariant &value) {
+            return value.isNull() ? std::nullopt : std::optional<qint64>(value.toLongLong());
+        };
+        if (query.next())
+            made = PoolMade{number(query.value(0)), number(query.value(1))};
+        return made;
     });
 }
 
@@ -666,5 +708,69 @@ StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const JobFilter &filter
             return std::make_pair(a.pool, a.serial) < std::make_pair(b.pool, b.serial);
         });
         return entries;
+    });
+}
+
+StoreResult<SerialState> RecordStore::Settle(const Settlement &settlement)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    const QString action =
+        QStringLiteral("cannot settle number %1 of pool '%2'").arg(settlement.serial).arg(settlement.pool);
+    return Attempt<SerialState>(sql, ready, action, [&] {
+        SerialState from = SerialState::Held;
+        const SerialState to = settlement.to;
+        if (to != SerialState::Free && to != SerialState::Void && to != SerialState::Committed)
+            sql.Refuse(QStringLiteral("a number is settled as free, void or committed, not %1").arg(SerialStateName(to)));
+        else if (settlement.who.isEmpty() || settlement.why.trimmed().isEmpty())
+            sql.Refuse(QStringLiteral("a settlement says who made it and why"));
+        sql.Transaction([&] {
+            const QString lock = kind == StoreAddress::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
+            const QVariant state = sql.Value(
+                QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?") + lock,
+                {settlement.pool, settlement.serial});
+            if (!sql.failure && state.isNull())
+                sql.Refuse(QStringLiteral("the pool never gave it out"));
+            from = StateNamed(state.toString()).value_or(SerialState::Committed);
+            // A committed, free or void number was settled by its job, or
+            // by hand before: changing it could put it on a second board.
+            if (!sql.failure && from != SerialState::Held && from != SerialState::Reserved)
+                sql.Refuse(QStringLiteral("it is %1; only a held number or one in doubt is settled by hand")
+                               .arg(SerialStateName(from)));
+            const QString time = Stamp(settlement.time.isValid() ? settlement.time : QDateTime::currentDateTimeUtc());
+            sql.Exec(QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
+                                    " WHERE pool = ? AND serial = ?"),
+                     {SerialStateName(to), Text(settlement.station), QString(QLatin1String("")), time, settlement.pool,
+                      settlement.serial});
+            sql.Exec(QStringLiteral("INSERT INTO settlements (settled, pool, serial, from_state, to_state, who, why, station)"
+                                    " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                     {time, settlement.pool, settlement.serial, SerialStateName(from), SerialStateName(to),
+                      Text(settlement.who), Text(settlement.why), Text(settlement.station)});
+        });
+        return from;
+    });
+}
+
+StoreResult<QVector<Settlement>> RecordStore::Settlements(const JobFilter &filter)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    return Attempt<QVector<Settlement>>(sql, ready, QStringLiteral("cannot read the settlements"), [&] {
+        QVariantList values;
+        const QString where = Where(filter, values, QStringLiteral("settled"));
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT settled, pool, serial, from_state, to_state, who, why, station"
+                                                  " FROM settlements%1 ORDER BY settled, id").arg(where), values);
+        QVector<Settlement> settlements;
+        while (query.next()) {
+            Settlement settlement;
+            settlement.time = QDateTime::fromString(query.value(0).toString(), Qt::ISODateWithMs).toUTC();
+            settlement.pool = query.value(1).toString();
+            settlement.serial = query.value(2).toLongLong();
+            settlement.from = StateNamed(query.value(3).toString()).value_or(SerialState::Held);
+            settlement.to = StateNamed(query.value(4).toString()).value_or(SerialState::Void);
+            settlement.who = query.value(5).toString();
+            settlement.why = query.value(6).toString();
+            settlement.station = query.value(7).toString();
+            settlements << settlement;
+        }
+        return settlements;
     });
 }

@@ -24,6 +24,9 @@ struct StoreResult
 {
     T value{};
     QString error;                  // empty when the store did what was asked
+    // With an error: the store works, but what it holds forbids the request
+    // (a pool used up, a number in another state); nothing failed.
+    bool refused = false;
     bool Ok() const { return error.isEmpty(); }
 };
 
@@ -83,6 +86,39 @@ struct SerialEntry
     QDateTime changed;              // UTC, when it took this state
 };
 
+// The numbers a pool hands out, from first up to last. A pool keeps the
+// first and last it was made with; largest, what the serial number's
+// layout holds, ends a pool that has no last of its own and is not kept.
+struct PoolRange
+{
+    PoolRange(qint64 first = 1, std::optional<qint64> last = std::nullopt,
+              std::optional<qint64> largest = std::nullopt)
+        : first(first), last(last), largest(largest) {}
+    qint64 first;
+    std::optional<qint64> last;
+    std::optional<qint64> largest;
+};
+
+// What a pool was made with; unset for pools made before pools kept it.
+struct PoolMade
+{
+    std::optional<qint64> first, last;
+};
+
+// A number settled by hand: a supervisor decides what became of a held
+// number or one in doubt, which no job will settle.
+struct Settlement
+{
+    QDateTime time;                 // UTC
+    QString pool;
+    qint64 serial = -1;
+    SerialState from = SerialState::Held;
+    SerialState to = SerialState::Free;     // free, void, or committed: the board carries it
+    QString who;
+    QString why;
+    QString station;
+};
+
 // Which jobs a report covers; unset fields do not filter.
 struct JobFilter
 {
@@ -114,8 +150,13 @@ public:
 
     // Takes a number for a new board, atomically: the lowest free number
     // of the pool, else the next one never given out. A pool not seen
-    // before starts at first. The number is Reserved, with station and port.
-    StoreResult<qint64> Reserve(const QString &pool, qint64 first, const QString &station, const QString &port);
+    // before is made with the range's first and last. The number is
+    // Reserved, with station and port. Refused once no number is left up
+    // to the pool's last (the range's when the pool has none).
+    StoreResult<qint64> Reserve(const QString &pool, const PoolRange &range, const QString &station,
+                                const QString &port);
+    // No value when there is no such pool.
+    StoreResult<std::optional<PoolMade>> Pool(const QString &pool);
 
     // The state of a number; no value when the pool never gave it out.
     StoreResult<std::optional<SerialState>> StateOf(const QString &pool, qint64 serial);
@@ -143,6 +184,14 @@ public:
     // failed boards, by pool and number; the filter's station and day are
     // where and when they took that state.
     StoreResult<QVector<SerialEntry>> Unsettled(const JobFilter &filter);
+
+    // Settles a held number or one in doubt by hand, with who, why and
+    // where kept; any other number is refused with the reason. The value
+    // is the state the number was in.
+    StoreResult<SerialState> Settle(const Settlement &settlement);
+    // The numbers settled by hand, in the order they were; the filter's
+    // station is the one they were settled at.
+    StoreResult<QVector<Settlement>> Settlements(const JobFilter &filter);
 
 private:
     void Drop();

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -440,6 +441,8 @@ private slots:
                 QJsonObject record = QJsonDocument::fromJson(lines.at(i)).object();
                 QVERIFY(QDateTime::fromString(record.take("time").toString(), Qt::ISODateWithMs).isValid());
                 QVERIFY(!record.take("host").toString().isEmpty() && !record.take("version").toString().isEmpty());
+                QCOMPARE(record.take("station").toString(), QSysInfo::machineHostName());
+                QCOMPARE(record.take("exit").toInt(), record["port"] == b ? 4 : 0);
                 QCOMPARE(record, records[record["port"].toString()]);
             }
         }
@@ -564,7 +567,7 @@ private slots:
         QCOMPARE(number(dir.filePath(tag)), next + 3);
         // One record a device job, the killed one aside.
         const CliRun counts = RunCli({"report", "--counts", "--csv", "--db", db, "--serial-pool", pool}, port, imagePath);
-        QCOMPARE(counts.out, "class,jobs\nmismatch,2\nok,6\nrefused,1\n");
+        QCOMPARE(counts.out, "class,jobs\r\nmismatch,2\r\nok,6\r\nrefused,1\r\n");
     }
 
     // Bytes a number puts in the flash (hex; empty: it does not fit), and the number read back from them.
