@@ -218,12 +218,17 @@ struct Sql
                 Exec(QStringLiteral("BEGIN IMMEDIATE"));
             else if (!db.transaction())
                 failure = SqlFailure(db.lastError(), kind);
+            const bool begun = !failure;
             if (!failure)
                 body();
             if (!failure && !db.commit())
                 failure = SqlFailure(db.lastError(), kind);
             if (failure) {
-                db.rollback();
+                // A transaction that never began, or a connection the server
+                // closed, has nothing to roll back: asked anyway, the driver
+                // says so on the station's screen.
+                if (begun && db.isOpen())
+                    db.rollback();
                 failed.reset();
             }
         });
@@ -403,17 +408,19 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address, StoreMode mode)
             sql.db.setPort(address.port);
         sql.db.setUserName(address.user);
         sql.db.setDatabaseName(address.database);
-        // No password: libpq takes it from PGPASSWORD or ~/.pgpass.
-        sql.db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        // No password: libpq takes it from PGPASSWORD or ~/.pgpass. The
+        // server's notices and warnings (a server shutting down, a table
+        // that already exists) are not for the station's screen: Qt leaves
+        // them to libpq, which prints them on standard error. Asked for
+        // with the connection, the level holds from the first statement on;
+        // the server's log keeps them, and an error comes back with the
+        // statement that failed.
+        sql.db.setConnectOptions(QStringLiteral("connect_timeout=10;options='-c client_min_messages=error'"));
     }
     if (!sql.db.open()) {
         result.error = QStringLiteral("cannot open %1: %2").arg(name, SqlFailure(sql.db.lastError(), kind).text);
         return result;
     }
-    // The server's notices (a table that already exists) are not for the
-    // station's screen.
-    if (!sqlite)
-        QSqlQuery(QStringLiteral("SET client_min_messages = warning"), sql.db);
 
     const QVector<QStringList> steps = SchemaSteps(kind);
     if (mode == StoreMode::ReadOnly) {
