@@ -45,7 +45,7 @@ void DeliverLeftRecords(const CliOptions &options)
     if (LeftRecords(folder, name) == 0)
         return;
     RecordStore records;
-    const StoreResult<bool> opened = records.Open(address);
+    const StoreResult<bool> opened = records.Open(address, StoreMode::Existing);
     if (!opened.Ok()) {
         Say(stderr, Waiting(LeftRecords(folder, name), folder) + QStringLiteral(": ") + StoreFailure(opened.error));
         return;
@@ -53,6 +53,19 @@ void DeliverLeftRecords(const CliOptions &options)
     const JournalDelivery delivery = DeliverLeft(folder, name, records);
     if (delivery.waiting > 0)
         Say(stderr, Waiting(delivery.waiting, delivery.file) + QStringLiteral(": ") + StoreFailure(delivery.error));
+}
+
+// A range given for a pool made with another is refused before any board
+// is touched: the pool would not hand out what the command line says.
+int CheckPool(RecordStore &records, const CliOptions &options)
+{
+    if (!options.serialAt.given || (!options.serialFirstGiven && !options.serialLast))
+        return ExitDone;
+    const StoreResult<std::optional<PoolMade>> made = records.Pool(options.serialPool);
+    if (!made.Ok())
+        return Fail(ExitStore, StoreFailure(made.error));
+    const QString mismatch = made.value ? PoolMismatch(options, *made.value) : QString();
+    return mismatch.isEmpty() ? int(ExitDone) : Fail(ExitUsage, mismatch);
 }
 
 } // namespace
@@ -68,6 +81,8 @@ int RunCommand(const CliOptions &options)
         DeliverLeftRecords(options);
         return RunReport(options);
     }
+    if (options.command == CliCommand::Settle)
+        return RunSettle(options);
     ImageSource source;
     if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
         const QString error = LoadImageSource(options.file, options.format, options.expectSha256, &source);
@@ -92,6 +107,9 @@ int RunCommand(const CliOptions &options)
         if (!error.isEmpty())
             return Fail(ExitStore, error);
     }
+    const int pool = CheckPool(records, options);
+    if (pool != ExitDone)
+        return pool;
     StoreAccess store(records, &journal);
     JobRunner runner(options, source, log, options.db.isEmpty() ? nullptr : &store);
     const int status = runner.Exec();

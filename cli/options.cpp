@@ -4,8 +4,11 @@
 #include "messages.h"
 #include "programmingjob.h"
 #include "recordstore.h"
+#include "serialline.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QMap>
 #include <QStandardPaths>
 
 #include <QCommandLineParser>
@@ -23,14 +26,18 @@ const char *const Usage =
     "  or:  tamrivo-cli --port PORT [options] verify FILE\n"
     "  or:  tamrivo-cli --port PORT [options] read FILE [--length N]\n"
     "  or:  tamrivo-cli [--db DB] report [--serial N] [--day DATE] [--station NAME]\n"
-    "                   [--counts | --in-doubt] [--csv | --json]\n"
+    "                   [--counts | --in-doubt | --settlements] [--csv | --json]\n"
+    "  or:  tamrivo-cli [--db DB] settle --serial-pool NAME --serial N\n"
+    "                   --to free|void|board --why TEXT [--by NAME]\n"
     "\n"
     "Programs the flash of a device through its resident serial loader.\n"
     "\n"
     "Options:\n"
     "  --port PORT      serial port (name such as ttyUSB0 or a path); given\n"
     "                   again, info, write and verify run on every port at\n"
-    "                   the same time and end with a table of the devices\n"
+    "                   the same time and end with a table of the devices;\n"
+    "                   two names of one device are refused, and a device\n"
+    "                   another job has open is not opened\n"
     "  --baud N         line speed, 9600 (default) or 19200\n"
     "  --start ADDR     first flash address of the image; even\n"
     "  --end ADDR       last flash address of the range, included: an image\n"
@@ -67,7 +74,8 @@ const char *const Usage =
     "  --wait           station mode: on each port wait for a device, run the\n"
     "                   command, wait until it is unplugged, and again, until\n"
     "                   Ctrl-C; then count the devices (not for read)\n"
-    "  --station NAME   this station's name in the records (default: host name)\n"
+    "  --station NAME   this station's name in the records (default: host name);\n"
+    "                   names take at most 64 printable characters\n"
     "  --quiet          no progress\n"
     "  --trace          the link's trace on standard error\n"
     "  --help           this text\n"
@@ -86,14 +94,17 @@ const char *const Usage =
     "  --serial-format F    le32 (default), be32, or decN: N ASCII decimal digits\n"
     "  --serial-pool NAME   the pool the numbers come from (default: default)\n"
     "  --serial-first N     the first number of a new pool (default 1)\n"
+    "  --serial-last N      the last number of a new pool (default: the largest\n"
+    "                       the format holds); past it a job is refused. Given\n"
+    "                       for a pool made with others, either is refused\n"
     "  --serial-on-fail P   reuse (default): a failed board's number goes to the\n"
     "                       next board, unless it may be on the failed board;\n"
     "                       void: it is never given out again\n"
     "  --db DB              the record store, sqlite:FILE or\n"
     "                       postgresql://USER@HOST[:PORT]/DATABASE (the password\n"
     "                       from PGPASSWORD or ~/.pgpass); every device job is\n"
-    "                       recorded. Without it, --serial-at and report use an\n"
-    "                       SQLite file in the user's data folder\n"
+    "                       recorded. Without it, --serial-at, report and settle\n"
+    "                       use an SQLite file in the user's data folder\n"
     "  --journal DIR        where each job's record waits until the store takes\n"
     "                       it (default: a journal folder beside the default\n"
     "                       store); report delivers what runs left there\n"
@@ -103,7 +114,16 @@ const char *const Usage =
     "  --counts             jobs per result class instead of the jobs\n"
     "  --in-doubt           numbers whose job never ended, and numbers on\n"
     "                       failed boards\n"
-    "  --csv                CSV instead of a table (--json: JSON lines)\n"
+    "  --settlements        the numbers settled by hand, who settled them and why\n"
+    "  --csv                CSV (lines end in CRLF) instead of a table (--json:\n"
+    "                       JSON lines)\n"
+    "report only reads: a store that is not there is an error, and a read-only\n"
+    "store, or one a station is writing, is read all the same.\n"
+    "Settle (a held number, or one in doubt, that no job will settle):\n"
+    "  --to free|void|board free: back to the pool; void: never given out again;\n"
+    "                       board: the board carries it (committed)\n"
+    "  --why TEXT           why, kept with the settlement (required)\n"
+    "  --by NAME            who settles it (default: the user's login name)\n"
     "\n"
     "Exit status (several devices: the one they share, else 1):\n"
     "  0    done on every device\n"
@@ -140,6 +160,7 @@ const CommandName Commands[] = {
     {"verify", CliCommand::Verify, true},
     {"read", CliCommand::Read, true},
     {"report", CliCommand::Report, false},
+    {"settle", CliCommand::Settle, false},
 };
 
 const CommandName *FindCommand(const QString &name)
@@ -180,15 +201,62 @@ bool TakeSerialNumber(const QCommandLineParser &parser, const QString &name, qin
     return error->isEmpty();
 }
 
+// A name goes into every record, table and log line: printable characters
+// only (a control character breaks the table a line of stations reads),
+// and short enough for a column.
+QString NameProblem(const QCommandLineParser &parser, const QString &option, int longest)
+{
+    const QString text = parser.value(option);
+    if (!parser.isSet(option))
+        return QString();
+    if (text.isEmpty())
+        return QStringLiteral("--%1 must not be empty").arg(option);
+    const QVector<uint> characters = text.toUcs4();
+    if (characters.size() > longest)
+        return QStringLiteral("--%1 is %2 characters long; at most %3 are taken").arg(option).arg(characters.size()).arg(longest);
+    for (const uint character : characters) {
+        if (!QChar::isPrint(character))
+            return QStringLiteral("--%1 holds a character that cannot be shown (U+%2); only printable characters are taken")
+                .arg(option).arg(character, 4, 16, QLatin1Char('0'));
+    }
+    return QString();
+}
+
+// Who settles a number when --by does not say: the login name the
+// environment gives, else the owner of the home folder (the user the
+// tool runs as, where no login set the environment).
+QString UserName()
+{
+    for (const char *variable : {"USER", "LOGNAME", "USERNAME"}) {
+        if (!qEnvironmentVariable(variable).isEmpty())
+            return qEnvironmentVariable(variable);
+    }
+    return QFileInfo(QDir::homePath()).owner();
+}
+
+// What settle's --to words mean in the store.
+bool TakeSettleState(const QString &text, std::optional<SerialState> *state)
+{
+    if (text == QLatin1String("free"))
+        *state = SerialState::Free;
+    else if (text == QLatin1String("void"))
+        *state = SerialState::Void;
+    else if (text == QLatin1String("board"))
+        *state = SerialState::Committed;
+    return state->has_value();
+}
+
 bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QString *error)
 {
     // A report covers every station and pool unless one is named (or a
     // serial number, which belongs to a pool).
     const bool report = options->command == CliCommand::Report;
+    const bool settle = options->command == CliCommand::Settle;
     options->station = parser.isSet("station") || report ? parser.value("station") : QSysInfo::machineHostName();
+    // A number is settled in the pool named, never in one assumed.
     if (parser.isSet("serial-pool"))
         options->serialPool = parser.value("serial-pool");
-    else if (!report || parser.isSet("serial"))
+    else if ((!report && !settle) || (report && parser.isSet("serial")))
         options->serialPool = QStringLiteral("default");
     options->db = parser.value("db");
     options->journal = parser.value("journal");
@@ -199,26 +267,42 @@ bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QStri
     options->counts = parser.isSet("counts");
     options->inDoubt = parser.isSet("in-doubt");
     options->csv = parser.isSet("csv");
+    options->settlements = parser.isSet("settlements");
+    options->why = parser.value("why");
+    options->by = parser.isSet("by") || !settle ? parser.value("by") : UserName();
     if (!TakeNumber(parser, "serial-at", &options->serialAt, error))
         return false;
-    const bool serialOptions = parser.isSet("serial-format") || parser.isSet("serial-first")
-        || parser.isSet("serial-on-fail") || (parser.isSet("serial-pool") && !report);
+    const bool serialOptions = parser.isSet("serial-format") || parser.isSet("serial-first") || parser.isSet("serial-last")
+        || parser.isSet("serial-on-fail") || (parser.isSet("serial-pool") && !report && !settle);
     if (serialOptions && !options->serialAt.given)
-        *error = QStringLiteral("--serial-format, --serial-first, --serial-on-fail and --serial-pool need --serial-at");
+        *error = QStringLiteral("--serial-format, --serial-first, --serial-last, --serial-on-fail and --serial-pool "
+                                "need --serial-at");
+    else if (parser.isSet("db") && parser.value("db").isEmpty())
+        *error = QStringLiteral("--db must not be empty: leave it out for the default store");
+    else if (parser.isSet("to") && !TakeSettleState(parser.value("to"), &options->settleTo))
+        *error = QStringLiteral("--to must be free, void or board");
     else if (parser.isSet("serial-format") && !ParseSerialFormat(parser.value("serial-format"), &options->serialFormat))
         *error = QStringLiteral("--serial-format must be le32, be32 or decN (N digits, 1 to 18)");
     else if (parser.isSet("serial-on-fail") && parser.value("serial-on-fail") != QLatin1String("reuse")
              && parser.value("serial-on-fail") != QLatin1String("void"))
         *error = QStringLiteral("--serial-on-fail must be reuse or void");
-    else if (parser.value("station").isEmpty() && parser.isSet("station"))
-        *error = QStringLiteral("--station must not be empty");
-    else if (parser.isSet("serial-pool") && options->serialPool.isEmpty())
-        *error = QStringLiteral("--serial-pool must not be empty");
+    for (const auto &[option, longest] : {std::pair("station", 64), std::pair("serial-pool", 64), std::pair("by", 64),
+                                          std::pair("why", 200)}) {
+        if (error->isEmpty())
+            *error = NameProblem(parser, option, longest);
+    }
     if (!error->isEmpty())
         return false;
     options->serialVoid = parser.value("serial-on-fail") == QLatin1String("void");
+    options->serialFirstGiven = parser.isSet("serial-first");
     if (parser.isSet("serial-first") && !TakeSerialNumber(parser, "serial-first", &options->serialFirst, error))
         return false;
+    qint64 last = 0;
+    if (parser.isSet("serial-last")) {
+        if (!TakeSerialNumber(parser, "serial-last", &last, error))
+            return false;
+        options->serialLast = last;
+    }
     qint64 serial = 0;
     if (parser.isSet("serial")) {
         if (!TakeSerialNumber(parser, "serial", &serial, error))
@@ -234,19 +318,24 @@ bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QStri
         options->day = day;
     }
     // Serial numbers need a store to come from.
-    if (options->db.isEmpty() && (options->serialAt.given || options->command == CliCommand::Report))
+    if (options->db.isEmpty() && (options->serialAt.given || report || settle))
         options->db = QStringLiteral("sqlite:") + DefaultStore();
     return true;
 }
 
-// Two names for one device would run two jobs on it at once.
-QString RepeatedPort(const QStringList &ports)
+// Two names for one device would run two jobs on it at once: a
+// /dev/serial/by-id link and the ttyUSB it leads to are one device.
+QString RepeatedDevice(const QStringList &ports)
 {
-    QStringList seen;
+    QMap<QString, QString> named;      // device, and the port that named it first
     for (const QString &port : ports) {
-        if (seen.contains(PortPath(port)))
-            return port;
-        seen.append(PortPath(port));
+        const QString device = SerialDevice(port);
+        const QString first = named.value(device);
+        if (first == port)
+            return QStringLiteral("--port %1 is given twice").arg(port);
+        if (!first.isEmpty())
+            return QStringLiteral("--port %1 and --port %2 are one device, %3").arg(first, port, device);
+        named.insert(device, port);
     }
     return QString();
 }
@@ -261,15 +350,33 @@ QString CheckProduction(const CliOptions &options)
         return QStringLiteral("--db applies to info, write, verify, read and report");
     if (!options.journal.isEmpty() && options.db.isEmpty())
         return QStringLiteral("--journal keeps the records of a store: give --db or --serial-at");
+    const bool settle = options.command == CliCommand::Settle;
     if (options.serialFirst > options.serialFormat.Largest())
         return QStringLiteral("--serial-first %1 does not fit the serial format %2")
             .arg(options.serialFirst).arg(SerialFormatName(options.serialFormat));
-    if ((options.serial || options.day || options.counts || options.inDoubt || options.csv) && !report)
-        return QStringLiteral("--serial, --day, --counts, --in-doubt and --csv apply to report only");
+    if (options.serialLast && *options.serialLast > options.serialFormat.Largest())
+        return QStringLiteral("--serial-last %1 does not fit the serial format %2")
+            .arg(*options.serialLast).arg(SerialFormatName(options.serialFormat));
+    if (options.serialLast && *options.serialLast < options.serialFirst)
+        return QStringLiteral("--serial-last %1 is below the first number %2").arg(*options.serialLast).arg(options.serialFirst);
+    if ((options.day || options.counts || options.inDoubt || options.csv || options.settlements) && !report)
+        return QStringLiteral("--day, --counts, --in-doubt, --settlements and --csv apply to report only");
+    if (options.serial && !report && !settle)
+        return QStringLiteral("--serial applies to report and settle only");
+    if ((options.settleTo || !options.why.isEmpty() || !options.by.isEmpty()) && !settle)
+        return QStringLiteral("--to, --why and --by apply to settle only");
+    if (settle && (!options.settleTo || !options.serial || options.serialPool.isEmpty() || options.why.isEmpty()))
+        return QStringLiteral("settle needs --serial-pool, --serial, --to and --why");
+    if (settle && options.by.isEmpty())
+        return QStringLiteral("settle: who settles is not known here: give --by NAME");
     if (report && (!options.ports.isEmpty() || options.wait || !options.log.isEmpty()))
         return QStringLiteral("report reads the record store: it takes no --port, --wait or --log");
+    if (settle && (!options.ports.isEmpty() || options.wait || !options.log.isEmpty() || options.json || options.csv))
+        return QStringLiteral("settle changes the record store only: it takes no --port, --wait, --log or --json");
     if (options.counts && options.inDoubt)
         return QStringLiteral("--counts and --in-doubt are two different reports: give one");
+    if (options.settlements && (options.counts || options.inDoubt))
+        return QStringLiteral("--settlements is a report of its own: leave out --counts and --in-doubt");
     if (options.csv && options.json)
         return QStringLiteral("--csv and --json are two different layouts: give one");
     if (!options.db.isEmpty()) {
@@ -300,13 +407,13 @@ QString CheckCombination(const CliOptions &options)
     const QString production = CheckProduction(options);
     if (!production.isEmpty())
         return production;
-    if (options.command == CliCommand::Report)
+    if (options.command == CliCommand::Report || options.command == CliCommand::Settle)
         return QString();
     if (options.command != CliCommand::Ports && options.ports.isEmpty())
         return QStringLiteral("--port is required");
-    const QString twice = RepeatedPort(options.ports);
+    const QString twice = RepeatedDevice(options.ports);
     if (!twice.isEmpty())
-        return QStringLiteral("--port %1 is given twice").arg(twice);
+        return twice;
     // Every device would save over the backup of the one before.
     if (options.command == CliCommand::Read && (options.ports.size() > 1 || options.wait))
         return QStringLiteral("read takes one --port and no --wait: each backup needs a file of its own");
@@ -356,6 +463,21 @@ bool ParseNumber(const QString &text, quint32 *value)
         return false;
     *value = digits.toUInt(&ok, hex ? 16 : 10);
     return ok;
+}
+
+QString PoolMismatch(const CliOptions &options, const PoolMade &made)
+{
+    const QString why = QStringLiteral("a pool keeps the numbers it was made with: leave the option out, or name a new pool");
+    if (options.serialFirstGiven && made.first && *made.first != options.serialFirst)
+        return QStringLiteral("--serial-first %1: pool %2 was made with first number %3; %4")
+            .arg(options.serialFirst).arg(options.serialPool).arg(*made.first).arg(why);
+    if (options.serialLast && made.last && *made.last != *options.serialLast)
+        return QStringLiteral("--serial-last %1: pool %2 was made with last number %3; %4")
+            .arg(*options.serialLast).arg(options.serialPool).arg(*made.last).arg(why);
+    if (options.serialLast && made.first && !made.last)
+        return QStringLiteral("--serial-last %1: pool %2 was made with no last number; %3")
+            .arg(*options.serialLast).arg(options.serialPool, why);
+    return QString();
 }
 
 QString DefaultStore()
@@ -425,8 +547,9 @@ ParseResult ParseArguments(const QStringList &arguments)
         {"dry-run", ""}, {"expect-sha256", "", "HEX"}, {"format", "", "F"}, {"quiet", ""}, {"trace", ""},
         {"json", ""}, {"log", "", "FILE"}, {"wait", ""}, {"station", "", "NAME"},
         {"serial-at", "", "ADDR"}, {"serial-format", "", "F"}, {"serial-pool", "", "NAME"},
-        {"serial-first", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"}, {"journal", "", "DIR"},
-        {"serial", "", "N"}, {"day", "", "DATE"}, {"counts", ""}, {"in-doubt", ""}, {"csv", ""},
+        {"serial-first", "", "N"}, {"serial-last", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"},
+        {"journal", "", "DIR"}, {"serial", "", "N"}, {"day", "", "DATE"}, {"counts", ""}, {"in-doubt", ""},
+        {"settlements", ""}, {"csv", ""}, {"to", "", "STATE"}, {"why", "", "TEXT"}, {"by", "", "NAME"},
         {"help", ""}, {"version", ""},
     });
     if (!parser.parse(arguments))

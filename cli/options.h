@@ -2,6 +2,7 @@
 #define OPTIONS_H
 
 #include "imageformat.h"
+#include "recordstore.h"
 #include "serialnumber.h"
 
 #include <QDate>
@@ -33,7 +34,7 @@ enum ExitStatus {
 // cancelled.
 QString ClassName(int status);
 
-enum class CliCommand { None, Ports, Info, Write, Verify, Read, Report };
+enum class CliCommand { None, Ports, Info, Write, Verify, Read, Report, Settle };
 
 // A flash value the user may give or leave for the device to report.
 struct OptionalValue
@@ -70,6 +71,8 @@ struct CliOptions
     SerialFormat serialFormat;
     QString serialPool;
     qint64 serialFirst = 1;                // where a new pool starts
+    bool serialFirstGiven = false;         // then it must be where the pool started
+    std::optional<qint64> serialLast;      // where a new pool ends
     bool serialVoid = false;               // a failed board's number is burnt, not handed out again
     QString db;                            // "sqlite:FILE" or "postgresql://..."; empty: no store
     QString journal;                       // the journal folder; empty: DefaultJournal()
@@ -79,7 +82,16 @@ struct CliOptions
     bool counts = false;
     bool inDoubt = false;
     bool csv = false;
+    bool settlements = false;              // the numbers settled by hand
+    // settle: what a held number or one in doubt becomes, and who says so why
+    std::optional<SerialState> settleTo;
+    QString why;
+    QString by;
 };
+
+// A --serial-first or --serial-last that differs from what the pool was
+// made with, in words; empty when they agree or were not given.
+QString PoolMismatch(const CliOptions &options, const PoolMade &made);
 
 // The SQLite file in the user's data folder that serial numbers use when
 // no --db is given.

@@ -139,11 +139,13 @@ QJsonObject ReportJson(const DeviceReport &report)
 }
 
 QJsonObject LogRecord(const DeviceReport &report, const QDateTime &time, const QString &host,
-                      const QString &version)
+                      const QString &station, const QString &version)
 {
     QJsonObject json = ReportJson(report);
     json["time"] = time.toUTC().toString(Qt::ISODateWithMs);
     json["host"] = host;
+    json["station"] = station;
+    json["exit"] = report.status;
     json["version"] = version;
     return json;
 }

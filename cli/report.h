@@ -55,9 +55,10 @@ QString CommandName(CliCommand command);
 
 // The record printed with --json.
 QJsonObject ReportJson(const DeviceReport &report);
-// The record --log keeps: the same, with when, where and by which version.
+// The record --log keeps: the same, with when, where (host and station),
+// by which version and the job's exit status.
 QJsonObject LogRecord(const DeviceReport &report, const QDateTime &time, const QString &host,
-                      const QString &version);
+                      const QString &station, const QString &version);
 
 // The status of a run over many devices: Ctrl-C on any job wins, then
 // the status they all share, then a plain failure.

@@ -71,7 +71,7 @@ int JobRunner::Exec()
 DeviceReport JobRunner::OnReport(int row, DeviceReport report)
 {
     if (log.IsOpen() && !log.Append(LogRecord(report, QDateTime::currentDateTimeUtc(), QSysInfo::machineHostName(),
-                                              QStringLiteral(TAMRIVO_VERSION))))
+                                              options.station, QStringLiteral(TAMRIVO_VERSION))))
         RecordFailed(&report, QStringLiteral("log"),
                      QStringLiteral("the log failed: cannot append to %1: %2").arg(options.log, log.ErrorString()));
     last[row] = report;

@@ -347,18 +347,17 @@ int Session::TakeSerial()
             return ExitDone;
         }
     }
+    // The pool ends at its last number, and never past what the layout
+    // holds: a pool used up is refused before any number is taken.
+    const PoolRange range(options.serialFirst, options.serialLast, format.Largest());
     const StoreResult<qint64> reserved = store->Call([&](RecordStore &records) {
-        return records.Reserve(options.serialPool, options.serialFirst, options.station, report.port, jobId);
+        return records.Reserve(options.serialPool, range, options.station, report.port, jobId);
     });
+    if (reserved.refused)
+        return Refuse(ExitUsage, QStringLiteral("serial"), reserved.error);
     if (!reserved.Ok())
         return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(reserved.error));
     report.serial = reserved.value;
-    if (EncodeSerial(report.serial, format).isEmpty()) {
-        serialState = SerialState::Free;
-        return Refuse(ExitUsage, QStringLiteral("serial"),
-                      QStringLiteral("serial %1 of pool %2 does not fit the format %3: the pool is used up")
-                          .arg(report.serial).arg(options.serialPool, SerialFormatName(format)));
-    }
     return ExitDone;
 }
 

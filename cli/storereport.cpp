@@ -29,12 +29,23 @@ Row JobRow(const JobRecord &job)
             {"image", job.image}, {"sha256", job.sha256}, {"crc32", job.crc32}, {"version", job.version}};
 }
 
+// Reserved with no job running means the job never ended.
+QString Shown(SerialState state)
+{
+    return state == SerialState::Reserved ? QStringLiteral("in doubt") : SerialStateName(state);
+}
+
 Row EntryRow(const SerialEntry &entry)
 {
-    // Reserved with no job running means the job never ended.
-    const QString state = entry.state == SerialState::Reserved ? QStringLiteral("in doubt") : SerialStateName(entry.state);
-    return {{"pool", entry.pool}, {"serial", entry.serial}, {"state", state}, {"station", entry.station},
+    return {{"pool", entry.pool}, {"serial", entry.serial}, {"state", Shown(entry.state)}, {"station", entry.station},
             {"port", entry.port}, {"since", Time(entry.changed)}};
+}
+
+Row SettlementRow(const Settlement &settlement)
+{
+    return {{"time", Time(settlement.time)}, {"pool", settlement.pool}, {"serial", settlement.serial},
+            {"from", Shown(settlement.from)}, {"to", Shown(settlement.to)}, {"by", settlement.who},
+            {"station", settlement.station}, {"why", settlement.why}};
 }
 
 QString Text(const QVariant &value)
@@ -72,13 +83,15 @@ QStringList Lay(const QVector<Row> &rows, const QStringList &header, const QStri
         }
         return lines;
     }
+    // RFC 4180 ends every line, the last one too, in CRLF; the LF is the
+    // one every line is said with.
     if (options.csv) {
-        lines.append(header.join(QLatin1Char(',')));
+        lines.append(header.join(QLatin1Char(',')) + QLatin1Char('\r'));
         for (const Row &row : rows) {
             QStringList fields;
             for (const auto &cell : row)
                 fields.append(CsvField(Text(cell.second)));
-            lines.append(fields.join(QLatin1Char(',')));
+            lines.append(fields.join(QLatin1Char(',')) + QLatin1Char('\r'));
         }
         return lines;
     }
@@ -158,20 +171,33 @@ QStringList UnsettledLines(const QVector<SerialEntry> &entries, const CliOptions
     return Lay(rows, columns, columns, options);
 }
 
-int OpenStore(RecordStore &store, const QString &db)
+QStringList SettlementLines(const QVector<Settlement> &settlements, const CliOptions &options)
 {
-    const StoreResult<bool> opened = store.Open(ParseStoreAddress(db).value);
+    QVector<Row> rows;
+    for (const Settlement &settlement : settlements)
+        rows.append(SettlementRow(settlement));
+    const QStringList columns = Names(SettlementRow(Settlement()));
+    return Lay(rows, columns, columns, options);
+}
+
+int OpenStore(RecordStore &store, const QString &db, StoreMode mode)
+{
+    const StoreResult<bool> opened = store.Open(ParseStoreAddress(db).value, mode);
     return opened.Ok() ? int(ExitDone) : Fail(ExitStore, StoreFailure(opened.error));
 }
 
 int RunReport(const CliOptions &options)
 {
     RecordStore store;
-    if (OpenStore(store, options.db) != ExitDone)
+    if (OpenStore(store, options.db, StoreMode::ReadOnly) != ExitDone)
         return ExitStore;
     if (options.inDoubt) {
-        const StoreResult<QVector<SerialEntry>> entries = store.Unsettled(options.serialPool);
+        const StoreResult<QVector<SerialEntry>> entries = store.Unsettled(Filter(options));
         return entries.Ok() ? Print(UnsettledLines(entries.value, options)) : Fail(ExitStore, StoreFailure(entries.error));
+    }
+    if (options.settlements) {
+        const StoreResult<QVector<Settlement>> settled = store.Settlements(Filter(options));
+        return settled.Ok() ? Print(SettlementLines(settled.value, options)) : Fail(ExitStore, StoreFailure(settled.error));
     }
     if (options.counts) {
         const StoreResult<QVector<QPair<QString, int>>> counts = store.CountByClass(Filter(options));
@@ -179,4 +205,25 @@ int RunReport(const CliOptions &options)
     }
     const StoreResult<QVector<JobRecord>> jobs = store.Jobs(Filter(options));
     return jobs.Ok() ? Print(JobLines(jobs.value, options)) : Fail(ExitStore, StoreFailure(jobs.error));
+}
+
+int RunSettle(const CliOptions &options)
+{
+    RecordStore store;
+    if (OpenStore(store, options.db, StoreMode::Existing) != ExitDone)
+        return ExitStore;
+    Settlement settlement;
+    settlement.pool = options.serialPool;
+    settlement.serial = *options.serial;
+    settlement.to = *options.settleTo;
+    settlement.who = options.by;
+    settlement.why = options.why;
+    settlement.station = options.station;
+    const StoreResult<SerialState> settled = store.Settle(settlement);
+    if (!settled.Ok())
+        return settled.refused ? Fail(ExitUsage, settled.error) : Fail(ExitStore, StoreFailure(settled.error));
+    Say(stdout, QStringLiteral("number %1 of pool %2 was %3, now %4 (settled by %5: %6)")
+                    .arg(settlement.serial)
+                    .arg(settlement.pool, Shown(settled.value), Shown(settlement.to), settlement.who, settlement.why));
+    return ExitDone;
 }

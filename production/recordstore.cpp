@@ -8,10 +8,12 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUrl>
 #include <QVariant>
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 namespace {
 
@@ -86,6 +88,7 @@ struct Failure
     bool lost = false;          // the connection is gone: worth opening again
     bool lockWait = false;      // a lock another session holds was waited for in vain
     QString statement;          // the one that failed
+    bool refusal = false;       // the store works; what it holds forbids the request
 };
 
 // What a PostgreSQL server or libpq says when the connection is gone
@@ -192,6 +195,15 @@ struct Sql
         if (!failure)
             failure = Failure{text, false, whole};
     }
+    // A request that what the store holds forbids (a pool used up, a number
+    // in another state), which the caller tells apart from a failing store.
+    void Refuse(const QString &text, bool whole = false)
+    {
+        if (!failure) {
+            failure = Failure{text, false, whole};
+            failure->refusal = true;
+        }
+    }
 
     // Once a failure stands, runs nothing and gives a query without rows.
     QSqlQuery Exec(const QString &statement, const QVariantList &values = {})
@@ -269,17 +281,21 @@ struct Sql
                 Exec(QStringLiteral("BEGIN IMMEDIATE"));
             else if (!db.transaction())
                 failure = SqlFailure(db.lastError(), kind);
+            const bool begun = !failure;
             if (!failure)
                 body();
             if (!failure && !db.commit())
                 failure = SqlFailure(db.lastError(), kind);
-            // A connection that broke has no transaction left to roll back.
-            if (failure && !db.isOpen())
-                failure->lost = true;
-            else if (failure)
-                db.rollback();
-            if (failure)
+            if (failure) {
+                // A connection that broke has no transaction left to roll
+                // back, and one that never began has nothing to roll back:
+                // asked anyway, the driver says so on the station's screen.
+                if (!db.isOpen())
+                    failure->lost = true;
+                else if (begun)
+                    db.rollback();
                 failed.reset();
+            }
         });
     }
 };
@@ -313,6 +329,7 @@ StoreResult<T> Attempt(Sql &sql, Reopen reopen, const QString &action, Body body
         lostText = sql.failure->text;
     }
     result.error = sql.failure->whole ? sql.failure->text : action + QStringLiteral(": ") + sql.failure->text;
+    result.refused = sql.failure->refusal;
     return result;
 }
 
@@ -337,6 +354,66 @@ QString NumberIs(Sql &sql, const QString &pool, qint64 serial, const QString &un
     if (state.isNull())
         return QStringLiteral("pool '%1' never gave out number %2").arg(pool).arg(serial);
     return QStringLiteral("number %1 of pool '%2' is %3, %4").arg(serial).arg(pool, state.toString(), unlike);
+}
+
+// A reader waits this long for a writer's lock before it says the store
+// is busy; readers of a WAL store need no lock, so this is only for the
+// moment a writer checkpoints, or on PostgreSQL a schema being changed.
+constexpr int ReaderWaitMs = 2000;
+const QString ReadOnlySqlite = QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(ReaderWaitMs);
+
+QString NativeCode(const Sql &sql)
+{
+    return sql.failed ? sql.failed->lastError().nativeErrorCode() : QString();
+}
+
+// A store opened to be read is checked, never made: it must be there, with
+// the schema this tool reads (a report reads the newest columns), and
+// nothing in it is created, brought up to date or written. PostgreSQL
+// refuses every change for the session.
+StoreResult<bool> CheckReadOnly(Sql &sql, const QString &name, const QString &file, int known)
+{
+    const bool sqlite = sql.kind == StoreAddress::Sqlite;
+    return Attempt<bool>(sql, [](bool) { return QString(); }, QStringLiteral("cannot read %1").arg(name), [&] {
+        if (!sqlite) {
+            sql.Exec(QStringLiteral("SET default_transaction_read_only = on"));
+            sql.Exec(QStringLiteral("SET lock_timeout = %1").arg(ReaderWaitMs));
+        }
+        const QString ask = QStringLiteral("SELECT MAX(version) FROM schema_version");
+        QVariant version = sql.Value(ask);
+        const int code = NativeCode(sql).toInt() & 0xff;
+        if (sqlite && sql.failure && (code == 8 || code == 14)) {
+            // SQLITE_READONLY or SQLITE_CANTOPEN: a WAL store whose folder
+            // (or index file) this user cannot write, so SQLite cannot make
+            // the index a reader needs. No writer has it open then (a writer
+            // keeps the index there), so the file is read as it lies.
+            sql.failed.reset();
+            sql.failure.reset();
+            QUrl uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+            uri.setQuery(QStringLiteral("mode=ro&immutable=1"));
+            sql.db.close();
+            sql.db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+            sql.db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+            if (!sql.db.open())
+                sql.failure = SqlFailure(sql.db.lastError(), sql.kind);
+            version = sql.Value(ask);
+        }
+        // No such table: SQLite's plain error, PostgreSQL's undefined_table.
+        const QString missing = sqlite ? QStringLiteral("1") : QStringLiteral("42P01");
+        if (sql.failure && sql.failure->transient)
+            sql.failure = Failure{QStringLiteral("%1 is busy: a writer holds a lock on it (%2); try again")
+                                      .arg(name, sql.failure->text), false, true};
+        else if (sql.failure && NativeCode(sql) == missing)
+            sql.failure = Failure{QStringLiteral("there is no record store at %1 (it has no schema version)").arg(name),
+                                  false, true};
+        else if (!sql.failure && version.toInt() != known)
+            sql.Fail(QStringLiteral("%1 has schema version %2 and this tool reads version %3: %4").arg(name)
+                         .arg(version.toInt()).arg(known)
+                         .arg(version.toInt() > known ? QStringLiteral("it was made by a newer tamrivo-cli")
+                                                      : QStringLiteral("a job with --db brings it up to date")),
+                     true);
+        return true;
+    });
 }
 
 } // namespace
@@ -384,11 +461,12 @@ bool RecordStore::IsOpen() const
     return ready && QSqlDatabase::database(connection, false).isOpen();
 }
 
-StoreResult<bool> RecordStore::Open(const StoreAddress &address)
+StoreResult<bool> RecordStore::Open(const StoreAddress &address, StoreMode mode)
 {
     Drop();
     kind = address.kind;
     name = Describe(address);
+    readOnly = mode == StoreMode::ReadOnly;
     const bool sqlite = kind == StoreAddress::Sqlite;
     const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
     StoreResult<bool> result;
@@ -396,6 +474,10 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
         const QString package = QStringLiteral("libqt%1sql%1-%2").arg(QT_VERSION_MAJOR).arg(sqlite ? "sqlite" : "psql");
         result.error = QStringLiteral("cannot open %1: Qt has no %2 driver here (the Debian package %3 brings it)")
                            .arg(name, driver, package);
+        return result;
+    }
+    if (sqlite && mode != StoreMode::Create && !QFileInfo::exists(address.file)) {
+        result.error = QStringLiteral("there is no record store at %1").arg(name);
         return result;
     }
     static std::atomic<int> count{0};
@@ -409,7 +491,7 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
         }
         sql.db.setDatabaseName(address.file);
         // Another station's transaction is waited for, not failed on.
-        sql.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        sql.db.setConnectOptions(mode == StoreMode::ReadOnly ? ReadOnlySqlite : QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
         sql.db.setHostName(address.host);
         if (address.port > 0)
@@ -420,9 +502,15 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
         // server that died without closing the connection (its host lost
         // power, a cable pulled) is noticed by TCP keepalives within about
         // 11 s when idle, and within 15 s when data it was sent goes
-        // unacknowledged, not after the system's two hours.
+        // unacknowledged, not after the system's two hours. The server's
+        // notices and warnings (a server shutting down, a table that already
+        // exists) are not for the station's screen: Qt leaves them to libpq,
+        // which prints them on standard error. Asked for with the connection,
+        // the level holds from the first statement on; the server's log keeps
+        // them, and an error comes back with the statement that failed.
         sql.db.setConnectOptions(QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=5;"
-                                                "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=15000"));
+                                                "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=15000;"
+                                                "options='-c client_min_messages=error'"));
     }
     if (const QString trouble = Connect(); !trouble.isEmpty()) {
         result.error = QStringLiteral("cannot open %1: %2").arg(name, trouble);
@@ -430,6 +518,11 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address)
     }
 
     const QVector<QStringList> steps = SchemaSteps(kind);
+    if (mode == StoreMode::ReadOnly) {
+        result = CheckReadOnly(sql, name, address.file, int(steps.size()));
+        ready = result.Ok();
+        return result;
+    }
     const auto reopen = [this](bool again) { return again ? Connect() : QString(); };
     result = Attempt<bool>(sql, reopen, QStringLiteral("cannot open %1").arg(name), [&] {
         // WAL lets the reports read while a station writes. Outside the
@@ -477,15 +570,16 @@ QString RecordStore::Connect()
         return SqlFailure(db.lastError(), kind).text;
     QStringList settings;
     if (kind == StoreAddress::Sqlite) {
-        // A committed record must survive a power loss.
-        settings = QStringList{QStringLiteral("PRAGMA synchronous = FULL"), QStringLiteral("PRAGMA foreign_keys = ON")};
+        // A committed record must survive a power loss. A reader sets
+        // nothing: it may not even make the shared-memory file a setting's
+        // first read of a WAL store wants.
+        if (!readOnly)
+            settings = QStringList{QStringLiteral("PRAGMA synchronous = FULL"), QStringLiteral("PRAGMA foreign_keys = ON")};
     } else {
-        // The server's notices (a table that already exists) are not for the
-        // station's screen. A lock held elsewhere, a statement that hangs, or
+        // A lock held elsewhere, a statement that hangs, or
         // a session of ours stopped inside a transaction (holding the pool's
         // row) is bounded, instead of stalling every station without a word.
-        settings = QStringList{QStringLiteral("SET client_min_messages = warning"),
-                               QStringLiteral("SET lock_timeout = '%1s'").arg(LockTimeoutSeconds),
+        settings = QStringList{QStringLiteral("SET lock_timeout = '%1s'").arg(LockTimeoutSeconds),
                                QStringLiteral("SET statement_timeout = '%1s'").arg(StatementTimeoutSeconds),
                                QStringLiteral("SET idle_in_transaction_session_timeout = '%1s'").arg(IdleTimeoutSeconds)};
     }
@@ -512,23 +606,36 @@ QString RecordStore::Reconnect(bool lostNow)
                 : QString();
 }
 
-StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, const QString &station,
+StoreResult<qint64> RecordStore::Reserve(const QString &pool, const PoolRange &range, const QString &station,
                                          const QString &port, const QString &job)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     return Attempt<qint64>(sql, Reopener(), QStringLiteral("cannot reserve a number of pool '%1'").arg(pool), [&] {
         qint64 serial = -1;
-        if (pool.isEmpty() || first < 0) {
+        if (pool.isEmpty() || range.first < 0) {
             sql.Fail(QStringLiteral("a pool needs a name and a first number of 0 or more"));
             return serial;
         }
         sql.Transaction([&] {
-            sql.Exec(QStringLiteral("INSERT INTO pools (name, next_serial) VALUES (?, ?) ON CONFLICT (name) DO NOTHING"),
-                     {pool, first});
+            sql.Exec(QStringLiteral("INSERT INTO pools (name, next_serial, first_serial, last_serial) VALUES (?, ?, ?, ?)"
+                                    " ON CONFLICT (name) DO NOTHING"),
+                     {pool, range.first, range.first, range.last ? QVariant(*range.last) : NullInteger()});
             // Locking the pool's row lines up every reserver of the pool on
             // PostgreSQL; on SQLite, BEGIN IMMEDIATE already did.
             const QString lock = kind == StoreAddress::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
-            const QVariant next = sql.Value(QStringLiteral("SELECT next_serial FROM pools WHERE name = ?") + lock, {pool});
+            QVariant next;
+            qint64 last = std::numeric_limits<qint64>::max();
+            {
+                QSqlQuery row = sql.Exec(QStringLiteral("SELECT next_serial, last_serial FROM pools WHERE name = ?") + lock,
+                                         {pool});
+                if (row.next()) {
+                    next = row.value(0);
+                    // The pool's own last number, else the one asked for;
+                    // never past what the layout holds.
+                    last = row.value(1).isNull() ? range.last.value_or(last) : row.value(1).toLongLong();
+                    last = qMin(last, range.largest.value_or(last));
+                }
+            }
             if (!sql.failure && next.isNull())
                 sql.Fail(QStringLiteral("the pool's row is missing"));
             // Asked again after the answer was lost with the connection:
@@ -540,8 +647,11 @@ StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, cons
                 serial = mine.toLongLong();
                 return;
             }
-            const QVariant freed = sql.Value(QStringLiteral("SELECT MIN(serial) FROM serials WHERE state = ? AND pool = ?"),
-                                             {SerialStateName(SerialState::Free), pool});
+            const QVariant freed = sql.Value(
+                QStringLiteral("SELECT MIN(serial) FROM serials WHERE state = ? AND pool = ? AND serial <= ?"),
+                {SerialStateName(SerialState::Free), pool, last});
+            if (!sql.failure && freed.isNull() && next.toLongLong() > last)
+                sql.Refuse(QStringLiteral("pool %1 is used up (last number %2)").arg(pool).arg(last), true);
             if (sql.failure)
                 return;
             const QVariantList change{SerialStateName(SerialState::Reserved), Text(station), Text(port),
@@ -558,6 +668,21 @@ StoreResult<qint64> RecordStore::Reserve(const QString &pool, qint64 first, cons
             }
         });
         return serial;
+    });
+}
+
+StoreResult<std::optional<PoolMade>> RecordStore::Pool(const QString &pool)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    return Attempt<std::optional<PoolMade>>(sql, Reopener(), QStringLiteral("cannot look up pool '%1'").arg(pool), [&] {
+        std::optional<PoolMade> made;
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT first_serial, last_serial FROM pools WHERE name = ?"), {pool});
+        const auto number = [](const QVariant &value) {
+            return value.isNull() ? std::nullopt : std::optional<qint64>(value.toLongLong());
+        };
+        if (query.next())
+            made = PoolMade{number(query.value(0)), number(query.value(1))};
+        return made;
     });
 }
 
@@ -642,9 +767,11 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
 
 namespace {
 
-QString Where(const JobFilter &filter, QVariantList &values)
+// time: the column of when a row's fact came to be; terms: more to hold,
+// their values already in values.
+QString Where(const JobFilter &filter, QVariantList &values, const QString &time = QStringLiteral("ended"),
+              QStringList terms = {})
 {
-    QStringList terms;
     if (!filter.pool.isEmpty()) {
         terms << QStringLiteral("pool = ?");
         values << filter.pool;
@@ -654,7 +781,7 @@ QString Where(const JobFilter &filter, QVariantList &values)
         values << *filter.serial;
     }
     if (filter.day) {
-        terms << QStringLiteral("ended >= ? AND ended < ?");
+        terms << QStringLiteral("%1 >= ? AND %1 < ?").arg(time);
         values << Stamp(filter.day->startOfDay(Qt::UTC)) << Stamp(filter.day->addDays(1).startOfDay(Qt::UTC));
     }
     if (!filter.station.isEmpty()) {
@@ -723,18 +850,14 @@ StoreResult<QVector<QPair<QString, int>>> RecordStore::CountByClass(const JobFil
     });
 }
 
-StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const QString &pool)
+StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const JobFilter &filter)
 {
     Sql sql{QSqlDatabase::database(connection, false), kind};
     return Attempt<QVector<SerialEntry>>(sql, Reopener(), QStringLiteral("cannot list the unsettled numbers"), [&] {
         QVariantList values{SerialStateName(SerialState::Reserved), SerialStateName(SerialState::Held)};
-        QString statement =
-            QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials WHERE state IN (?, ?)");
-        if (!pool.isEmpty()) {
-            statement += QStringLiteral(" AND pool = ?");
-            values << pool;
-        }
-        QSqlQuery query = sql.Exec(statement, values);
+        const QString where = Where(filter, values, QStringLiteral("changed"), {QStringLiteral("state IN (?, ?)")});
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials") + where,
+                                   values);
         QVector<SerialEntry> entries;
         while (query.next()) {
             SerialEntry entry;
@@ -750,5 +873,69 @@ StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const QString &pool)
             return std::make_pair(a.pool, a.serial) < std::make_pair(b.pool, b.serial);
         });
         return entries;
+    });
+}
+
+StoreResult<SerialState> RecordStore::Settle(const Settlement &settlement)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    const QString action =
+        QStringLiteral("cannot settle number %1 of pool '%2'").arg(settlement.serial).arg(settlement.pool);
+    return Attempt<SerialState>(sql, Reopener(), action, [&] {
+        SerialState from = SerialState::Held;
+        const SerialState to = settlement.to;
+        if (to != SerialState::Free && to != SerialState::Void && to != SerialState::Committed)
+            sql.Refuse(QStringLiteral("a number is settled as free, void or committed, not %1").arg(SerialStateName(to)));
+        else if (settlement.who.isEmpty() || settlement.why.trimmed().isEmpty())
+            sql.Refuse(QStringLiteral("a settlement says who made it and why"));
+        sql.Transaction([&] {
+            const QString lock = kind == StoreAddress::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
+            const QVariant state = sql.Value(
+                QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?") + lock,
+                {settlement.pool, settlement.serial});
+            if (!sql.failure && state.isNull())
+                sql.Refuse(QStringLiteral("the pool never gave it out"));
+            from = StateNamed(state.toString()).value_or(SerialState::Committed);
+            // A committed, free or void number was settled by its job, or
+            // by hand before: changing it could put it on a second board.
+            if (!sql.failure && from != SerialState::Held && from != SerialState::Reserved)
+                sql.Refuse(QStringLiteral("it is %1; only a held number or one in doubt is settled by hand")
+                               .arg(SerialStateName(from)));
+            const QString time = Stamp(settlement.time.isValid() ? settlement.time : QDateTime::currentDateTimeUtc());
+            sql.Exec(QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
+                                    " WHERE pool = ? AND serial = ?"),
+                     {SerialStateName(to), Text(settlement.station), QString(QLatin1String("")), time, settlement.pool,
+                      settlement.serial});
+            sql.Exec(QStringLiteral("INSERT INTO settlements (settled, pool, serial, from_state, to_state, who, why, station)"
+                                    " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                     {time, settlement.pool, settlement.serial, SerialStateName(from), SerialStateName(to),
+                      Text(settlement.who), Text(settlement.why), Text(settlement.station)});
+        });
+        return from;
+    });
+}
+
+StoreResult<QVector<Settlement>> RecordStore::Settlements(const JobFilter &filter)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    return Attempt<QVector<Settlement>>(sql, Reopener(), QStringLiteral("cannot read the settlements"), [&] {
+        QVariantList values;
+        const QString where = Where(filter, values, QStringLiteral("settled"));
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT settled, pool, serial, from_state, to_state, who, why, station"
+                                                  " FROM settlements%1 ORDER BY settled, id").arg(where), values);
+        QVector<Settlement> settlements;
+        while (query.next()) {
+            Settlement settlement;
+            settlement.time = QDateTime::fromString(query.value(0).toString(), Qt::ISODateWithMs).toUTC();
+            settlement.pool = query.value(1).toString();
+            settlement.serial = query.value(2).toLongLong();
+            settlement.from = StateNamed(query.value(3).toString()).value_or(SerialState::Held);
+            settlement.to = StateNamed(query.value(4).toString()).value_or(SerialState::Void);
+            settlement.who = query.value(5).toString();
+            settlement.why = query.value(6).toString();
+            settlement.station = query.value(7).toString();
+            settlements << settlement;
+        }
+        return settlements;
     });
 }

@@ -24,8 +24,16 @@ struct StoreResult
 {
     T value{};
     QString error;                  // empty when the store did what was asked
+    // With an error: the store works, but what it holds forbids the request
+    // (a pool used up, a number in another state); nothing failed.
+    bool refused = false;
     bool Ok() const { return error.isEmpty(); }
 };
+
+// How a store is opened: Create makes a missing database (SQLite) and
+// creates or migrates the schema; Existing does the same to a database
+// that must be there already; ReadOnly changes nothing at all.
+enum class StoreMode { Create, Existing, ReadOnly };
 
 // Parses the text of --db; the error says what is wrong with it, showing
 // the text without its user information.
@@ -92,6 +100,39 @@ struct SerialEntry
     QDateTime changed;              // UTC, when it took this state
 };
 
+// The numbers a pool hands out, from first up to last. A pool keeps the
+// first and last it was made with; largest, what the serial number's
+// layout holds, ends a pool that has no last of its own and is not kept.
+struct PoolRange
+{
+    PoolRange(qint64 first = 1, std::optional<qint64> last = std::nullopt,
+              std::optional<qint64> largest = std::nullopt)
+        : first(first), last(last), largest(largest) {}
+    qint64 first;
+    std::optional<qint64> last;
+    std::optional<qint64> largest;
+};
+
+// What a pool was made with; unset for pools made before pools kept it.
+struct PoolMade
+{
+    std::optional<qint64> first, last;
+};
+
+// A number settled by hand: a supervisor decides what became of a held
+// number or one in doubt, which no job will settle.
+struct Settlement
+{
+    QDateTime time;                 // UTC
+    QString pool;
+    qint64 serial = -1;
+    SerialState from = SerialState::Held;
+    SerialState to = SerialState::Free;     // free, void, or committed: the board carries it
+    QString who;
+    QString why;
+    QString station;
+};
+
 // Which jobs a report covers; unset fields do not filter.
 struct JobFilter
 {
@@ -118,18 +159,24 @@ public:
     RecordStore &operator=(const RecordStore &) = delete;
 
     // Connects, creating the database (SQLite) and creating or migrating
-    // the schema on first use. A PostgreSQL session waits for no lock and
-    // no statement longer than the time-outs above.
-    StoreResult<bool> Open(const StoreAddress &address);
+    // the schema on first use, as mode allows. Read-only, the store must
+    // be there with the schema this tool has, and no lock held by a
+    // writer stalls it for long. A PostgreSQL session waits for no lock
+    // and no statement longer than the time-outs above.
+    StoreResult<bool> Open(const StoreAddress &address, StoreMode mode = StoreMode::Create);
     bool IsOpen() const;
 
     // Takes a number for a new board, atomically: the lowest free number
     // of the pool, else the next one never given out. A pool not seen
-    // before starts at first. The number is Reserved, with station, port
-    // and job; asked again for the same job (its answer was lost), it gives
-    // the number that job already holds.
-    StoreResult<qint64> Reserve(const QString &pool, qint64 first, const QString &station, const QString &port,
-                                const QString &job);
+    // before is made with the range's first and last. The number is
+    // Reserved, with station, port and job; asked again for the same job
+    // (its answer was lost), it gives the number that job already holds.
+    // Refused once no number is left up to the pool's last (the range's
+    // when the pool has none).
+    StoreResult<qint64> Reserve(const QString &pool, const PoolRange &range, const QString &station,
+                                const QString &port, const QString &job);
+    // No value when there is no such pool.
+    StoreResult<std::optional<PoolMade>> Pool(const QString &pool);
 
     // The state of a number; no value when the pool never gave it out.
     StoreResult<std::optional<SerialState>> StateOf(const QString &pool, qint64 serial);
@@ -155,8 +202,17 @@ public:
     // Jobs per result class, classes in alphabetical order.
     StoreResult<QVector<QPair<QString, int>>> CountByClass(const JobFilter &filter);
     // Numbers reserved and not settled (in doubt) and numbers held by
-    // failed boards, of one pool or (empty) of all, by pool and number.
-    StoreResult<QVector<SerialEntry>> Unsettled(const QString &pool);
+    // failed boards, by pool and number; the filter's station and day are
+    // where and when they took that state.
+    StoreResult<QVector<SerialEntry>> Unsettled(const JobFilter &filter);
+
+    // Settles a held number or one in doubt by hand, with who, why and
+    // where kept; any other number is refused with the reason. The value
+    // is the state the number was in.
+    StoreResult<SerialState> Settle(const Settlement &settlement);
+    // The numbers settled by hand, in the order they were; the filter's
+    // station is the one they were settled at.
+    StoreResult<QVector<Settlement>> Settlements(const JobFilter &filter);
 
 private:
     void Drop();
@@ -168,6 +224,7 @@ private:
     QString connection;             // of Qt SQL, one per store
     StoreAddress::Kind kind = StoreAddress::Sqlite;
     QString name;                   // the database, as errors name it
+    bool readOnly = false;          // opened to be read: nothing set, made or written
     bool ready = false;             // opened, and the schema is current
     bool lost = false;              // the connection went away: opened again before the next request
 };

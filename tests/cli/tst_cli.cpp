@@ -4,6 +4,7 @@
 #include "devicelink.h"
 #include "messages.h"
 #include "progress.h"
+#include "recordstore.h"
 #include "report.h"
 #include "serialnumber.h"
 
@@ -15,13 +16,17 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 #include <QtEndian>
 
 #include <csignal>
+
+#include <unistd.h>
 
 #include <zlib.h>
 
@@ -69,11 +74,14 @@ bool StopSim(QProcess &sim)
 
 struct CliRun { int status = -1; QString out, err; };
 
-CliRun RunCli(QStringList arguments, const QString &port, const QString &file, const QString &dir = QString())
+// program: another way to start the tool, and its arguments before the tool's.
+CliRun RunCli(QStringList arguments, const QString &port, const QString &file, const QString &dir = QString(),
+              QStringList program = {})
 {
     QProcess cli;
-    cli.start(Bin("tamrivo-cli"), arguments.replaceInStrings("{port}", port).replaceInStrings("{file}", file)
-                                      .replaceInStrings("{dir}", dir));
+    const QString tool = program.isEmpty() ? Bin("tamrivo-cli") : program.takeFirst();
+    cli.start(tool, program + arguments.replaceInStrings("{port}", port).replaceInStrings("{file}", file)
+                                  .replaceInStrings("{dir}", dir));
     CliRun run;
     if (cli.waitForFinished(60000) && cli.exitStatus() == QProcess::NormalExit)
         run.status = cli.exitCode();
@@ -112,9 +120,60 @@ QString Table(const QStringList &failures)
     return table;
 }
 
+// A connection to a store past the tool; a lock it takes is held until it goes.
+struct Direct
+{
+    QSqlDatabase db;
+    explicit Direct(const QString &address)
+    {
+        const StoreAddress a = ParseStoreAddress(address).value;
+        db = QSqlDatabase::addDatabase(a.file.isEmpty() ? "QPSQL" : "QSQLITE", QUuid::createUuid().toString());
+        db.setDatabaseName(a.file + a.database);
+        db.setHostName(a.host);
+        db.setPort(a.port);
+        db.setUserName(a.user);
+    }
+    ~Direct() { const QString name = db.connectionName(); db = QSqlDatabase(); QSqlDatabase::removeDatabase(name); }
+    QString Run(const QStringList &statements)
+    {
+        QString error = db.open() ? QString() : db.lastError().text();
+        QSqlQuery query(db);
+        for (const QString &statement : statements)
+            error += query.exec(statement) ? QString() : query.lastError().text();
+        return error;
+    }
+};
+
+// Pool p, made 1 to 9: 1 committed, 2 held at station A, 3 in doubt at station B, 4 held and settled void by
+// hand; pool full, made 1 to 1, used up. Every job ended ok.
+QString Seed(const QString &db)
+{
+    RecordStore store;
+    QString error = store.Open(ParseStoreAddress(db).value).error;
+    for (const char *station : {"A", "A", "B", "A"})
+        error += store.Reserve("p", PoolRange(1, 9), station, "tty", QUuid::createUuid().toString()).error;
+    error += store.Reserve("full", PoolRange(1, 1), "A", "tty", QUuid::createUuid().toString()).error;
+    for (const auto &[pool, serial, state] : {std::tuple("p", 1, SerialState::Committed), std::tuple("p", 2, SerialState::Held),
+                                              std::tuple("p", 4, SerialState::Held), std::tuple("full", 1, SerialState::Committed)}) {
+        JobRecord job;
+        std::tie(job.station, job.pool, job.serial, job.resultClass) = std::tuple("A", pool, serial, "ok");
+        error += store.Finish(job, state).error;
+    }
+    return error + store.Settle({{}, "p", 4, {}, SerialState::Void, "sup", "lost, with a comma", "A"}).error;
+}
+
+// A command, against a store Seed filled when it names {db}. setup: "missing" (no store: run twice, as a store
+// the first run made would answer the second; "missing file": SQLite only), "readonly" (file and folder
+// read-only, run as nobody under root, who ignores modes; PostgreSQL: the database), "locked" (another session
+// holds a writer's lock), "busy" (another job has the device open by its other name), "cut" (PostgreSQL ends
+// the session after 300 ms idle). {port}, {link}: a simulated board's pseudo-terminal and a link to it. out: a
+// pattern for standard output; err: text standard error holds (empty: none), and nothing but the tool's lines.
+struct StoreRow { QString setup; QStringList arguments; int status; QString out, err = {}; };
+
 } // namespace
 
 Q_DECLARE_METATYPE(ExitRow)
+Q_DECLARE_METATYPE(StoreRow)
 Q_DECLARE_METATYPE(JobOutcome)
 
 class TestCli : public QObject
@@ -122,6 +181,7 @@ class TestCli : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
+    QTemporaryDir stores;       // that anyone may enter, as the tool run as nobody does
     QString imagePath;
     QByteArray image = QByteArray(3000, '\0');
 
@@ -129,6 +189,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
+        QVERIFY(QFile::setPermissions(stores.path(), QFile::Permissions(0x7755)));
         QVERIFY(QFile::exists(Bin("tamrivo-cli")) && QFile::exists(Bin("tamrivo-loader-sim")));
         quint32 seed = 11;
         for (char &byte : image)
@@ -211,7 +272,7 @@ private slots:
         QTest::newRow("unreadable file") << ExitRow{{}, {"--port", "{port}", "write", "{file}.x"}, 2, "", "cannot read"};
         QTest::newRow("unknown command") << ExitRow{{}, {"--port", "{port}", "flash", "{file}"}, 2, "", "unknown command"};
         QTest::newRow("one port named twice") << ExitRow{{}, {"--port", "tamrivo-none", "--port", "/dev/tamrivo-none", "info"},
-                                                         2, "", "--port /dev/tamrivo-none is given twice"};
+                                                         2, "", "--port tamrivo-none and --port /dev/tamrivo-none are one device"};
         QTest::newRow("read from two ports") << ExitRow{{}, QStringList(noPort) << "--port" << "{port}" << "read" << "{file}.r",
                                                         2, "", "read takes one --port"};
         QTest::newRow("three boards") << ExitRow{Boards, OnBoards, 0, Table({"", "", ""}), ""};
@@ -457,6 +518,8 @@ private slots:
                 QJsonObject record = QJsonDocument::fromJson(lines.at(i)).object();
                 QVERIFY(QDateTime::fromString(record.take("time").toString(), Qt::ISODateWithMs).isValid());
                 QVERIFY(!record.take("host").toString().isEmpty() && !record.take("version").toString().isEmpty());
+                QCOMPARE(record.take("station").toString(), QSysInfo::machineHostName());
+                QCOMPARE(record.take("exit").toInt(), record["port"] == b ? 4 : 0);
                 QCOMPARE(record, records[record["port"].toString()]);
             }
         }
@@ -581,7 +644,7 @@ private slots:
         QCOMPARE(number(dir.filePath(tag)), next + 3);
         // One record a device job, the killed one aside.
         const CliRun counts = RunCli({"report", "--counts", "--csv", "--db", db, "--serial-pool", pool}, port, imagePath);
-        QCOMPARE(counts.out, "class,jobs\nkilled,1\nmismatch,2\nok,6\nrefused,1\n");
+        QCOMPARE(counts.out, "class,jobs\r\nkilled,1\r\nmismatch,2\r\nok,6\r\nrefused,1\r\n");
     }
 
     // PostgreSQL stops while three boards are written and starts again after: each board's own status
@@ -675,6 +738,106 @@ private slots:
         QVERIFY(other.rollback() && StopSim(sim));
         QCOMPARE(ReadFile(dir.filePath("locked.bin")).mid(AppOffset, 64), QByteArray(64, '\xFF'));
         other.close();
+    }
+
+    void storeCommands_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<StoreRow>("row");
+        const QStringList settle = {"--db", "{db}", "settle", "--serial-pool", "p", "--why", "scrapped", "--by", "sup", "--serial"};
+        const QStringList onP = {"--port", "/dev/tamrivo-none", "--serial-pool", "p"};
+        const QString counts = "class +jobs\nok +4\n", noStore = "there is no record store at";
+        const QStringList report = {"--db", "{db}", "report"}, write = {"--db", "{db}", "--serial-at", "0x8003400", "write", "{file}"};
+        const std::pair<const char *, StoreRow> rows[] = {
+            {"in doubt at a station", {"", report + QStringList{"--in-doubt", "--station", "B"}, 0, R"(pool .*\np +3 +in doubt +B +tty +\S+\n)"}},
+            {"in doubt on a day", {"", report + QStringList{"--in-doubt", "--day", "2000-01-01"}, 0, R"(pool .* since\n)"}},
+            {"settlements as CSV", {"", report + QStringList{"--settlements", "--csv"}, 0,
+                                    "time,pool,serial,from,to,by,station,why\r\n\\S+,p,4,held,void,sup,A,\"lost, with a comma\"\r\n"}},
+            {"report on no store", {"missing", report, 8, "", noStore}},
+            {"settle in no store", {"missing file", settle + QStringList{"2", "--to", "free"}, 8, "", noStore}},
+            {"report on a read-only store", {"readonly", report + QStringList{"--counts"}, 0, counts}},
+            {"report while a writer holds the lock", {"locked", report + QStringList{"--counts"}, 0, counts}},
+            {"settle a held number free", {"", settle + QStringList{"2", "--to", "free"}, 0, "number 2 of pool p was held, now free .*\n"}},
+            {"settle one in doubt as the board's", {"", settle + QStringList{"3", "--to", "board"}, 0, ".* was in doubt, now committed .*\n"}},
+            {"settle a committed number", {"", settle + QStringList{"1", "--to", "void"}, 2, "", "it is committed; only a held"}},
+            {"a pool used up", {"", write + QStringList{"--port", "{port}", "--serial-pool", "full"}, 2, "", "pool full is used up (last number 1)\n"}},
+            {"a changed --serial-first", {"", write + onP + QStringList{"--serial-first", "2"}, 2, "", "pool p was made with first number 1"}},
+            {"a changed --serial-last", {"", write + onP + QStringList{"--serial-last", "8"}, 2, "", "pool p was made with last number 9"}},
+            {"the server ends the session mid-job", {"cut", {"--port", "{port}", "--quiet", "--db", "{db}", "write", "{file}"}, 0,
+                                                     "wrote and verified .*\n"}},
+            {"--station with a control character", {"", {"--station", "a\x01", "report"}, 2, "", "cannot be shown (U+0001)"}},
+            {"--serial-pool of 65 characters", {"", {"--serial-pool", QString(65, 'x'), "report"}, 2, "", "65 characters long"}},
+            {"--db empty", {"", {"--db", "", "report"}, 2, "", "--db must not be empty"}},
+            {"one device under two names", {"", {"--port", "{port}", "--port", "{link}", "info"}, 2, "", "--port {port} and --port {link} are one"}},
+            {"a device another job has open", {"busy", {"--port", "{port}", "info"}, 3, "", "is in use by another job"}},
+        };
+        for (const auto &[name, row] : rows) {
+            const QStringList backends = !row.arguments.contains("{db}") ? QStringList{""} : row.setup == "cut" ? QStringList{"postgresql"}
+                                       : row.setup.endsWith("file") ? QStringList{"sqlite"} : QStringList{"sqlite", "postgresql"};
+            for (const QString &backend : backends)
+                QTest::addRow("%s%s", qPrintable(backend.isEmpty() ? backend : backend + ": "), name) << backend << row;
+        }
+    }
+
+    void storeCommands()
+    {
+        QFETCH(QString, backend);
+        QFETCH(StoreRow, row);
+        static int count = 0;
+        const QString folder = stores.filePath(QString::number(++count)), cluster = qEnvironmentVariable("TAMRIVO_TEST_PG");
+        const QString name = QStringLiteral("cli_%1_%2").arg(QCoreApplication::applicationPid()).arg(count);
+        const QString server = "postgresql://tamrivo@127.0.0.1:" + ReadFile(cluster + "/port").trimmed() + '/';
+        if (backend == "postgresql" && cluster.isEmpty())
+            QSKIP("no PostgreSQL server: run through ctest, which starts one");
+        const QString db = backend == "sqlite" ? "sqlite:" + folder + "/s.sqlite" : server + name;
+        if (backend == "postgresql")
+            QCOMPARE(Direct(server + "postgres").Run({"CREATE DATABASE " + name}), QString());
+        if (!backend.isEmpty() && !row.setup.startsWith("missing"))
+            QCOMPARE(Seed(db), QString());
+        QStringList program;
+        std::optional<Direct> lock;
+        if (row.setup == "locked") {
+            lock.emplace(db);
+            QCOMPARE(lock->Run(backend == "sqlite" ? QStringList{"BEGIN IMMEDIATE"} : QStringList{"BEGIN",
+                     "SELECT pg_advisory_xact_lock(7243158490)", "SELECT * FROM pools FOR UPDATE"}), QString());
+        } else if (row.setup == "cut" || (row.setup == "readonly" && backend == "postgresql")) {
+            QCOMPARE(Direct(db).Run({QStringLiteral("ALTER DATABASE %1 SET %2").arg(name, row.setup == "cut"
+                     ? "idle_session_timeout = 300" : "default_transaction_read_only = on")}), QString());
+        } else if (row.setup == "readonly") {
+            if (::geteuid() == 0 && QFile::copy(Bin("tamrivo-cli"), folder + "-cli"))
+                program = QStringList{"runuser", "-u", "nobody", "--", folder + "-cli"};
+            QVERIFY(QFile::setPermissions(folder + "/s.sqlite", QFile::Permissions(0x4444))
+                    && QFile::setPermissions(folder, QFile::Permissions(0x5555)));
+        }
+        QProcess sim, holder;
+        holder.setReadChannel(QProcess::StandardError);
+        const QString link = dir.filePath("store-link");
+        const QString port = row.arguments.join(' ').contains(QRegularExpression("\\{port\\}|\\{link\\}"))
+            ? StartSim(sim, QStringList{"--link", link} << (row.setup == "busy" ? QStringList{"--baud", "9600"} : QStringList()),
+                       dir.filePath("store.bin")) : QString();
+        if (row.setup == "busy")    // its first progress line comes once it has the device
+            holder.start(Bin("tamrivo-cli"), {"--port", link, "write", imagePath});
+        QVERIFY(row.setup != "busy" || holder.waitForReadyRead(10000));
+        row.err.replace("{port}", port).replace("{link}", link);
+        const QStringList arguments = QStringList(row.arguments).replaceInStrings("{db}", db).replaceInStrings("{link}", link);
+        QElapsedTimer timer;
+        timer.start();
+        CliRun run = RunCli(arguments, port, imagePath, dir.path(), program);
+        if (row.setup.startsWith("missing") && run.status == row.status)
+            run = RunCli(arguments, port, imagePath, dir.path(), program);
+        const qint64 ms = timer.elapsed();
+        lock.reset();
+        holder.close();
+        if (!port.isEmpty())
+            StopSim(sim);
+        QFile::setPermissions(folder, QFile::Permissions(0x7755));
+
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(row.out)).match(run.out).hasMatch(), qPrintable(run.out + run.err));
+        QVERIFY2(row.err.isEmpty() ? run.err.isEmpty() : run.err.contains(row.err), qPrintable(run.err));
+        for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(line.startsWith("tamrivo-cli: ") || line.startsWith("Try 'tamrivo-cli --help'"), qPrintable(line));
+        QCOMPARE(run.status, row.status);
+        QVERIFY2(ms < 10000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 
     // Bytes a number puts in the flash (hex; empty: it does not fit), and the number read back from them.

@@ -145,10 +145,10 @@ private slots:
                  qPrintable(shown));
     }
 
-    // Steps "WHAT=EXPECTED", EXPECTED "refused" when the store says no, else
-    // "ok" or what the step shows: "reserve [from FIRST]=N" (first 1 unless
-    // told), each for a job of its own; "again=N" (the last reservation's
-    // job asks again); "finish N STATE" (the step's words are its job); "claim N [here]" (from another station, or
+    // Steps "WHAT=EXPECTED", EXPECTED "refused" when the store fails, "denied" when what it holds forbids the step,
+    // else "ok" or what the step shows: "reserve [from FIRST[-LAST]]=N" (first 1 unless told), each for a job of
+    // its own; "again=N" (the last reservation's job asks again); "finish N STATE" (the step's words are its job);
+    // "settle N STATE"; "claim N [here]" (from another station, or
     // where the numbers are reserved); "state N=STATE|none";
     // "unsettled=N:STATE:STATION ..."; "newer" (the schema a version ahead,
     // then the store opens it again); "nojobs" (the jobs table gone, so that
@@ -176,6 +176,11 @@ private slots:
         BothRows("a job that cannot be recorded leaves its number in doubt",
                  "reserve=1; nojobs=ok; finish 1 committed=refused; state 1=reserved");
         BothRows("a newer schema is refused", "reserve=1; newer=refused; reserve=refused");
+        BothRows("a pool stops at its last number and keeps the range it was made with", "reserve from 5-6=5; "
+                 "reserve from 1=6; reserve=denied; finish 6 free=ok; reserve from 1-9=6");
+        BothRows("only a held number or one in doubt is settled by hand", "reserve=1; reserve=2; reserve=3; "
+                 "finish 1 held=ok; settle 1 free=ok; settle 2 committed=ok; settle 3 void=ok; settle 1 void=denied; "
+                 "settle 2 free=denied; settle 9 free=denied; state 2=committed; state 3=void; reserve=1; reserve=4");
         BothRows("a store of the first schema is brought up to date, its jobs kept", "reserve=1; finish 1 committed=ok; "
                  "first=ok; reserve=2; finish 2 committed=ok; jobs=:0:0 crc-fw:104:105");
         // Their answers lost with the connection, a reservation and a record are asked for again.
@@ -198,6 +203,7 @@ private slots:
             const QStringList words = what.split(' ');
             const qint64 serial = words.value(1).toLongLong();
             QString error, got = "ok";
+            bool denied = false;
             if (words[0] == "newer" || words[0] == "nojobs")
                 QCOMPARE(Direct(address, words[0] == "newer" ? "UPDATE schema_version SET version = version + 1"
                                                              : "DROP TABLE jobs"), QString());
@@ -220,9 +226,13 @@ private slots:
                 got = jobs.join(' ');
             } else if (words[0] == "reserve" || words[0] == "again") {
                 reserving += words[0] == "reserve";
-                const StoreResult<qint64> reserved = store.Reserve(Pool, words.value(2, "1").toLongLong(), "st1", "ttyUSB0",
-                                                                   QString::number(reserving));
-                std::tie(got, error) = std::pair(QString::number(reserved.value), reserved.error);
+                const QStringList range = words.value(2, "1").split('-') << QString();
+                const StoreResult<qint64> reserved = store.Reserve(Pool, PoolRange(range[0].toLongLong(), range[1].isEmpty()
+                    ? std::nullopt : std::optional(range[1].toLongLong())), "st1", "ttyUSB0", QString::number(reserving));
+                std::tie(got, error, denied) = std::tuple(QString::number(reserved.value), reserved.error, reserved.refused);
+            } else if (words[0] == "settle") {
+                const StoreResult<SerialState> settled = store.Settle({{}, Pool, serial, {}, states[words[2]], "sup", "why", "st3"});
+                std::tie(error, denied) = std::pair(settled.error, settled.refused);
             } else if (words[0] == "finish") {
                 JobRecord job = Job("fw", "2026-03-01T10:00:00.000Z", "st1", Pool, serial, "ok");
                 job.jobId = what;
@@ -236,11 +246,11 @@ private slots:
                 std::tie(got, error) = std::pair(state.value ? SerialStateName(*state.value) : "none", state.error);
             } else if (words[0] == "unsettled") {
                 QStringList entries;
-                for (const SerialEntry &entry : store.Unsettled(Pool).value)
+                for (const SerialEntry &entry : store.Unsettled({Pool, {}, {}, {}}).value)
                     entries << QStringLiteral("%1:%2:%3").arg(entry.serial).arg(SerialStateName(entry.state), entry.station);
                 got = entries.join(' ');
             }
-            got = error.isEmpty() ? got : "refused";
+            got = error.isEmpty() ? got : denied ? "denied" : "refused";
             QVERIFY2(what + '=' + got == step, qPrintable(QStringLiteral("%1: got %2 %3").arg(step, got, error)));
         }
     }
