@@ -124,6 +124,8 @@ QJsonObject ReportJson(const DeviceReport &report)
         json["pool"] = report.pool;
         json["serial"] = report.serial;
         json["rework"] = report.rework;
+        if (report.replaced >= 0)
+            json["replaced"] = report.replaced;
         json["serialState"] = report.serialFate;
     }
     if (report.status != ExitDone)

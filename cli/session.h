@@ -7,6 +7,7 @@
 #include "options.h"
 #include "recordstore.h"
 #include "report.h"
+#include "seriallifecycle.h"
 
 #include <QByteArray>
 #include <QSerialPort>
@@ -31,10 +32,10 @@ public:
 
 private:
     int Step();
+    SerialLifecycle Serials();
     int TakeSerial();
-    JobOutcome ReadSerialPlace(QByteArray *bytes);
     void SettleSerial(const ProgrammingJob &job);
-    SerialState SerialPlaceAfterFailure();
+    QString SerialNotes() const;
     void Record();
     int AskParams(quint32 *start, quint32 *end, quint32 *pageSize);
     int Info();
@@ -56,6 +57,7 @@ private:
     DeviceReport report;
     StoreAccess *store;
     std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
+    QVector<qint64> voided;                     // numbers this job made void before the board was erased
 };
 
 #endif // SESSION_H
