@@ -1,9 +1,11 @@
 #include "commands.h"
 
 #include "auditlog.h"
+#include "imagereaders.h"
 #include "messages.h"
 #include "recordstore.h"
 #include "runner.h"
+#include "serialnumber.h"
 #include "session.h"
 #include "storeaccess.h"
 #include "storereport.h"
@@ -20,6 +22,22 @@ int ListPorts()
         Say(stdout, QStringLiteral("%1\t%2").arg(info.portName(), description));
     }
     return ExitDone;
+}
+
+// An image with bytes of its own where the serial number goes, told as
+// soon as the image lies at known addresses: a raw one without --start
+// waits for the device's start.
+QString SerialMisfit(const CliOptions &options, const ImageSource &source)
+{
+    if (options.command != CliCommand::Write || !options.serialAt.given)
+        return QString();
+    if (source.format != ImageFormat::Raw)
+        return SerialPlaceMisfit(source.placed, options.serialAt.value, options.serialFormat, options.file);
+    if (!options.start.given)
+        return QString();
+    const ImageResult placed = ReadRawImage(source.bytes, options.file, options.start.value);
+    return placed.Ok() ? SerialPlaceMisfit(placed.image, options.serialAt.value, options.serialFormat, options.file)
+                       : QString();
 }
 
 } // namespace
@@ -39,6 +57,9 @@ int RunCommand(const CliOptions &options)
         if (!error.isEmpty())
             return Fail(ExitUsage, error);
     }
+    const QString misfit = SerialMisfit(options, source);
+    if (!misfit.isEmpty())
+        return Fail(ExitUsage, misfit);
     AuditLog log;
     if (!options.log.isEmpty()) {
         const QString error = log.Open(options.log);

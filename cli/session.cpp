@@ -172,6 +172,12 @@ int Session::WriteOrVerify()
                           QStringLiteral("--serial-at %1: the serial number's %2 bytes must lie in pages that %3 "
                                          "programs, so that no page is erased for the number alone")
                               .arg(Hex(serialAt)).arg(options.serialFormat.Bytes()).arg(options.file));
+        // Images placed by their own addresses or by --start were checked
+        // before the port was opened; a raw one placed by the device's
+        // start only now can be.
+        const QString misfit = SerialPlaceMisfit(image, serialAt, options.serialFormat, options.file);
+        if (!misfit.isEmpty())
+            return Refuse(ExitUsage, QStringLiteral("image"), misfit);
         const int taken = TakeSerial();
         if (taken != ExitDone)
             return taken;

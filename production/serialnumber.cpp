@@ -191,3 +191,14 @@ bool SerialInImagePages(const FirmwareImage &image, quint32 start, quint32 pageS
     }
     return true;
 }
+
+QString SerialPlaceMisfit(const FirmwareImage &image, quint32 address, const SerialFormat &format,
+                          const QString &file)
+{
+    const QByteArray bytes = image.Bytes(address, format.Bytes(), '\xFF');
+    if (bytes.count('\xFF') == bytes.size())
+        return QString();
+    return QStringLiteral("--serial-at 0x%1: %2 holds %3 there, where the serial number's %4 bytes go; the image must "
+                          "leave them erased (0xFF), or a board could keep them as its number")
+        .arg(address, 8, 16, QLatin1Char('0')).arg(file, QString::fromLatin1(bytes.toHex(' '))).arg(format.Bytes());
+}

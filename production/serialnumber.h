@@ -61,4 +61,10 @@ SerialReading DecodeSerial(const QByteArray &bytes, const SerialFormat &format);
 bool SerialInImagePages(const FirmwareImage &image, quint32 start, quint32 pageSize, quint32 address,
                         const SerialFormat &format);
 
+// Why the image cannot take a number at address, in words naming file;
+// empty when it leaves the number's bytes erased (0xFF) or holds no data
+// there. Bytes of its own there would be written, or kept, as a number.
+QString SerialPlaceMisfit(const FirmwareImage &image, quint32 address, const SerialFormat &format,
+                          const QString &file);
+
 #endif // SERIALNUMBER_H

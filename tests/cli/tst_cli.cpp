@@ -181,6 +181,13 @@ private slots:
         QTest::newRow("serial number outside the image's pages") << ExitRow{{"--fault", "drop:count=-1"}, {"--port", "{port}",
             "--start", "0x8003000", "--end", "0x800ffff", "--page-size", "1024", "--serial-at", "0x8003c00", "--db",
             "sqlite:{dir}/outside.sqlite", "write", "{file}"}, 2, "", "--serial-at 0x8003c00: the serial number's 4 bytes must lie in pages"};
+        // Bytes of the image where the number goes: the board would carry them as its number.
+        QTest::newRow("image bytes at the serial's place, HEX") << ExitRow{{}, QStringList(noPort) << "--serial-at"
+            << "0x8003000" << "--db" << "sqlite:{dir}/placed.sqlite" << "write" << IMAGE_DATA_DIR "/app.hex", 2, "",
+            "--serial-at 0x08003000: " IMAGE_DATA_DIR "/app.hex holds "};
+        QTest::newRow("image bytes at the serial's place, raw from the device's start") << ExitRow{{}, {"--port", "{port}",
+            "--serial-at", "0x8003402", "--serial-format", "dec2c", "--json", "--db", "sqlite:{dir}/placed.sqlite", "write",
+            "{file}"}, 2, R"(\{.*"class":"usage",.*"pass":"image",(?!.*"serial").*\}\n)", "holds " + image.mid(0x402, 3).toHex(' ') + " there"};
         QTest::newRow("file larger than the range")
             << ExitRow{{}, QStringList(write) << "--end" << "0x8003800", 2, "", "3000 bytes, more than the 2049 bytes"};
         // Start 0 to 0xffff and a byte at 0xffffffff: the span from the start must not wrap to a fit.
