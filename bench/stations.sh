@@ -41,7 +41,9 @@ def jlines(path):
 if cmd == 'plan':   # the same faults for every store: drawn per round and board, hit or not
     seed, rounds, stations, boards, rate, size = int(a[0]), int(a[1]), int(a[2]), int(a[3]), float(a[4]), int(a[5])
     rng = random.Random(seed)
-    open(a[6], 'wb').write(rng.randbytes(size))
+    image = bytearray(rng.randbytes(size))
+    image[0x400:0x408] = b'\xff' * 8   # the serial number's place, left erased
+    open(a[6], 'wb').write(image)
     writes, reads = (size + 63) // 64, (size + 63) // 64 + 1   # a read of the serial's place comes first
     kinds = [('status:cmd=0x21:frame=%d', 3), ('status:cmd=0x21:count=-1', 1), ('drop:cmd=0x64:arg=0x12:frame=%d', writes),
              ('vanish:cmd=0x64:arg=0x12:frame=%d', writes), ('worn:cmd=0x64:arg=0x12:frame=%d', writes),
@@ -62,7 +64,8 @@ elif cmd == 'settle':   # after a round: which boards passed, what their flash h
         rec, dump = recs.get(f'{ports}/{name}', {}), f'{d}/dump/{name}'
         flash = open(dump, 'rb').read() if os.path.exists(dump) else b''
         number = int.from_bytes(flash[SERIAL:SERIAL + 4], 'little') if flash else None
-        want = image[:0x400] + number.to_bytes(4, 'little') + image[0x404:] if serial and flash else image
+        want = image[:0x400] + number.to_bytes(4, 'little') + (number ^ 0xFFFFFFFF).to_bytes(4, 'little') + image[0x408:] \
+            if serial and flash else image
         ok = rec.get('status') == 'ok'
         with open(f'{d}/ledger', 'a') as f:
             print(json.dumps({'round': tag, 'board': name, 'fault': fault, 'record': bool(rec), 'passed': ok,
@@ -103,9 +106,10 @@ elif cmd == 'check':   # the goals, against the boards and the store
     held = {r['serial']: r for r in doubt if r['state'] == 'held'}
     still = {e['flash'] for e in out if e['flash'] in held}
     top = max([r['serial'] for r in records if r.get('serial') is not None] or [0])
-    gaps = sorted(set(range(1, top + 1)) - set(numbers) - still)
-    goal(not gaps, f'(3) highest number given out {top}; the numbers on passed boards ({len(set(numbers))}) and the held ones on'
-         f' boards still failed ({len(still)}) leave {len(gaps)} gaps' + (f': {gaps[:20]}' if gaps else ''))
+    replaced = {r['replaced'] for r in records if r.get('replaced') is not None}   # void once their board got another
+    gaps = sorted(set(range(1, top + 1)) - set(numbers) - still - replaced)
+    goal(not gaps, f'(3) highest number given out {top}; the numbers on passed boards ({len(set(numbers))}), the held ones on'
+         f' boards still failed ({len(still)}) and those replaced ({len(replaced)}) leave {len(gaps)} gaps' + (f': {gaps[:20]}' if gaps else ''))
     for n in dup + gaps[:10]:   # each such number's jobs
         print(f'      {n}: ' + ', '.join(f'r{e["round"]} {e["board"]} {e["class"]} serial {e["serial"]} {e["state"]}{" rework" if e["rework"] else ""}'
                                      f' fault {e["fault"]} flash {e["flash"]}' for e in led if n in (e['serial'], e['flash'])))
@@ -181,7 +185,7 @@ for st in $stores; do
         sqlite) db=sqlite:$d/production.sqlite ;;
     esac
     serial=no storeargs=()
-    [ -z "$db" ] || { serial=yes storeargs=(--serial-at 0x08003400 --serial-pool bench --db "$db"); }
+    [ -z "$db" ] || { serial=yes storeargs=(--serial-at 0x08003400 --serial-format le32c --serial-pool bench --db "$db"); }
     echo "== $st${db:+ ($db)}, load average $(cut -d' ' -f1-3 /proc/loadavg)"
     begin=$SECONDS
     for r in $(seq "$rounds"); do

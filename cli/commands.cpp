@@ -2,9 +2,11 @@
 
 #include "auditlog.h"
 #include "journal.h"
+#include "imagereaders.h"
 #include "messages.h"
 #include "recordstore.h"
 #include "runner.h"
+#include "serialnumber.h"
 #include "session.h"
 #include "storeaccess.h"
 #include "storereport.h"
@@ -68,6 +70,22 @@ int CheckPool(RecordStore &records, const CliOptions &options)
     return mismatch.isEmpty() ? int(ExitDone) : Fail(ExitUsage, mismatch);
 }
 
+// An image with bytes of its own where the serial number goes, told as
+// soon as the image lies at known addresses: a raw one without --start
+// waits for the device's start.
+QString SerialMisfit(const CliOptions &options, const ImageSource &source)
+{
+    if (options.command != CliCommand::Write || !options.serialAt.given)
+        return QString();
+    if (source.format != ImageFormat::Raw)
+        return SerialPlaceMisfit(source.placed, options.serialAt.value, options.serialFormat, options.file);
+    if (!options.start.given)
+        return QString();
+    const ImageResult placed = ReadRawImage(source.bytes, options.file, options.start.value);
+    return placed.Ok() ? SerialPlaceMisfit(placed.image, options.serialAt.value, options.serialFormat, options.file)
+                       : QString();
+}
+
 } // namespace
 
 // An unreadable or malformed image is the user's to fix, and a log or
@@ -89,6 +107,9 @@ int RunCommand(const CliOptions &options)
         if (!error.isEmpty())
             return Fail(ExitUsage, error);
     }
+    const QString misfit = SerialMisfit(options, source);
+    if (!misfit.isEmpty())
+        return Fail(ExitUsage, misfit);
     AuditLog log;
     if (!options.log.isEmpty()) {
         const QString error = log.Open(options.log);

@@ -87,11 +87,15 @@ const char *const Usage =
     "\n"
     "Production (write):\n"
     "  --serial-at ADDR     patch a serial number into each board at ADDR, in a\n"
-    "                       page the image programs; it is written and verified\n"
-    "                       with the image and counts as used only once the\n"
-    "                       whole job has verified. A board that already holds\n"
-    "                       a number of the pool keeps it (rework)\n"
-    "  --serial-format F    le32 (default), be32, or decN: N ASCII decimal digits\n"
+    "                       page the image programs, where the image leaves the\n"
+    "                       number's bytes erased (0xFF); it is written and\n"
+    "                       verified with the image and counts as used only once\n"
+    "                       the whole job has verified. A board keeps the number it\n"
+    "                       holds (rework) only with a checked format whose\n"
+    "                       check holds; any other board gets a new number\n"
+    "  --serial-format F    le32 (default), be32, or decN: N ASCII decimal digits;\n"
+    "                       checked: le32c, be32c (the number, then its ones'\n"
+    "                       complement) or decNc (N digits, then a Luhn digit)\n"
     "  --serial-pool NAME   the pool the numbers come from (default: default)\n"
     "  --serial-first N     the first number of a new pool (default 1)\n"
     "  --serial-last N      the last number of a new pool (default: the largest\n"
@@ -282,7 +286,8 @@ bool TakeProduction(const QCommandLineParser &parser, CliOptions *options, QStri
     else if (parser.isSet("to") && !TakeSettleState(parser.value("to"), &options->settleTo))
         *error = QStringLiteral("--to must be free, void or board");
     else if (parser.isSet("serial-format") && !ParseSerialFormat(parser.value("serial-format"), &options->serialFormat))
-        *error = QStringLiteral("--serial-format must be le32, be32 or decN (N digits, 1 to 18)");
+        *error = QStringLiteral("--serial-format must be le32, be32, decN (N digits, 1 to 18), le32c, be32c or decNc "
+                                "(N digits, 1 to 17, and a check digit)");
     else if (parser.isSet("serial-on-fail") && parser.value("serial-on-fail") != QLatin1String("reuse")
              && parser.value("serial-on-fail") != QLatin1String("void"))
         *error = QStringLiteral("--serial-on-fail must be reuse or void");

@@ -129,6 +129,8 @@ QJsonObject ReportJson(const DeviceReport &report)
         json["pool"] = report.pool;
         json["serial"] = report.serial;
         json["rework"] = report.rework;
+        if (report.replaced >= 0)
+            json["replaced"] = report.replaced;
         json["serialState"] = report.serialFate;
     }
     if (!report.record.isEmpty())

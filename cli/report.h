@@ -38,6 +38,7 @@ struct DeviceReport
     QString pool;
     qint64 serial = -1;             // -1: none
     bool rework = false;            // the board kept the number it held
+    qint64 replaced = -1;           // the number the board carried when it got serial; -1: none
     QString serialFate;             // committed, free, void, held; empty while undecided
     QString record;                 // stored, or pending in the journal; empty without a store
 };

@@ -33,23 +33,16 @@ QString Plural(qint64 count, const QString &noun)
     return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
 }
 
-// Reads the serial number's place, a block or two, without a progress
-// line of its own; not even Ctrl-C stops it halfway, as after a cancelled
-// job it must still tell what the board carries.
-class QuietRead : public JobObserver
-{
-public:
-    void PassStarted(JobPass, int) override {}
-    void Progress(int) override {}
-    bool ShouldStop(JobPass) override { return false; }
-};
-
-QString Fate(SerialState state, const QString &pool)
+// Only a number with a check is kept on rework: a plain one could as well
+// be a damaged number or a constant, so it goes void when the board returns.
+QString Fate(SerialState state, const QString &pool, bool checked)
 {
     switch (state) {
     case SerialState::Free: return QStringLiteral("returned to pool %1 for the next board").arg(pool);
     case SerialState::Void: return QStringLiteral("void: never given out again");
-    case SerialState::Held: return QStringLiteral("held: the board may carry it and keeps it when reworked");
+    case SerialState::Held:
+        return checked ? QStringLiteral("held: the board may carry it and keeps it when reworked")
+                       : QStringLiteral("held: the board may carry it, so no other board gets it");
     default: return SerialStateName(state);
     }
 }
@@ -195,6 +188,12 @@ int Session::WriteOrVerify()
                           QStringLiteral("--serial-at %1: the serial number's %2 bytes must lie in pages that %3 "
                                          "programs, so that no page is erased for the number alone")
                               .arg(Hex(serialAt)).arg(options.serialFormat.Bytes()).arg(options.file));
+        // Images placed by their own addresses or by --start were checked
+        // before the port was opened; a raw one placed by the device's
+        // start only now can be.
+        const QString misfit = SerialPlaceMisfit(image, serialAt, options.serialFormat, options.file);
+        if (!misfit.isEmpty())
+            return Refuse(ExitUsage, QStringLiteral("image"), misfit);
         const int taken = TakeSerial();
         if (taken != ExitDone)
             return taken;
@@ -319,105 +318,68 @@ int Session::Read()
     return ExitDone;
 }
 
-// A board that already carries a number the pool gave out (committed, held
-// by a failed job, or in doubt after a job at this very socket died) is
-// being reworked and keeps it; any other board gets a number reserved for
-// it now, before anything is erased.
+SerialLifecycle Session::Serials()
+{
+    return SerialLifecycle(link, geometry,
+                           SerialSettings{options.serialAt.value, options.serialFormat, options.serialPool,
+                                          // The pool ends at its last number, and never past what
+                                          // the layout holds.
+                                          PoolRange(options.serialFirst, options.serialLast,
+                                                    options.serialFormat.Largest()),
+                                          jobId, options.serialVoid, options.station, report.port},
+                           store);
+}
+
+// The board keeps the number it carries, or gets a number reserved for it
+// now, before anything is erased (SerialLifecycle::Take says when).
 int Session::TakeSerial()
 {
-    const SerialFormat &format = options.serialFormat;
-    QByteArray area;
-    const int read = Finish(ReadSerialPlace(&area));
-    if (read != ExitDone) {
+    const SerialTaking taking = Serials().Take();
+    if (taking.result == SerialTaking::Unread) {
+        const int read = Finish(taking.read);
         report.message = QStringLiteral("reading the serial number at %1: %2").arg(Hex(options.serialAt.value), report.message);
         return read;
     }
-    report.outcome.reset();
     report.pool = options.serialPool;
-    const std::optional<qint64> held = DecodeSerial(area, format);
-    if (held) {
-        const StoreResult<bool> claim = store->Call([&](RecordStore &records) {
-            return records.ClaimForRework(options.serialPool, *held, options.station, report.port);
-        });
-        if (!claim.Ok())
-            return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(claim.error));
-        if (claim.value) {
-            report.serial = *held;
-            report.rework = true;
-            return ExitDone;
-        }
+    if (taking.result == SerialTaking::StoreFailed)
+        return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(taking.error));
+    report.serial = taking.serial;
+    report.rework = taking.rework;
+    report.replaced = taking.replaced;
+    voided = taking.voided;
+    if (taking.result == SerialTaking::UsedUp && !taking.error.isEmpty())
+        return Refuse(ExitUsage, QStringLiteral("serial"), taking.error);
+    if (taking.result == SerialTaking::UsedUp) {
+        serialState = SerialState::Free;
+        return Refuse(ExitUsage, QStringLiteral("serial"),
+                      QStringLiteral("serial %1 of pool %2 does not fit the format %3: the pool is used up")
+                          .arg(report.serial).arg(options.serialPool, SerialFormatName(options.serialFormat)));
     }
-    // The pool ends at its last number, and never past what the layout
-    // holds: a pool used up is refused before any number is taken.
-    const PoolRange range(options.serialFirst, options.serialLast, format.Largest());
-    const StoreResult<qint64> reserved = store->Call([&](RecordStore &records) {
-        return records.Reserve(options.serialPool, range, options.station, report.port, jobId);
-    });
-    if (reserved.refused)
-        return Refuse(ExitUsage, QStringLiteral("serial"), reserved.error);
-    if (!reserved.Ok())
-        return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(reserved.error));
-    report.serial = reserved.value;
     return ExitDone;
 }
 
-// The bytes at the serial number's place, read in whole half-words as the
-// flash is organised, and settled like every read whose bytes are kept.
-JobOutcome Session::ReadSerialPlace(QByteArray *bytes)
-{
-    const quint32 at = options.serialAt.value;
-    const quint32 from = at & ~1u;
-    const int length = int((quint64(at) + options.serialFormat.Bytes() - from + 1) & ~quint64(1));
-    ProgrammingJob reader(link, from, geometry.pageSize, QByteArray());
-    QuietRead quiet;
-    const JobOutcome outcome = reader.Read(quiet, length, bytes);
-    *bytes = bytes->mid(int(at - from), options.serialFormat.Bytes());
-    return outcome;
-}
-
-// Only a verified job uses its number up. After a failure the number goes
-// back, or is burnt, only if no write frame carried it: a board that may
-// hold it keeps it, or two boards could end up with one number.
 void Session::SettleSerial(const ProgrammingJob &job)
 {
-    if (report.outcome && report.outcome->status == JobOutcome::Done)
-        serialState = SerialState::Committed;
-    else if (report.rework || job.MayHaveWritten(options.serialAt.value, options.serialFormat.Bytes()))
-        serialState = SerialPlaceAfterFailure();
-    else
-        serialState = options.serialVoid ? SerialState::Void : SerialState::Free;
+    const SerialSettling settling = Serials().Settle(job, *report.outcome, report.serial, report.rework);
+    serialState = settling.state;
+    if (settling.placeErased)
+        report.message += QStringLiteral("; the serial number's place read back damaged and its page was erased");
 }
 
-// A board that failed after its number went out must carry that number or
-// none at all: a damaged one could read as another board's number when
-// the board comes back for rework, and that board's number would then be
-// on two boards. So the place is read back; anything but the number or
-// erased flash has its page erased (a page the image owns, on a board
-// that needs a new write anyway). A device that cannot be asked may carry
-// the number: it is held for the board.
-SerialState Session::SerialPlaceAfterFailure()
+// What the board carried when it got another number, and the numbers that
+// went void for it: the records link them, the words say so.
+QString Session::SerialNotes() const
 {
-    SerialState freed = options.serialVoid ? SerialState::Void : SerialState::Free;
-    const QByteArray number = EncodeSerial(report.serial, options.serialFormat);
-    // A reworked board's number was used up once: it never goes to
-    // another board, whatever this board now carries.
-    if (report.rework)
-        freed = SerialState::Held;
-    QByteArray held;
-    if (ReadSerialPlace(&held).status != JobOutcome::Done || held == number)
-        return SerialState::Held;
-    if (held.count('\xFF') == held.size())
-        return freed;
-    const quint32 at = options.serialAt.value, pageSize = geometry.pageSize;
-    const quint32 last = at + quint32(held.size()) - 1;
-    for (quint32 page = at - (at - geometry.start) % pageSize; page <= last && page >= geometry.start; page += pageSize) {
-        if (link.ErasePage(page, 1) != LinkOk)
-            return SerialState::Held;
-    }
-    if (ReadSerialPlace(&held).status != JobOutcome::Done || held.count('\xFF') != held.size())
-        return SerialState::Held;
-    report.message += QStringLiteral("; the serial number's place read back damaged and its page was erased");
-    return freed;
+    QString notes;
+    if (report.replaced >= 0)
+        notes += QStringLiteral(" in place of %1, which the board carried").arg(report.replaced);
+    QStringList numbers;
+    for (qint64 serial : voided)
+        numbers << QString::number(serial);
+    if (!numbers.isEmpty())
+        notes += QStringLiteral("; %1 of pool %2 made void: the board that may carry it got another number")
+                     .arg(numbers.join(QStringLiteral(", ")), report.pool);
+    return notes;
 }
 
 // The job as far as it came, for its record.
@@ -435,6 +397,7 @@ JobFacts Session::Facts() const
     facts.pool = report.pool;
     facts.serial = report.serial;
     facts.rework = report.rework;
+    facts.replaced = report.replaced;
     facts.exitCode = report.status;
     facts.resultClass = ClassName(report.status);
     facts.pass = FailedPass(report);
@@ -472,10 +435,11 @@ void Session::Record()
         report.record = kept.stored ? QStringLiteral("stored") : QStringLiteral("pending");
         report.serialFate = numbered ? SerialStateName(state) : QString();
         if (numbered && report.status == ExitDone)
-            report.message += report.rework ? QStringLiteral("; kept serial %1 of pool %2 (rework)").arg(report.serial).arg(report.pool)
-                                            : QStringLiteral("; serial %1 of pool %2").arg(report.serial).arg(report.pool);
+            report.message += (report.rework ? QStringLiteral("; kept serial %1 of pool %2 (rework)").arg(report.serial).arg(report.pool)
+                                             : QStringLiteral("; serial %1 of pool %2").arg(report.serial).arg(report.pool))
+                + SerialNotes();
         else if (numbered)
-            report.message += QStringLiteral("; serial %1 %2").arg(report.serial).arg(Fate(state, report.pool));
+            report.message += QStringLiteral("; serial %1 %2").arg(report.serial).arg(Fate(state, report.pool, options.serialFormat.checked)) + SerialNotes();
         if (!kept.stored)
             report.message += QStringLiteral("; the record is pending in the journal %1 until the store takes it (%2)")
                                   .arg(kept.journal, StoreFailure(kept.error));

@@ -8,6 +8,7 @@
 #include "options.h"
 #include "recordstore.h"
 #include "report.h"
+#include "seriallifecycle.h"
 
 #include <QByteArray>
 #include <QSerialPort>
@@ -34,10 +35,10 @@ private:
     int Step();
     int Begin();
     JobFacts Facts() const;
+    SerialLifecycle Serials();
     int TakeSerial();
-    JobOutcome ReadSerialPlace(QByteArray *bytes);
     void SettleSerial(const ProgrammingJob &job);
-    SerialState SerialPlaceAfterFailure();
+    QString SerialNotes() const;
     void Record();
     int AskParams(quint32 *start, quint32 *end, quint32 *pageSize);
     int Info();
@@ -60,6 +61,7 @@ private:
     StoreAccess *store;
     const QString jobId;                        // the job's, in the journal and the store
     std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
+    QVector<qint64> voided;                     // numbers this job made void before the board was erased
 };
 
 #endif // SESSION_H

@@ -22,7 +22,7 @@ Row JobRow(const JobRecord &job)
     return {{"time", Time(job.time)}, {"station", job.station}, {"port", job.port}, {"portPath", job.portPath},
             {"command", job.command}, {"class", job.resultClass}, {"exitCode", job.exitCode},
             {"pool", job.pool}, {"serial", job.serial >= 0 ? QVariant(job.serial) : QVariant()},
-            {"rework", job.rework}, {"pass", job.pass},
+            {"rework", job.rework}, {"replaced", job.replaced >= 0 ? QVariant(job.replaced) : QVariant()}, {"pass", job.pass},
             {"address", job.address ? QVariant(Hex(*job.address)) : QVariant()},
             {"seconds", job.seconds}, {"written", job.bytesWritten}, {"pagesErased", job.pagesErased},
             {"pagesWritten", job.pagesWritten}, {"pagesSkipped", job.pagesSkipped},
@@ -150,7 +150,8 @@ QStringList JobLines(const QVector<JobRecord> &jobs, const CliOptions &options)
     for (const JobRecord &job : jobs)
         rows.append(JobRow(job));
     return Lay(rows, Names(JobRow(JobRecord())),
-               {"time", "station", "port", "command", "class", "pool", "serial", "rework", "pass", "address", "seconds"},
+               {"time", "station", "port", "command", "class", "pool", "serial", "rework", "replaced", "pass", "address",
+                "seconds"},
                options);
 }
 

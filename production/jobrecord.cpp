@@ -19,6 +19,7 @@ JobRecord MakeJobRecord(const JobFacts &facts, const QDateTime &time)
     record.pool = facts.serial >= 0 ? facts.pool : QString();
     record.serial = facts.serial >= 0 ? facts.serial : -1;
     record.rework = facts.serial >= 0 && facts.rework;
+    record.replaced = facts.serial >= 0 ? facts.replaced : -1;
     record.resultClass = facts.resultClass;
     record.exitCode = facts.exitCode;
     record.pass = facts.pass;

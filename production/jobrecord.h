@@ -32,6 +32,7 @@ struct JobFacts
     QString pass;                       // the pass or step that failed, empty on success
     std::optional<JobOutcome> outcome;  // what the engine did to the flash, if it ran
     double seconds = 0;
+    qint64 replaced = -1;               // the number the board carried when it got serial; -1: none
 };
 
 // The record of a job that ended at time: a pool only with a number, an

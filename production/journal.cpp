@@ -24,7 +24,7 @@ QJsonObject RecordJson(const JobRecord &record)
                      {"port", record.port}, {"portPath", record.portPath}, {"version", record.version},
                      {"command", record.command}, {"image", record.image}, {"sha256", record.sha256},
                      {"crc32", record.crc32}, {"pool", record.pool}, {"serial", record.serial},
-                     {"rework", record.rework}, {"class", record.resultClass}, {"exitCode", record.exitCode},
+                     {"rework", record.rework}, {"replaced", record.replaced}, {"class", record.resultClass}, {"exitCode", record.exitCode},
                      {"pass", record.pass}, {"seconds", record.seconds}, {"bytesWritten", record.bytesWritten},
                      {"pagesErased", record.pagesErased}, {"pagesWritten", record.pagesWritten},
                      {"pagesSkipped", record.pagesSkipped}};
@@ -49,6 +49,7 @@ JobRecord RecordFrom(const QJsonObject &json, const QString &job)
     record.pool = json["pool"].toString();
     record.serial = json["serial"].toVariant().toLongLong();
     record.rework = json["rework"].toBool();
+    record.replaced = json.contains("replaced") ? json["replaced"].toVariant().toLongLong() : -1;
     record.resultClass = json["class"].toString();
     record.exitCode = json["exitCode"].toInt();
     record.pass = json["pass"].toString();

@@ -73,7 +73,8 @@ QVector<QStringList> SchemaSteps(StoreAddress::Kind kind)
 
 const QString JobColumns = QStringLiteral(
     "ended, station, port, port_path, version, command, image, sha256, pool, serial, rework, result_class,"
-    " exit_code, pass, address, seconds, bytes_written, pages_erased, crc32, pages_written, pages_skipped, job_id");
+    " exit_code, pass, address, seconds, bytes_written, pages_erased, crc32, pages_written, pages_skipped, job_id,"
+    " replaced");
 
 constexpr int Attempts = 5;
 
@@ -354,6 +355,23 @@ QString NumberIs(Sql &sql, const QString &pool, qint64 serial, const QString &un
     if (state.isNull())
         return QStringLiteral("pool '%1' never gave out number %2").arg(pool).arg(serial);
     return QStringLiteral("number %1 of pool '%2' is %3, %4").arg(serial).arg(pool, state.toString(), unlike);
+}
+
+// Rows of pool, serial, state, station, port, changed.
+QVector<SerialEntry> Entries(QSqlQuery &query)
+{
+    QVector<SerialEntry> entries;
+    while (query.next()) {
+        SerialEntry entry;
+        entry.pool = query.value(0).toString();
+        entry.serial = query.value(1).toLongLong();
+        entry.state = StateNamed(query.value(2).toString()).value_or(SerialState::Reserved);
+        entry.station = query.value(3).toString();
+        entry.port = query.value(4).toString();
+        entry.changed = QDateTime::fromString(query.value(5).toString(), Qt::ISODateWithMs).toUTC();
+        entries << entry;
+    }
+    return entries;
 }
 
 // A reader waits this long for a writer's lock before it says the store
@@ -696,6 +714,26 @@ StoreResult<std::optional<SerialState>> RecordStore::StateOf(const QString &pool
     });
 }
 
+StoreResult<QVector<SerialEntry>> RecordStore::Known(const QString &pool, const QVector<qint64> &serials,
+                                                     const QString &station, const QString &port)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    return Attempt<QVector<SerialEntry>>(sql, Reopener(), QStringLiteral("cannot look up numbers of pool '%1'").arg(pool), [&] {
+        QVariantList values{pool, SerialStateName(SerialState::Reserved), Text(station), Text(port)};
+        QStringList marks;
+        for (qint64 serial : serials) {
+            marks << QStringLiteral("?");
+            values << serial;
+        }
+        const QString numbers = marks.isEmpty() ? QString()
+                                                : QStringLiteral(" OR serial IN (%1)").arg(marks.join(QStringLiteral(", ")));
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials"
+                                                  " WHERE pool = ? AND ((state = ? AND station = ? AND port = ?)%1)"
+                                                  " ORDER BY serial").arg(numbers), values);
+        return Entries(query);
+    });
+}
+
 StoreResult<bool> RecordStore::ClaimForRework(const QString &pool, qint64 serial, const QString &station,
                                               const QString &port)
 {
@@ -704,18 +742,41 @@ StoreResult<bool> RecordStore::ClaimForRework(const QString &pool, qint64 serial
     return Attempt<bool>(sql, Reopener(), action, [&] {
         bool claimed = false;
         sql.Transaction([&] {
-            // A number reserved at another station or port may be on its
-            // way to a board there right now; only the socket whose job
-            // died with it can tell it is in doubt.
+            // The state is asked again here, in the change itself: another
+            // station may have settled the number since it was looked up.
             claimed = 1 == sql.Changed(
                 QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
-                               " WHERE pool = ? AND serial = ? AND (state IN (?, ?)"
-                               " OR (state = ? AND station = ? AND port = ?))"),
+                               " WHERE pool = ? AND serial = ? AND state IN (?, ?, ?)"),
                 {SerialStateName(SerialState::Reserved), Text(station), Text(port),
                  Stamp(QDateTime::currentDateTimeUtc()), pool, serial, SerialStateName(SerialState::Committed),
-                 SerialStateName(SerialState::Held), SerialStateName(SerialState::Reserved), Text(station), Text(port)});
+                 SerialStateName(SerialState::Held), SerialStateName(SerialState::Reserved)});
         });
         return claimed;
+    });
+}
+
+StoreResult<QVector<qint64>> RecordStore::VoidUnsettled(const QString &pool, const QVector<qint64> &serials,
+                                                        const QString &station, const QString &port)
+{
+    Sql sql{QSqlDatabase::database(connection, false), kind};
+    return Attempt<QVector<qint64>>(sql, Reopener(), QStringLiteral("cannot void numbers of pool '%1'").arg(pool), [&] {
+        QVector<qint64> voided;
+        if (serials.isEmpty())
+            return voided;
+        sql.Transaction([&] {
+            voided.clear();
+            const QString now = Stamp(QDateTime::currentDateTimeUtc());
+            for (qint64 serial : serials) {
+                if (1 == sql.Changed(QStringLiteral("UPDATE serials SET state = ?, station = ?, port = ?, changed = ?"
+                                                    " WHERE pool = ? AND serial = ?"
+                                                    " AND (state = ? OR (state = ? AND station = ? AND port = ?))"),
+                                     {SerialStateName(SerialState::Void), Text(station), Text(port), now, pool, serial,
+                                      SerialStateName(SerialState::Held), SerialStateName(SerialState::Reserved),
+                                      Text(station), Text(port)}))
+                    voided << serial;
+            }
+        });
+        return voided;
     });
 }
 
@@ -751,7 +812,7 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
                 if (!sql.failure && changed != 1)
                     sql.Fail(NumberIs(sql, record.pool, record.serial, QStringLiteral("not reserved")));
             }
-            sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            sql.Exec(QStringLiteral("INSERT INTO jobs (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                          .arg(JobColumns),
                      {ended, Text(record.station), Text(record.port), Text(record.portPath), Text(record.version),
                       Text(record.command), Text(record.image), Text(record.sha256),
@@ -759,7 +820,7 @@ StoreResult<bool> RecordStore::Finish(const JobRecord &record, std::optional<Ser
                       int(record.rework), Text(record.resultClass), record.exitCode, Text(record.pass),
                       record.address ? QVariant(qint64(*record.address)) : NullInteger(), record.seconds,
                       record.bytesWritten, record.pagesErased, Text(record.crc32), record.pagesWritten,
-                      record.pagesSkipped, JobId(record.jobId)});
+                      record.pagesSkipped, JobId(record.jobId), qMax(record.replaced, qint64(-1))});
         });
         return true;
     });
@@ -776,9 +837,10 @@ QString Where(const JobFilter &filter, QVariantList &values, const QString &time
         terms << QStringLiteral("pool = ?");
         values << filter.pool;
     }
+    // A board's history goes on in the job that gave it another number.
     if (filter.serial) {
-        terms << QStringLiteral("serial = ?");
-        values << *filter.serial;
+        terms << QStringLiteral("(serial = ? OR replaced = ?)");
+        values << *filter.serial << *filter.serial;
     }
     if (filter.day) {
         terms << QStringLiteral("%1 >= ? AND %1 < ?").arg(time);
@@ -827,6 +889,7 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
             job.pagesWritten = query.value(19).toInt();
             job.pagesSkipped = query.value(20).toInt();
             job.jobId = query.value(21).toString();
+            job.replaced = query.value(22).toLongLong();
             jobs << job;
         }
         return jobs;
@@ -858,17 +921,7 @@ StoreResult<QVector<SerialEntry>> RecordStore::Unsettled(const JobFilter &filter
         const QString where = Where(filter, values, QStringLiteral("changed"), {QStringLiteral("state IN (?, ?)")});
         QSqlQuery query = sql.Exec(QStringLiteral("SELECT pool, serial, state, station, port, changed FROM serials") + where,
                                    values);
-        QVector<SerialEntry> entries;
-        while (query.next()) {
-            SerialEntry entry;
-            entry.pool = query.value(0).toString();
-            entry.serial = query.value(1).toLongLong();
-            entry.state = StateNamed(query.value(2).toString()).value_or(SerialState::Reserved);
-            entry.station = query.value(3).toString();
-            entry.port = query.value(4).toString();
-            entry.changed = QDateTime::fromString(query.value(5).toString(), Qt::ISODateWithMs).toUTC();
-            entries << entry;
-        }
+        QVector<SerialEntry> entries = Entries(query);
         std::sort(entries.begin(), entries.end(), [](const SerialEntry &a, const SerialEntry &b) {
             return std::make_pair(a.pool, a.serial) < std::make_pair(b.pool, b.serial);
         });

@@ -76,6 +76,7 @@ struct JobRecord
     QString pool;                   // empty: no serial number
     qint64 serial = -1;             // -1: none
     bool rework = false;            // the board kept the number it already held
+    qint64 replaced = -1;           // the number the board carried when it was given serial; -1: none
     QString resultClass;            // ok, usage, port, no-answer, refused, mismatch, incomplete, store, cancelled,
                                     // killed (the tool died in the job: exit code -1)
     int exitCode = 0;
@@ -137,7 +138,7 @@ struct Settlement
 struct JobFilter
 {
     QString pool;
-    std::optional<qint64> serial;   // with pool: one board's history
+    std::optional<qint64> serial;   // with pool: one board's history, and the job that replaced the number
     std::optional<QDate> day;       // UTC day of the job's time
     QString station;
 };
@@ -181,14 +182,27 @@ public:
     // The state of a number; no value when the pool never gave it out.
     StoreResult<std::optional<SerialState>> StateOf(const QString &pool, qint64 serial);
 
-    // A board carrying a number the store knows (committed, held, or in
-    // doubt at this very station and port) keeps it for its rework; the
+    // The pool's entries for serials (a number it never gave out has
+    // none), and every number of the pool reserved at station and port,
+    // which is in doubt when no job runs there; by number.
+    StoreResult<QVector<SerialEntry>> Known(const QString &pool, const QVector<qint64> &serials,
+                                            const QString &station, const QString &port);
+
+    // A board that carries a number with a check that holds keeps it for
+    // its rework when the number is committed, held or reserved: the
     // number becomes Reserved by this station and port, and the value is
-    // true. False for a free or void number, one the pool never gave out,
-    // and one reserved at another station or port, whose job may still be
-    // running: such a board gets a number of its own.
+    // true. False for a free or void number and one the pool never gave
+    // out: such a board gets a number of its own. Whether the board may
+    // keep it at all is the caller's to decide (DecideSerial).
     StoreResult<bool> ClaimForRework(const QString &pool, qint64 serial, const QString &station,
                                      const QString &port);
+
+    // Makes void those of serials that are held, or reserved at station
+    // and port (in doubt: the caller runs the only job there); the value
+    // is the numbers made void. Committed numbers, and numbers reserved
+    // elsewhere, whose jobs may be running, stay as they are.
+    StoreResult<QVector<qint64>> VoidUnsettled(const QString &pool, const QVector<qint64> &serials,
+                                               const QString &station, const QString &port);
 
     // Ends a job: when record.serial >= 0 and a state is given, the number
     // (which this job reserved or claimed) takes state, and the record is

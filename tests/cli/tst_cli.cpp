@@ -90,6 +90,23 @@ CliRun RunCli(QStringList arguments, const QString &port, const QString &file, c
     return run;
 }
 
+// The number at the serial number's place (0x08003400) in a dump, its check left aside.
+qint64 FlashNumber(const QByteArray &flash, const QString &format)
+{
+    const QByteArray bytes = flash.mid(0x3400, format.startsWith("dec") ? 8 : 4);
+    return format.startsWith("dec") ? bytes.toLongLong() : format.startsWith("le32") ? qint64(qFromLittleEndian<quint32>(bytes.constData()))
+                                                                                   : qint64(qFromBigEndian<quint32>(bytes.constData()));
+}
+
+// The store of a serial row: a SQLite file in dir, or the test cluster's PostgreSQL; empty when there is none.
+QString Store(const QString &kind, const QString &file)
+{
+    const QString cluster = qEnvironmentVariable("TAMRIVO_TEST_PG");
+    if (kind == "sqlite")
+        return "sqlite:" + file;
+    return cluster.isEmpty() ? QString() : "postgresql://tamrivo@127.0.0.1:" + ReadFile(cluster + "/port").trimmed() + "/postgres";
+}
+
 // out: a pattern for all of standard output; err: a part of standard error, or empty for none at all.
 // {dir} stands for the test's directory, where several simulated boards keep their links a, b and c.
 struct ExitRow { QStringList simArguments, arguments; int status; QString out, err; };
@@ -197,6 +214,10 @@ private slots:
         imagePath = dir.filePath("image.bin");
         QFile file(imagePath);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+        // The serial numbers' image leaves their place at 0x08003400 erased.
+        QFile serialFile(imagePath + ".serial");
+        const QByteArray serialImage = QByteArray(image).replace(0x400, 16, QByteArray(16, '\xFF'));
+        QVERIFY(serialFile.open(QIODevice::WriteOnly) && serialFile.write(serialImage) == serialImage.size());
         QVERIFY(QFile(imagePath + ".empty").open(QIODevice::WriteOnly));
         const QByteArray top(":0400000001020304F2\n:02000004FFFFFC\n:01FFFF0005FC\n:00000001FF\n");
         QFile topFile(imagePath + ".top.hex");
@@ -238,6 +259,13 @@ private slots:
         QTest::newRow("serial number outside the image's pages") << ExitRow{{"--fault", "drop:count=-1"}, {"--port", "{port}",
             "--start", "0x8003000", "--end", "0x800ffff", "--page-size", "1024", "--serial-at", "0x8003c00", "--db",
             "sqlite:{dir}/outside.sqlite", "write", "{file}"}, 2, "", "--serial-at 0x8003c00: the serial number's 4 bytes must lie in pages"};
+        // Bytes of the image where the number goes: the board would carry them as its number.
+        QTest::newRow("image bytes at the serial's place, HEX") << ExitRow{{}, QStringList(noPort) << "--serial-at"
+            << "0x8003000" << "--db" << "sqlite:{dir}/placed.sqlite" << "write" << IMAGE_DATA_DIR "/app.hex", 2, "",
+            "--serial-at 0x08003000: " IMAGE_DATA_DIR "/app.hex holds "};
+        QTest::newRow("image bytes at the serial's place, raw from the device's start") << ExitRow{{}, {"--port", "{port}",
+            "--serial-at", "0x8003402", "--serial-format", "dec2c", "--json", "--db", "sqlite:{dir}/placed.sqlite", "write",
+            "{file}"}, 2, R"(\{.*"class":"usage",.*"pass":"image",(?!.*"serial").*\}\n)", "holds " + image.mid(0x402, 3).toHex(' ') + " there"};
         QTest::newRow("file larger than the range")
             << ExitRow{{}, QStringList(write) << "--end" << "0x8003800", 2, "", "3000 bytes, more than the 2049 bytes"};
         // Start 0 to 0xffff and a byte at 0xffffffff: the span from the start must not wrap to a fit.
@@ -561,10 +589,13 @@ private slots:
         QTest::newRow("be32 from 70000, void") << "be32" << qint64(70000) << "void" << "sqlite";
         QTest::newRow("8 decimal digits, reuse") << "dec8" << qint64(4711) << "reuse" << "sqlite";
         QTest::newRow("PostgreSQL: le32, reuse") << "le32" << qint64(1) << "reuse" << "postgresql";
+        QTest::newRow("checked le32c, reuse") << "le32c" << qint64(1) << "reuse" << "sqlite";
+        QTest::newRow("Luhn digits on PostgreSQL: dec8c from 4711, void") << "dec8c" << qint64(4711) << "void" << "postgresql";
     }
 
     // A line's life: numbers go only to boards that verified, a failed board's number to the next one (or
-    // nowhere), a board that may carry its number keeps it for rework, and a killed job's number stays in doubt.
+    // nowhere), a board that may carry its number keeps it for rework if the number carries a check (else
+    // the number goes void and the board gets another), and a killed job's number stays in doubt.
     void serialNumbers()
     {
         QFETCH(QString, format);
@@ -573,21 +604,15 @@ private slots:
         QFETCH(QString, store);
         // A pool of its own: the PostgreSQL server outlives the test.
         const QString tag = QString(QTest::currentDataTag()).left(4), pool = QUuid::createUuid().toString(QUuid::Id128);
-        const QString cluster = qEnvironmentVariable("TAMRIVO_TEST_PG");
-        if (store == "postgresql" && cluster.isEmpty())
+        const QString db = Store(store, dir.filePath(tag + ".sqlite"));
+        if (db.isEmpty())
             QSKIP("no PostgreSQL server: run through ctest, which starts one");
-        const QString db = store == "sqlite" ? "sqlite:" + dir.filePath(tag + ".sqlite")
-            : "postgresql://tamrivo@127.0.0.1:" + ReadFile(cluster + "/port").trimmed() + "/postgres";
-        const auto number = [&](const QString &dump) {
-            const QByteArray bytes = ReadFile(dump).mid(0x3400, format == "dec8" ? 8 : 4);
-            return format == "dec8" ? bytes.toLongLong() : format == "le32" ? qint64(qFromLittleEndian<quint32>(bytes.constData()))
-                                                                           : qint64(qFromBigEndian<quint32>(bytes.constData()));
-        };
+        const auto number = [&](const QString &dump) { return FlashNumber(ReadFile(dump), format); };
         const auto write = [&](const QStringList &simArguments, const QStringList &ports, int status) {
             QProcess sim;
             const QString port = StartSim(sim, QStringList(simArguments).replaceInStrings("{dir}", dir.path()), dir.filePath(tag));
             QStringList arguments = {"--json", "--quiet", "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400", "--serial-format", format,
-                                     "--serial-first", QString::number(first), "--serial-on-fail", onFail, "write", imagePath};
+                                     "--serial-first", QString::number(first), "--serial-on-fail", onFail, "write", imagePath + ".serial"};
             for (const QString &board : ports.isEmpty() ? QStringList{port} : ports)
                 arguments << "--port" << QString(board).replace("{dir}", dir.path());
             const CliRun run = RunCli(arguments, port, imagePath);
@@ -624,24 +649,27 @@ private slots:
         QVERIFY(QFile::copy(dir.filePath(tag), dir.filePath(tag + ".held")));
         write({}, {}, 0);
         QCOMPARE(number(dir.filePath(tag)), next + 1);
-        // The failed board comes back from rework and keeps its number.
+        // The failed board comes back from rework.
+        const bool checked = format.endsWith('c');
         records = write({"--image", dir.filePath(tag + ".held")}, {}, 0);
-        QVERIFY(records.first()["rework"].toBool());
-        QCOMPARE(number(dir.filePath(tag)), next);
+        QCOMPARE(records.first()["rework"].toBool(), checked);
+        QCOMPARE(number(dir.filePath(tag)), checked ? next : next + 2);
+        QCOMPARE(records.first()["replaced"].toDouble(-1), checked ? -1 : double(next));
+        const qint64 killed = checked ? next + 2 : next + 3;
         // Killed in the middle of its write: the number is neither used up nor handed out again.
         QProcess sim, cli;
         const QString port = StartSim(sim, {"--baud", "9600"}, dir.filePath(tag));
         cli.start(Bin("tamrivo-cli"), {"--port", port, "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400", "--serial-format", format,
-                                       "--serial-first", QString::number(first), "write", imagePath});
+                                       "--serial-first", QString::number(first), "write", imagePath + ".serial"});
         QByteArray progress;
         QTRY_VERIFY_WITH_TIMEOUT((progress += cli.readAllStandardError()).contains("write  ["), 10000);
         cli.kill();
         QVERIFY(cli.waitForFinished(5000) && StopSim(sim));
         const CliRun doubt = RunCli({"report", "--in-doubt", "--json", "--db", db, "--serial-pool", pool}, port, imagePath);
-        QCOMPARE(QJsonDocument::fromJson(doubt.out.toUtf8())["serial"].toVariant().toLongLong(), next + 2);
+        QCOMPARE(QJsonDocument::fromJson(doubt.out.toUtf8())["serial"].toVariant().toLongLong(), killed);
         QCOMPARE(QJsonDocument::fromJson(doubt.out.toUtf8())["state"].toString(), "in doubt");
         write({}, {}, 0);
-        QCOMPARE(number(dir.filePath(tag)), next + 3);
+        QCOMPARE(number(dir.filePath(tag)), killed + 1);
         // One record a device job, the killed one aside.
         const CliRun counts = RunCli({"report", "--counts", "--csv", "--db", db, "--serial-pool", pool}, port, imagePath);
         QCOMPARE(counts.out, "class,jobs\r\nkilled,1\r\nmismatch,2\r\nok,6\r\nrefused,1\r\n");
@@ -657,7 +685,7 @@ private slots:
         QProcess sim, cli;
         StartSim(sim, QStringList{"--baud", "9600"} + QStringList(Boards).replaceInStrings("{dir}", dir.path()), dir.filePath("mid"));
         cli.start(Bin("tamrivo-cli"), QStringList(OnBoards.mid(0, 6)).replaceInStrings("{dir}", dir.path()) << "--json" << "--journal"
-                  << journal << "--db" << db << "--serial-pool" << pool << "--serial-at" << "0x8003400" << "write" << imagePath);
+                  << journal << "--db" << db << "--serial-pool" << pool << "--serial-at" << "0x8003400" << "write" << imagePath + ".serial");
         QByteArray progress;
         QTRY_VERIFY_WITH_TIMEOUT((progress += cli.readAllStandardError()).count("write  [") >= 3, 20000);
         QVERIFY(Pg("pause"));
@@ -682,9 +710,9 @@ private slots:
             QSKIP("no PostgreSQL server: run through ctest, which starts one");
         QProcess cli;
         cli.start(Bin("tamrivo-cli"), {"--wait", "--json", "--port", link, "--db", db, "--station", pool, "--serial-pool", pool,
-                                       "--serial-at", "0x8003400", "--journal", dir.filePath("journal-restart"), "write", imagePath});
+                                       "--serial-at", "0x8003400", "--journal", dir.filePath("journal-restart"), "write", imagePath + ".serial"});
         const struct { const char *before, *record, *reason; } boards[] = {{"", "stored", ""},
-            {"pause", "pending", "cannot reserve a number"}, {"", "pending", "1 record waiting in the journal"},
+            {"pause", "pending", "the record store failed: cannot look up numbers"}, {"", "pending", "1 record waiting in the journal"},
             {"resume", "stored", ""}};
         QByteArray records, messages;
         bool paused = false;
@@ -719,7 +747,7 @@ private slots:
         const QString port = dir.filePath("locked");
         StartSim(sim, {"--link", port}, dir.filePath("locked.bin"));
         const QStringList write = {"--port", port, "--quiet", "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400",
-                                   "write", imagePath};
+                                   "write", imagePath + ".serial"};
         QCOMPARE(RunCli(write, port, imagePath).status, 0);
         QVERIFY(StopSim(sim));
         QSqlDatabase other = QSqlDatabase::addDatabase("QPSQL", "other");
@@ -822,7 +850,7 @@ private slots:
         const QStringList arguments = QStringList(row.arguments).replaceInStrings("{db}", db).replaceInStrings("{link}", link);
         QElapsedTimer timer;
         timer.start();
-        CliRun run = RunCli(arguments, port, imagePath, dir.path(), program);
+        CliRun run = RunCli(arguments, port, imagePath + ".serial", dir.path(), program);
         if (row.setup.startsWith("missing") && run.status == row.status)
             run = RunCli(arguments, port, imagePath, dir.path(), program);
         const qint64 ms = timer.elapsed();
@@ -840,34 +868,90 @@ private slots:
         QVERIFY2(ms < 10000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 
-    // Bytes a number puts in the flash (hex; empty: it does not fit), and the number read back from them.
-    void serialLayout_data()
+    void rework_data()
     {
         QTest::addColumn<QString>("format");
-        QTest::addColumn<qint64>("number");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("le32") << "le32" << qint64(0x12345678) << QByteArray("78563412");
-        QTest::newRow("be32") << "be32" << qint64(0x12345678) << QByteArray("12345678");
-        QTest::newRow("le32, the largest") << "le32" << qint64(0xFFFFFFFE) << QByteArray("feffffff");
-        QTest::newRow("le32, erased flash's value") << "le32" << qint64(0xFFFFFFFF) << QByteArray();
-        QTest::newRow("dec6, leading zeros") << "dec6" << qint64(42) << QByteArray("303030303432");
-        QTest::newRow("dec2, too many digits") << "dec2" << qint64(100) << QByteArray();
-        QTest::newRow("dec2, negative") << "dec2" << qint64(-1) << QByteArray();
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<QString>("socket");    // where a failed board comes back: "" its own, "o" another
+        QTest::newRow("le32, same socket") << "le32" << "sqlite" << "";
+        QTest::newRow("le32c, another socket") << "le32c" << "sqlite" << "o";
+        QTest::newRow("dec8c, same socket") << "dec8c" << "sqlite" << "";
+        QTest::newRow("PostgreSQL: be32c, another socket") << "be32c" << "postgresql" << "o";
     }
 
-    void serialLayout()
+    // Boards back from jobs that left their numbers damaged or in doubt: only a board holding its number
+    // exactly, check and all, keeps it; no number is on two passed boards; a board's record links the number
+    // it carried with its new one; a number in doubt goes void once its own socket sees it is not on the board.
+    void rework()
     {
         QFETCH(QString, format);
-        QFETCH(qint64, number);
-        QFETCH(QByteArray, bytes);
+        QFETCH(QString, store);
+        QFETCH(QString, socket);
+        const QString pool = QUuid::createUuid().toString(QUuid::Id128), db = Store(store, dir.filePath("rework.sqlite"));
+        const QString dump = dir.filePath("rework.bin"), log = dir.filePath("rework.log");
+        if (db.isEmpty())
+            QSKIP("no PostgreSQL server: run through ctest, which starts one");
+        const bool checked = format.endsWith('c');
+        const QString stall = "drop:cmd=0x64:arg=0x12:addr=0x08003440:count=-1";
+        // A board in a socket, with the flash it had; killed (status -1) while its write past the number stalls.
+        const auto job = [&](const QString &link, const QByteArray &flash, const QString &fault, int status) {
+            QFile in(dump + ".in");
+            [&] { QVERIFY(in.open(QIODevice::WriteOnly) && in.write(flash.isEmpty() ? QByteArray(0x10000, '\xFF') : flash)); }();
+            in.close();
+            QProcess sim, cli;
+            sim.setStandardErrorFile(log);
+            StartSim(sim, QStringList{"--link", dir.filePath(link + 'k'), "--verbose", "--image", dump + ".in"}
+                              + (fault.isEmpty() ? QStringList() : QStringList{"--fault", fault}), dump);
+            cli.start(Bin("tamrivo-cli"), {"--json", "--quiet", "--db", db, "--serial-pool", pool, "--serial-at", "0x8003400",
+                      "--serial-format", format, "--serial-first", "1000", "--port", dir.filePath(link + 'k'), "write", imagePath + ".serial"});
+            [&] {
+                if (status < 0) {
+                    QTRY_VERIFY_WITH_TIMEOUT(ReadFile(log).contains("rx #641240340008"), 10000);
+                    cli.kill();
+                }
+                QVERIFY(cli.waitForFinished(30000));
+                QCOMPARE(status < 0 ? -1 : cli.exitCode(), status);
+            }();
+            StopSim(sim);
+            return QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+        };
+        const auto serials = [&](const QStringList &report) {
+            QList<int> found;
+            for (const QString &line : RunCli(QStringList{"--db", db, "--serial-pool", pool, "report", "--json"} + report, "", "").out.split('\n', Qt::SkipEmptyParts))
+                found << QJsonDocument::fromJson(line.toUtf8())["serial"].toInt();
+            return found;
+        };
+        job("x", {}, {}, 0);
+        job("x", {}, {}, 0);
+        // B's number, 1002, goes in and the line drops before it is verified: held. Some bits of it never
+        // took, and the number part reads 1000, a passed board's.
+        QCOMPARE(job("", {}, "vanish:cmd=0x64:arg=0x12:addr=0x08003440", 4)["serialState"].toString(), "held");
         SerialFormat layout;
         QVERIFY(ParseSerialFormat(format, &layout));
-        QCOMPARE(EncodeSerial(number, layout).toHex(), bytes);
-        if (!bytes.isEmpty())
-            QCOMPARE(DecodeSerial(QByteArray::fromHex(bytes), layout), std::optional<qint64>(number));
-        // Erased flash, and digits with a gap, hold no number.
-        QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '\xFF'), layout), std::optional<qint64>());
-        QCOMPARE(DecodeSerial(QByteArray(layout.Bytes(), '7').replace(0, 1, " "), layout).has_value(), layout.kind != SerialFormat::Decimal);
+        const int digits = format.startsWith("dec") ? 8 : 4, carried = checked ? 1002 : 1000;
+        QJsonObject record = job(socket, ReadFile(dump).replace(0x3400, digits, EncodeSerial(1000, layout).left(digits)), {}, 0);
+        QCOMPARE(record["serial"].toInt(), 1003);
+        QCOMPARE(FlashNumber(ReadFile(dump), format), 1003);
+        QCOMPARE(record["replaced"].toInt(), carried);
+        QCOMPARE(serials({"--serial", QString::number(carried)}), (QList<int>{carried, 1003}));
+        const QList<int> held = checked ? QList<int>() : QList<int>{1002};
+        QCOMPARE(serials({"--in-doubt"}), held);
+        // Killed past its number (1004), and back in its socket holding exactly that number.
+        job("", {}, stall, -1);
+        QCOMPARE(job("", ReadFile(dump), {}, 0)["serial"].toInt(), checked ? 1004 : 1005);
+        // Killed again, and a bit of its number cleared: a new number, and the one it carried goes void in its
+        // own socket; elsewhere it stays in doubt until the next job in its socket.
+        const int doubt = checked ? 1005 : 1006;
+        job("", {}, stall, -1);
+        QByteArray flash = ReadFile(dump);
+        char &cleared = *std::find_if(flash.begin() + 0x3400, flash.end(), [](char c) { return c != 0; });
+        cleared = char(cleared & (cleared - 1));
+        record = job(socket, flash, {}, 0);
+        QCOMPARE(record["serial"].toInt(), doubt + 1);
+        QCOMPARE(record["replaced"].toInt(), checked ? doubt : FlashNumber(flash, format));
+        QCOMPARE(serials({"--in-doubt"}), held + (socket.isEmpty() ? QList<int>() : QList<int>{doubt}));
+        QCOMPARE(job("", {}, {}, 0)["serial"].toInt(), doubt + 2);
+        QCOMPARE(serials({"--in-doubt"}), held);
     }
 
     // The class follows from what the device did, whatever the pass.

@@ -67,12 +67,12 @@ QString Open(RecordStore &store, const QString &address)
 // A job that ended at time; its other fields told apart by tag, so that a
 // column read into the wrong field shows.
 JobRecord Job(const QString &tag, const char *time, const QString &station, const QString &pool, qint64 serial,
-              const QString &result, std::optional<quint32> address = std::nullopt)
+              const QString &result, std::optional<quint32> address = std::nullopt, qint64 replaced = -1)
 {
     const int n = tag.at(0).unicode();
     return {QDateTime::fromString(time, Qt::ISODateWithMs), station, "tty" + tag, "/dev/serial/by-path/" + tag,
-            "1." + tag, "write", tag, "sha-" + tag, "crc-" + tag, pool, serial, n % 2 == 1, result, n, "pass-" + tag,
-            address, n / 8.0, qint64(n) << 32, n + 1, n + 2, n + 3, QString()};
+            "1." + tag, "write", tag, "sha-" + tag, "crc-" + tag, pool, serial, n % 2 == 1, replaced, result, n,
+            "pass-" + tag, address, n / 8.0, qint64(n) << 32, n + 1, n + 2, n + 3, QString()};
 }
 
 // The same row for each database.
@@ -150,7 +150,9 @@ private slots:
     // its own; "again=N" (the last reservation's job asks again); "finish N STATE" (the step's words are its job);
     // "settle N STATE"; "claim N [here]" (from another station, or
     // where the numbers are reserved); "state N=STATE|none";
-    // "unsettled=N:STATE:STATION ..."; "newer" (the schema a version ahead,
+    // "unsettled=N:STATE:STATION ..."; "known N ...=N:STATE ..." (those
+    // numbers and the ones reserved where reserve takes them), "void N ..."
+    // (from there, then known); "newer" (the schema a version ahead,
     // then the store opens it again); "nojobs" (the jobs table gone, so that
     // recording a job fails); "first" (the store taken back to the first
     // schema, then opened again); "jobs=CRC:WRITTEN:SKIPPED ..." (the newer
@@ -168,9 +170,13 @@ private slots:
         BothRows("a held or committed number stays with its board", "reserve=1; finish 1 held=ok; reserve=2; "
                  "unsettled=1:held:st1 2:reserved:st1; claim 1=ok; unsettled=1:reserved:st2 2:reserved:st1; "
                  "finish 1 committed=ok; unsettled=2:reserved:st1; claim 1=ok; state 1=reserved; reserve=3");
-        // Reserved elsewhere, the number may be on its way to another board right now.
-        BothRows("a number in doubt is never handed out, and kept only in its own socket", "reserve=1; reserve=2; "
-                 "finish 2 free=ok; unsettled=1:reserved:st1; reserve=2; reserve=3; claim 1=no; claim 1 here=ok");
+        BothRows("a number in doubt is never handed out; a board that carries it keeps it at any socket", "reserve=1; "
+                 "reserve=2; finish 2 free=ok; unsettled=1:reserved:st1; reserve=2; reserve=3; claim 1=ok; "
+                 "unsettled=1:reserved:st2 2:reserved:st1 3:reserved:st1");
+        // Reserved at another socket, the number may be on its way to a board there right now.
+        BothRows("void takes held numbers and this socket's in doubt, nothing else", "reserve=1; reserve=2; reserve=3; "
+                 "reserve=4; finish 2 held=ok; finish 3 committed=ok; claim 4=ok; known 2 3 9=1:reserved 2:held 3:committed; "
+                 "void 2 3 4 5=1:reserved 2:void 3:committed 4:reserved; known=1:reserved; void 1=1:void; reserve=5");
         BothRows("only a reserved number is settled", "reserve=1; finish 1 committed=ok; finish 1 free=refused; "
                  "state 1=committed; finish 7 committed=refused; state 7=none; reserve=2");
         BothRows("a job that cannot be recorded leaves its number in doubt",
@@ -244,6 +250,16 @@ private slots:
             } else if (words[0] == "state") {
                 const StoreResult<std::optional<SerialState>> state = store.StateOf(Pool, serial);
                 std::tie(got, error) = std::pair(state.value ? SerialStateName(*state.value) : "none", state.error);
+            } else if (words[0] == "known" || words[0] == "void") {
+                QVector<qint64> numbers;
+                for (const QString &word : words.mid(1))
+                    numbers << word.toLongLong();
+                if (words[0] == "void")
+                    error = store.VoidUnsettled(Pool, numbers, "st1", "ttyUSB0").error;
+                QStringList found;
+                for (const SerialEntry &entry : store.Known(Pool, numbers, "st1", "ttyUSB0").value)
+                    found << QStringLiteral("%1:%2").arg(entry.serial).arg(SerialStateName(entry.state));
+                got = found.join(' ');
             } else if (words[0] == "unsettled") {
                 QStringList entries;
                 for (const SerialEntry &entry : store.Unsettled({Pool, {}, {}, {}}).value)
@@ -291,7 +307,8 @@ private slots:
         QTest::addColumn<QString>("jobs");
         QTest::addColumn<QString>("counts");
         BothRows("every job, in the order they ended", JobFilter{}, "d a b c e f", "mismatch=1 no-answer=1 ok=3 port=1");
-        BothRows("one board's history", JobFilter{"p", 2, {}, {}}, "a", "mismatch=1");
+        BothRows("one board's history, and the job that gave it another number", JobFilter{"p", 2, {}, {}}, "a c",
+                 "mismatch=1 ok=1");
         BothRows("a UTC day, midnight to midnight", JobFilter{{}, {}, QDate(2026, 3, 2), {}}, "b c e", "ok=2 port=1");
         BothRows("a station", JobFilter{{}, {}, {}, "B"}, "d c e", "no-answer=1 ok=1 port=1");
     }
@@ -306,7 +323,7 @@ private slots:
         // Addresses: none, zero (not none) and the top one, past a 32-bit
         // signed column. e ended on the 2nd in UTC, the 3rd in its own time.
         const QVector<JobRecord> recorded{Job("f", "2026-03-03T00:00:00.000Z", "A", "q", 2, "ok"),
-                                          Job("c", "2026-03-02T08:00:00.500Z", "B", "p", 1, "ok", 0xffffffff),
+                                          Job("c", "2026-03-02T08:00:00.500Z", "B", "p", 1, "ok", 0xffffffff, 2),
                                           Job("d", "2026-03-01T10:00:00.000Z", "B", "", -1, "no-answer", 0),
                                           Job("a", "2026-03-01T23:59:59.999Z", "A", "p", 2, "mismatch", 0x08000400),
                                           Job("e", "2026-03-03T01:59:59.999+02:00", "B", "", -1, "port"),
@@ -326,7 +343,8 @@ private slots:
                                r.resultClass, QString::number(r.exitCode), r.pass,
                                r.address ? QString::number(*r.address) : "none", QString::number(r.seconds),
                                QString::number(r.bytesWritten), QString::number(r.pagesErased), r.crc32,
-                               QString::number(r.pagesWritten), QString::number(r.pagesSkipped)}.join(' ');
+                               QString::number(r.pagesWritten), QString::number(r.pagesSkipped),
+                               QString::number(r.replaced)}.join(' ');
         };
         QStringList got, expected, perClass;
         for (const JobRecord &job : found.value)
