@@ -113,13 +113,7 @@ struct ExitRow { QStringList simArguments, arguments; int status; QString out, e
 
 const QStringList Boards = {"--link", "{dir}/a", "--link", "{dir}/b", "--link", "{dir}/c"};
 
-// The throwaway PostgreSQL server (empty: none), and pgcluster.sh's actions on it.
-QString PgStore()
-{
-    const QString cluster = qEnvironmentVariable("TAMRIVO_TEST_PG");
-    return cluster.isEmpty() ? QString() : "postgresql://tamrivo@127.0.0.1:" + ReadFile(cluster + "/port").trimmed() + "/postgres";
-}
-
+// pgcluster.sh's actions on the throwaway PostgreSQL server.
 bool Pg(const QString &action)
 {
     return QProcess::execute("sh", {PGCLUSTER, action, qEnvironmentVariable("TAMRIVO_TEST_PG")}) == 0;
@@ -679,7 +673,7 @@ private slots:
     // stands and its record waits in the journal; the next run with the store delivers each once.
     void storeStoppedMidJob()
     {
-        const QString db = PgStore(), pool = QUuid::createUuid().toString(QUuid::Id128), journal = dir.filePath("journal-mid");
+        const QString db = Store("postgresql", {}), pool = QUuid::createUuid().toString(QUuid::Id128), journal = dir.filePath("journal-mid");
         if (db.isEmpty())
             QSKIP("no PostgreSQL server: run through ctest, which starts one");
         QProcess sim, cli;
@@ -705,7 +699,7 @@ private slots:
     // while a record waits, is refused untouched (its record waits too), and the next board delivers them all.
     void stationAcrossRestart()
     {
-        const QString db = PgStore(), pool = QUuid::createUuid().toString(QUuid::Id128), link = dir.filePath("restart");
+        const QString db = Store("postgresql", {}), pool = QUuid::createUuid().toString(QUuid::Id128), link = dir.filePath("restart");
         if (db.isEmpty())
             QSKIP("no PostgreSQL server: run through ctest, which starts one");
         QProcess cli;
@@ -740,7 +734,7 @@ private slots:
     // A transaction left open in another session holding the pool's row is reported within the lock time-outs.
     void storeLockedElsewhere()
     {
-        const QString db = PgStore(), pool = QUuid::createUuid().toString(QUuid::Id128);
+        const QString db = Store("postgresql", {}), pool = QUuid::createUuid().toString(QUuid::Id128);
         if (db.isEmpty())
             QSKIP("no PostgreSQL server: run through ctest, which starts one");
         QProcess sim;
@@ -761,7 +755,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         const CliRun run = RunCli(write, port, imagePath);
-        QVERIFY2(timer.elapsed() < 20000 && run.status == 8, qPrintable(run.err));
+        // Without time-outs the job waits as long as the lock is held: RunCli gives up after 60 s.
+        QVERIFY2(timer.elapsed() < 45000 && run.status == 8, qPrintable(run.err));
         QVERIFY2(run.err.contains("did not answer within 15 s: another session holds a lock on table pools"), qPrintable(run.err));
         QVERIFY(other.rollback() && StopSim(sim));
         QCOMPARE(ReadFile(dir.filePath("locked.bin")).mid(AppOffset, 64), QByteArray(64, '\xFF'));
@@ -865,7 +860,9 @@ private slots:
         for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))
             QVERIFY2(line.startsWith("tamrivo-cli: ") || line.startsWith("Try 'tamrivo-cli --help'"), qPrintable(line));
         QCOMPARE(run.status, row.status);
-        QVERIFY2(ms < 10000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+        // A writer's lock holds a reader no longer than a short busy wait, not the 50 s of five writer's tries;
+        // the bound leaves room for a sanitizer build.
+        QVERIFY2(row.setup != "locked" || ms < 30000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 
     void rework_data()
