@@ -59,9 +59,15 @@ export DEBIAN_FRONTEND=noninteractive
 trap 'rm -rf "$tree"; $sudo apt-get purge -y tamrivo >/dev/null 2>&1 || true' EXIT
 (cd "$build" && $sudo apt-get install -y -q ./tamrivo_*_*.deb)
 /usr/bin/tamrivo-cli --version
-# The store's default SQLite file, through the driver the package pulls in.
+# A job recorded in an SQLite store and the report read back, through the
+# driver the package pulls in, against the packaged simulator.
 store=$(mktemp -d)
-/usr/bin/tamrivo-cli --db "sqlite:$store/records.sqlite" report --counts
+/usr/bin/tamrivo-loader-sim --link "$store/port" > "$store/sim.out" &
+sim=$!
+for _ in $(seq 100); do [ ! -s "$store/sim.out" ] || break; sleep 0.05; done
+/usr/bin/tamrivo-cli --port "$store/port" --db "sqlite:$store/records.sqlite" --journal "$store/journal" info
+/usr/bin/tamrivo-cli --db "sqlite:$store/records.sqlite" --journal "$store/journal" report --counts
+kill "$sim" && wait "$sim" || true
 rm -rf "$store"
 /usr/bin/tamrivo-loader-sim --help >/dev/null && echo "tamrivo-loader-sim --help: ok"
 /usr/bin/tamrivo --version
