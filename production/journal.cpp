@@ -63,16 +63,6 @@ JobRecord RecordFrom(const QJsonObject &json, const QString &job)
     return record;
 }
 
-std::optional<SerialState> StateNamed(const QString &name)
-{
-    for (SerialState state : {SerialState::Reserved, SerialState::Committed, SerialState::Free, SerialState::Void,
-                              SerialState::Held}) {
-        if (SerialStateName(state) == name)
-            return state;
-    }
-    return std::nullopt;
-}
-
 QByteArray Line(const QJsonObject &entry)
 {
     return QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
@@ -115,7 +105,7 @@ Owed Read(const QString &path, const QString &store)
             job.store = entry["store"].toString();
             begun << id;
         } else if (kind == QLatin1String("ended") && !job.ended) {
-            job.ended = JournalEntry{RecordFrom(entry["record"].toObject(), id), StateNamed(entry["state"].toString())};
+            job.ended = JournalEntry{RecordFrom(entry["record"].toObject(), id), SerialStateNamed(entry["state"].toString())};
             job.store = entry["store"].toString();
             order << id;
         } else if (kind == QLatin1String("delivered")) {

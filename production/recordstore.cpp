@@ -165,16 +165,6 @@ QVariant JobId(const QString &id)
 #endif
 }
 
-std::optional<SerialState> StateNamed(const QString &name)
-{
-    for (SerialState state : {SerialState::Reserved, SerialState::Committed, SerialState::Free, SerialState::Void,
-                              SerialState::Held}) {
-        if (SerialStateName(state) == name)
-            return state;
-    }
-    return std::nullopt;
-}
-
 // One connection's statements, each prepared with bound values. The first
 // failure is kept for the caller to roll back and tell; every statement
 // after it does nothing, so that a body checks only before it uses a result.
@@ -365,7 +355,7 @@ QVector<SerialEntry> Entries(QSqlQuery &query)
         SerialEntry entry;
         entry.pool = query.value(0).toString();
         entry.serial = query.value(1).toLongLong();
-        entry.state = StateNamed(query.value(2).toString()).value_or(SerialState::Reserved);
+        entry.state = SerialStateNamed(query.value(2).toString()).value_or(SerialState::Reserved);
         entry.station = query.value(3).toString();
         entry.port = query.value(4).toString();
         entry.changed = QDateTime::fromString(query.value(5).toString(), Qt::ISODateWithMs).toUTC();
@@ -453,6 +443,16 @@ QString SerialStateName(SerialState state)
     case SerialState::Held: return QStringLiteral("held");
     }
     return QString();
+}
+
+std::optional<SerialState> SerialStateNamed(const QString &name)
+{
+    for (SerialState state : {SerialState::Reserved, SerialState::Committed, SerialState::Free, SerialState::Void,
+                              SerialState::Held}) {
+        if (SerialStateName(state) == name)
+            return state;
+    }
+    return std::nullopt;
 }
 
 RecordStore::RecordStore() = default;
@@ -709,7 +709,7 @@ StoreResult<std::optional<SerialState>> RecordStore::StateOf(const QString &pool
     Sql sql{QSqlDatabase::database(connection, false), kind};
     const QString action = QStringLiteral("cannot look up number %1 of pool '%2'").arg(serial).arg(pool);
     return Attempt<std::optional<SerialState>>(sql, Reopener(), action, [&] {
-        return StateNamed(sql.Value(QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?"),
+        return SerialStateNamed(sql.Value(QStringLiteral("SELECT state FROM serials WHERE pool = ? AND serial = ?"),
                                     {pool, serial}).toString());
     });
 }
@@ -948,7 +948,7 @@ StoreResult<SerialState> RecordStore::Settle(const Settlement &settlement)
                 {settlement.pool, settlement.serial});
             if (!sql.failure && state.isNull())
                 sql.Refuse(QStringLiteral("the pool never gave it out"));
-            from = StateNamed(state.toString()).value_or(SerialState::Committed);
+            from = SerialStateNamed(state.toString()).value_or(SerialState::Committed);
             // A committed, free or void number was settled by its job, or
             // by hand before: changing it could put it on a second board.
             if (!sql.failure && from != SerialState::Held && from != SerialState::Reserved)
@@ -982,8 +982,8 @@ StoreResult<QVector<Settlement>> RecordStore::Settlements(const JobFilter &filte
             settlement.time = QDateTime::fromString(query.value(0).toString(), Qt::ISODateWithMs).toUTC();
             settlement.pool = query.value(1).toString();
             settlement.serial = query.value(2).toLongLong();
-            settlement.from = StateNamed(query.value(3).toString()).value_or(SerialState::Held);
-            settlement.to = StateNamed(query.value(4).toString()).value_or(SerialState::Void);
+            settlement.from = SerialStateNamed(query.value(3).toString()).value_or(SerialState::Held);
+            settlement.to = SerialStateNamed(query.value(4).toString()).value_or(SerialState::Void);
             settlement.who = query.value(5).toString();
             settlement.why = query.value(6).toString();
             settlement.station = query.value(7).toString();

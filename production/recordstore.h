@@ -60,6 +60,8 @@ constexpr int LockWaits = 3;
 // the station lost power), so it is neither handed out again nor counted.
 enum class SerialState { Reserved, Committed, Free, Void, Held };
 QString SerialStateName(SerialState state);     // reserved, committed, free, void, held
+// The state a name stands for; none for a name that is no state.
+std::optional<SerialState> SerialStateNamed(const QString &name);
 
 // One device job, as stored.
 struct JobRecord
