@@ -1,8 +1,9 @@
 #include "auditlog.h"
 
+#include "filesync.h"
+
 #include <QJsonDocument>
 
-#include <unistd.h>
 
 QString AuditLog::Open(const QString &path)
 {
@@ -17,5 +18,5 @@ QString AuditLog::Open(const QString &path)
 bool AuditLog::Append(const QJsonObject &record)
 {
     const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
-    return file.write(line) == line.size() && ::fsync(file.handle()) == 0;
+    return file.write(line) == line.size() && SyncToDisk(file).isEmpty();
 }

@@ -4,25 +4,13 @@
 #include "messages.h"
 #include "progressboard.h"
 
-#include <QFileInfo>
-#include <QSerialPortInfo>
+#include "ports.h"
 
 namespace {
 
 // A plugged-in adapter is seen within this time; between looks the
 // thread sleeps, so a station waiting all day costs nothing.
 constexpr unsigned long PollMs = 250;
-
-// A USB adapter's device file comes and goes with it; Windows has no
-// device files, but lists the ports that are there.
-bool PortPresent(const QString &port)
-{
-#ifdef Q_OS_WIN
-    return !QSerialPortInfo(port).isNull();
-#else
-    return QFileInfo::exists(PortPath(port));
-#endif
-}
 
 // Waits until the port is there (or gone); false if Ctrl-C came first.
 bool AwaitPort(const QString &port, bool present)

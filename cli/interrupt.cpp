@@ -1,7 +1,8 @@
 #include "interrupt.h"
 
+#include "consoleinterrupt.h"
+
 #include <atomic>
-#include <csignal>
 
 namespace {
 
@@ -11,19 +12,16 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only set a lock-free atomic");
 
-extern "C" void OnInterrupt(int)
+void OnInterrupt()
 {
     interrupted.store(true);
-    // A second Ctrl-C is the way out when the device hangs: it ends the
-    // program at once, the way a user expects.
-    std::signal(SIGINT, SIG_DFL);
 }
 
 } // namespace
 
 void InstallInterruptHandler()
 {
-    std::signal(SIGINT, OnInterrupt);
+    CatchConsoleInterrupt(OnInterrupt);
 }
 
 bool InterruptRequested()

@@ -4,12 +4,12 @@
 #include "messages.h"
 #include "programmingjob.h"
 #include "recordstore.h"
-#include "serialline.h"
+#include "ports.h"
+#include "userfolders.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
-#include <QStandardPaths>
 
 #include <QCommandLineParser>
 #include <QSysInfo>
@@ -487,13 +487,12 @@ QString PoolMismatch(const CliOptions &options, const PoolMade &made)
 
 QString DefaultStore()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/tamrivo/production.sqlite");
+    return UserDataFolder() + QStringLiteral("/production.sqlite");
 }
 
 QString DefaultJournal()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tamrivo/journal");
+    return UserDataFolder() + QStringLiteral("/journal");
 }
 
 QString ClassName(int status)
@@ -516,11 +515,6 @@ QString ClassName(int status)
 bool ManyDevices(const CliOptions &options)
 {
     return options.ports.size() > 1 || options.wait;
-}
-
-QString PortPath(const QString &port)
-{
-    return port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
 }
 
 QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quint32 *bytes)

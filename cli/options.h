@@ -127,8 +127,4 @@ bool ParseNumber(const QString &text, quint32 *value);
 // every line the tool prints names its port.
 bool ManyDevices(const CliOptions &options);
 
-// The device file a port name stands for: a bare name such as ttyUSB0
-// lives in /dev, as QSerialPort takes it; anything with a slash is a path.
-QString PortPath(const QString &port);
-
 #endif // OPTIONS_H

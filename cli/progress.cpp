@@ -2,8 +2,8 @@
 
 #include "interrupt.h"
 #include "progressboard.h"
+#include "terminal.h"
 
-#include <unistd.h>
 
 namespace {
 
@@ -29,7 +29,7 @@ ProgressObserver::Mode ProgressObserver::ModeFor(bool quiet, bool many, FILE *st
 {
     if (quiet)
         return Silent;
-    if (!isatty(fileno(stream)))
+    if (!IsTerminal(stream))
         return Plain;
     return many ? Board : Terminal;
 }

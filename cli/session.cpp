@@ -6,6 +6,7 @@
 #include "imagewriters.h"
 #include "interrupt.h"
 #include "messages.h"
+#include "ports.h"
 #include "progress.h"
 #include "serialline.h"
 #include "jobsetup.h"
@@ -389,7 +390,7 @@ JobFacts Session::Facts() const
     facts.jobId = jobId;
     facts.station = options.station;
     facts.port = report.port;
-    facts.portPath = StablePortName(PortPath(report.port));
+    facts.portPath = StablePortName(report.port);
     facts.command = CommandName(report.command);
     facts.image = report.file;
     facts.sha256 = report.sha256;

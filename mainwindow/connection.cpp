@@ -2,47 +2,24 @@
 #include "ui_mainwindow.h"
 
 #include "devicelink.h"
+#include "ports.h"
 #include "serialline.h"
 #include "windowtexts.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QSerialPort>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 namespace {
 
-QString DevicePath(const QString &port)
-{
-    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
-}
-
-// The group that owns the port's device file: the one to join when the
-// port refuses the user.
-QString DeviceGroup(const QString &port)
-{
-    const QString group = QFileInfo(DevicePath(port)).group();
-    return group.isEmpty() || group == QLatin1String("root") ? QStringLiteral("dialout") : group;
-}
-
 // The serial port reports a port locked by another program as a
-// permission error too; only the device file's own modes tell them apart.
+// permission error too; only the device's own rights tell them apart.
 PortRefusal RefusalOf(int error, const QString &port)
 {
     if (error != QSerialPort::PermissionError)
         return PortRefusal::Other;
-#ifdef Q_OS_UNIX
-    const QByteArray path = QFile::encodeName(DevicePath(port));
-    if (::access(path.constData(), R_OK | W_OK) != 0)
-        return PortRefusal::NoAccess;
-#endif
-    return PortRefusal::InUse;
+    return PortForbidden(port) ? PortRefusal::NoAccess : PortRefusal::InUse;
 }
 
 } // namespace
@@ -59,7 +36,7 @@ void MainWindow::OpenPort()
     const LineOpening opening = OpenSerialLine(*serialPort, name, comboBoxBaud->currentText().toInt());
     if (!opening.Ok()) {
         QMessageBox::critical(this, tr("Ошибка"),
-                              OpenFailureText(name, opening.reason, RefusalOf(opening.error, name), DeviceGroup(name)),
+                              OpenFailureText(name, opening.reason, RefusalOf(opening.error, name), PortAccessGroup(name)),
                               QMessageBox::Ok);
         return;
     }

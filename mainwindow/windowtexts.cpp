@@ -95,9 +95,9 @@ QString OpenFailureText(const QString &port, const QString &reason, PortRefusal 
                                           "Порт, видимо, уже открыт другой программой: "
                                           "закройте ее и подключитесь снова.");
     }
-#ifdef Q_OS_LINUX
-    // Serial devices belong to a group; a user outside it is refused.
-    if (refusal == PortRefusal::NoAccess) {
+    // Serial devices belong to a group where the system has them; a user
+    // outside it is refused.
+    if (refusal == PortRefusal::NoAccess && !group.isEmpty()) {
         text += QStringLiteral("\n\n")
             + QCoreApplication::translate("MainWindow",
                                           "Нет прав на порт. Добавьте пользователя в группу %1:\n"
@@ -105,9 +105,6 @@ QString OpenFailureText(const QString &port, const QString &reason, PortRefusal 
                                           "и войдите в систему заново.")
                   .arg(group);
     }
-#else
-    Q_UNUSED(group)
-#endif
     return text;
 }
 

@@ -42,7 +42,8 @@ QString CheckStatusText(const CheckReport &report);
 // says.
 enum class PortRefusal { Other, NoAccess, InUse };
 
-// reason is the system's own; group owns the device file.
+// reason is the system's own; group is the one to join for the port, empty
+// where the system has none.
 QString OpenFailureText(const QString &port, const QString &reason, PortRefusal refusal,
                         const QString &group);
 // result is the link's result for the flash-parameter query.

@@ -1,5 +1,6 @@
 #include "journal.h"
 
+#include "filesync.h"
 #include "jobrecord.h"
 
 #include <QCoreApplication>
@@ -9,10 +10,6 @@
 #include <QJsonObject>
 #include <QMap>
 
-#include <cerrno>
-#include <cstring>
-
-#include <unistd.h>
 
 namespace {
 
@@ -186,9 +183,8 @@ QString Journal::Append(const QByteArray &line, bool sync)
 {
     if (file.write(line) != line.size())
         return Unwritten(Path(), file.errorString());
-    if (sync && ::fsync(file.handle()) != 0)
-        return Unwritten(Path(), QString::fromLocal8Bit(std::strerror(errno)));
-    return QString();
+    const QString unsynced = sync ? SyncToDisk(file) : QString();
+    return unsynced.isEmpty() ? QString() : Unwritten(Path(), unsynced);
 }
 
 QString Journal::Begin(const JobRecord &known)
