@@ -11,6 +11,7 @@
 
 #include "language.h"
 #include "mainwindow.h"
+#include "processclock.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,21 +29,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <functional>
 
 namespace {
-
-// User and system time of the whole process, every thread of it, in seconds.
-double ProcessCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The note the window shows after a write that went through, in either
 // of its languages.
