@@ -55,10 +55,16 @@ QString CheckIdent(const QByteArray &bytes)
 QString ExtendedCount(const QByteArray &bytes, quint64 *count)
 {
     const quint64 offset = Le32(bytes, ShoffAt);
-    // e_shnum 0: the section count is in section 0 as well (sh_size).
-    if (offset == 0 || !Inside(bytes, offset, 1, SectionHeaderSize)
-        || (Le16(bytes, ShnumAt) == 0 && Le32(bytes, offset + SectionSizeAt) == 0))
+    if (offset == 0 || !Inside(bytes, offset, 1, SectionHeaderSize))
         return QStringLiteral("the program header count is in section 0, but the file holds no section 0");
+    // libelf reads section 0 as part of the whole table, so the whole
+    // table must be there; e_shnum 0: its count is in section 0 as well.
+    quint64 sections = Le16(bytes, ShnumAt);
+    if (sections == 0)
+        sections = Le32(bytes, offset + SectionSizeAt);
+    if (sections == 0 || !Inside(bytes, offset, sections, SectionHeaderSize))
+        return QStringLiteral("the program header count is in section 0, but %1 section headers at %2 run past the "
+                              "end of the file").arg(sections).arg(offset);
     *count = Le32(bytes, offset + SectionInfoAt);
     return QString();
 }

@@ -224,6 +224,7 @@ private slots:
             for (const quint32 info : {0u, 1u, 2u, 3u, 0x10000000u})
                 tried.append(set32(counted, shoff + 28, info));
             tried.append(set32(counted, shoff + 28, 2).replace(48, 2, QByteArray(2, 0)));  // no sections
+            tried.append(set32(counted, shoff + 28, 2).chopped(1));  // the section table cut short
             tried.append(set32(counted, 32, 0));
             tried.append(set32(counted, 32, quint32(whole.size()) - 39));
         }
