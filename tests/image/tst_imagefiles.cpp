@@ -2,6 +2,7 @@
 // into the bytes those tools put there; broken files refused with line and
 // reason; our own files, backups among them, read back by us and by srec_cat.
 
+#include "elf32reader.h"
 #include "imagebuilder.h"
 #include "imagereaders.h"
 #include "imagewriters.h"
@@ -171,6 +172,71 @@ private slots:
         QTEST(result.line, "line");
         QCOMPARE(result.image.Bytes(0, data.size(), '\0'), data);
         QCOMPARE(result.image.ByteCount(), qint64(data.size()));
+        if (DetectFormat(file, text) == ImageFormat::Elf)  // the same words from our own ELF reader
+            QTEST(ReadElf32(text, file).error, "error");
+    }
+
+    // Our own ELF reader against libelf (ReadElf where the system has it)
+    // over files made by the ARM tools, cut short at every length and with
+    // header bytes mangled: the same image, or a refusal from both.
+    void elfReadersAgree_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("variants");
+        QTest::addColumn<bool>("someRead");  // some variants are images
+        for (const auto &[file, cutRead, mangledRead] : std::initializer_list<std::tuple<const char *, bool, bool>>{
+                 {"tiny.elf", true, true}, {"app.elf", true, true}, {"clash.elf", false, true}, {"tiny.o", false, false},
+                 {"tiny-be.elf", false, false}, {"host32.elf", false, false}, {"host64.elf", false, false}}) {
+            QTest::addRow("%s cut", file) << file << "cut" << cutRead;
+            QTest::addRow("%s mangled", file) << file << "mangled" << mangledRead;
+        }
+        QTest::newRow("tiny.elf, program header count in section 0") << "tiny.elf" << "count in section 0" << true;
+        QTest::newRow("tiny.elf, program headers last in the file") << "tiny.elf" << "headers last" << true;
+    }
+
+    void elfReadersAgree()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, variants);
+        const QByteArray whole = DataFile(file);
+        QVector<QByteArray> tried;
+        const auto set32 = [](QByteArray bytes, int at, quint32 value) {
+            for (int i = 0; i < 4; ++i)
+                bytes[at + i] = char(value >> 8 * i);
+            return bytes;
+        };
+        if (variants == "cut") {
+            for (int size = 0; size <= whole.size(); ++size)
+                tried.append(whole.left(size));
+        } else if (variants == "mangled") {  // file header and the first program headers
+            for (int at = 0; at < qMin(whole.size(), 52 + 3 * 32); ++at) {
+                for (const char value : {'\0', '\1', '\2', ' ', '\x7F', '\xFF'}) {
+                    tried.append(whole);
+                    tried.last()[at] = value;
+                }
+            }
+        } else if (variants == "headers last") {  // the table ending where the file ends, and one byte short
+            const QByteArray moved = set32(whole + whole.mid(52, 2 * 32), 28, quint32(whole.size()));
+            tried = {moved, moved.chopped(1)};
+        } else {  // e_phnum 0xFFFF: section 0's sh_info counts the headers
+            const int shoff = uchar(whole[32]) | uchar(whole[33]) << 8;  // e_shoff, below 64 KiB here
+            const QByteArray counted = QByteArray(whole).replace(44, 2, "\xFF\xFF");
+            for (const quint32 info : {0u, 1u, 2u, 3u, 0x10000000u})
+                tried.append(set32(counted, shoff + 28, info));
+            tried.append(set32(counted, shoff + 28, 2).replace(48, 2, QByteArray(2, 0)));  // no sections
+            tried.append(set32(counted, shoff + 28, 2).chopped(1));  // the section table cut short
+            tried.append(set32(counted, 32, 0));
+            tried.append(set32(counted, 32, quint32(whole.size()) - 39));
+        }
+        bool someRead = false;
+        for (const QByteArray &bytes : tried) {
+            const ImageResult theirs = ReadElf(bytes, file), ours = ReadElf32(bytes, file);
+            QVERIFY2(ours.Ok() == theirs.Ok() && ours.image == theirs.image,
+                     qPrintable(QStringLiteral("%1 bytes %2: \"%3\" against \"%4\"")
+                                    .arg(bytes.size()).arg(QString::fromLatin1(bytes.left(64).toHex()), ours.error, theirs.error)));
+            someRead = someRead || ours.Ok();
+        }
+        QTEST(someRead, "someRead");
     }
 
     // A backup reads back as the bytes at their flash addresses; one that
