@@ -27,5 +27,14 @@ if(QT_VERSION_MAJOR EQUAL 6)
 else()
     set(TAMRIVO_QT_MINIMUM 5.15)
 endif()
+if(CMAKE_CROSSCOMPILING)
+    # A Qt built for another system carries no lrelease that runs here: the
+    # build machine's own makes the same .qm files.
+    list(REMOVE_ITEM TAMRIVO_QT_MODULES LinguistTools)
+endif()
 find_package(Qt${QT_VERSION_MAJOR} ${TAMRIVO_QT_MINIMUM} REQUIRED COMPONENTS ${TAMRIVO_QT_MODULES})
+if(CMAKE_CROSSCOMPILING)
+    find_package(Qt${QT_VERSION_MAJOR}LinguistTools REQUIRED NO_CMAKE_FIND_ROOT_PATH
+                 PATHS /usr/lib/${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-gnu/cmake /usr/lib64/cmake /usr/lib/cmake)
+endif()
 message(STATUS "Tamrivo ${PROJECT_VERSION} with Qt ${Qt${QT_VERSION_MAJOR}_VERSION}")

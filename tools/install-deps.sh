@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need
 # (Qt 6 and Qt 5 both, the manual pages, the package and its checks), only
-# when some are missing.
+# when some are missing; with --windows, also those of the Windows build.
 set -euo pipefail
 
 packages=(
@@ -15,6 +15,13 @@ packages=(
     help2man dpkg-dev file desktop-file-utils appstream
     xvfb xauth
 )
+
+# --windows: also what the Windows build, its tests under Wine and its
+# installer need. Wine's 64-bit half alone runs the 64-bit programs and
+# installer, so no i386 architecture is added.
+if [ "${1:-}" = "--windows" ]; then
+    packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 nsis zip xz-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -54,7 +54,9 @@ private slots:
             environment.remove(name);
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/' + program, { option });
+        // Text: Windows programs end their lines with CR LF.
+        process.start(qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/' + program, { option },
+                      QIODevice::ReadOnly | QIODevice::Text);
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 0);
         const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
