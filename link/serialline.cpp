@@ -19,7 +19,7 @@ LineOpening OpenSerialLine(QSerialPort &port, const QString &name, qint32 baud)
     port.setPortName(name);
     if (!port.open(QIODevice::ReadWrite))
         return Refused(port);
-    if (!LockDevice(port.handle())) {
+    if (!LockDevice(qintptr(port.handle()))) {
         port.close();
         return {QSerialPort::PermissionError, QStringLiteral("%1 is in use by another job").arg(SerialDevice(name))};
     }
