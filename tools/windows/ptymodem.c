@@ -7,10 +7,11 @@
    This shim answers them for pseudo-terminal slaves only:
 
    - TIOCMGET: the DTR and RTS last set through this shim, with CTS, DSR and
-     DCD on, as a device that is plugged in and powered shows them; but when
-     the other side has gone (the simulator ended: POLLHUP), it fails with
-     EIO, which ends Wine's wait with an error, so that the program sees the
-     line hang up as it would see a USB adapter pulled out.
+     DCD on, as a device that is plugged in and powered shows them. Once the
+     other side has gone (the simulator ended), the kernel hangs the slave
+     up and answers every ioctl with EIO, not ENOTTY; that reaches Wine
+     untouched and ends its wait with an error, so that the program sees
+     the line hang up as it would see a USB adapter pulled out.
    - TIOCMSET, TIOCMBIS, TIOCMBIC: kept per pseudo-terminal, so that
      EscapeCommFunction(SETDTR) and the like succeed and read back.
 
@@ -111,21 +112,11 @@ static struct terminal *terminal_of(dev_t device)
     return t;
 }
 
-static int other_side_gone(int fd)
-{
-    struct pollfd p = { .fd = fd, .events = POLLIN };
-    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
-}
-
 static int answer_modem_ioctl(int fd, unsigned long request, int *lines)
 {
     dev_t device;
     if (!is_pty_slave(fd, &device)) {
         errno = ENOTTY;
-        return -1;
-    }
-    if (request == TIOCMGET && other_side_gone(fd)) {
-        errno = EIO;
         return -1;
     }
     pthread_mutex_lock(&terminals_lock);

@@ -99,12 +99,8 @@ faults)
 hangup)
     start_sim
     echo "== Wine, simulator killed after 3 s"
-    (sleep 3; stop_sim) &
-    killer=$!
-    sim_for_killer=$sim_pid
-    (sleep 3; kill "$sim_for_killer" 2>/dev/null) &
+    (sleep 3; kill "$sim_pid" 2>/dev/null) &
     wine_probe hangup
-    wait "$killer" 2>/dev/null || true
     ;;
 idle)
     seconds=${2:-10}
