@@ -6,7 +6,7 @@
 #
 #   tools/windows/build-serialport.sh QT_PREFIX OUT_PREFIX
 #
-# QT_PREFIX is the cross Qt (its bin/qmake a Linux program, default spec
+# QT_PREFIX is the cross Qt (its bin/qmake a Linux program that targets
 # win32-g++). The source tarball is taken from $SERIALPORT_TARBALL, else from
 # shared/windows/ beside the checkout. Run again, it starts from a fresh tree,
 # so a changed patch is always applied to the pristine source.

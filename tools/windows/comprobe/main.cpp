@@ -54,7 +54,7 @@ bool OpenPort(QSerialPort *port, const QString &name)
 }
 
 // One reply frame: peek for the frame end first, as the link does, so that
-// a part of a frame is left in the buffer until the rest arrives; line noise
+// the start of a frame stays in the buffer until the rest arrives; line noise
 // before the frame's start is dropped with it.
 QByteArray TakeFrame(QSerialPort *port)
 {
@@ -106,7 +106,7 @@ QByteArray AskBySignals(QSerialPort *port)
 }
 
 // Every reply must be the first one again; a query left unanswered is asked
-// again once (the link's retry), after the input is cleared of any late part.
+// again once (the link's retry), after the input is cleared of any late bytes.
 int RunQueries(QSerialPort *port, int count, bool bySignals)
 {
     QByteArray first;
