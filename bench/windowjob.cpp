@@ -242,6 +242,11 @@ int main(int argc, char *argv[])
         InstallTranslations(parser.value(QStringLiteral("lang")));
     MainWindow window;
     window.show();
+    // What the window brought back from its settings, before the bench
+    // types anything: where settings live in the system's own store (the
+    // registry on Windows), a second run shows the first run's file.
+    std::printf("remembered data file: %s\n",
+                qPrintable(window.findChild<QLineEdit *>(QStringLiteral("lineEditFileData"))->text()));
     WindowBench bench(window, parser.value(QStringLiteral("port")), parser.value(QStringLiteral("baud")),
                       QFileInfo(parser.positionalArguments().first()).absoluteFilePath());
     if (parser.isSet(QStringLiteral("shot"))) {
