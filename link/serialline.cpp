@@ -16,7 +16,7 @@ LineOpening Refused(QSerialPort &port)
 
 LineOpening OpenSerialLine(QSerialPort &port, const QString &name, qint32 baud)
 {
-    port.setPortName(name);
+    port.setPortName(PortNameToOpen(name));
     if (!port.open(QIODevice::ReadWrite))
         return Refused(port);
     if (!LockDevice(qintptr(port.handle()))) {

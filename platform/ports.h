@@ -13,6 +13,11 @@
 // name with no file behind it yet stands for its own clean absolute path.
 QString SerialDevice(const QString &name);
 
+// The name to hand the serial port for a port the user typed: on Windows
+// the COM name in capitals, which the serial port needs to reach COM10
+// and above; elsewhere the name as it is.
+QString PortNameToOpen(const QString &name);
+
 // A name for the adapter that stays the same across reboots and plug
 // order, for a record to say where the board was: on Linux the
 // /dev/serial/by-path name of the USB socket; on Windows the adapter's

@@ -27,6 +27,11 @@ QString SerialDevice(const QString &name)
     return device.isEmpty() ? QDir::cleanPath(file.absoluteFilePath()) : device;
 }
 
+QString PortNameToOpen(const QString &name)
+{
+    return name;
+}
+
 QString StablePortName(const QString &name)
 {
     const QString device = QFileInfo(DevicePath(name)).canonicalFilePath();

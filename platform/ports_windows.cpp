@@ -19,6 +19,11 @@ QString SerialDevice(const QString &name)
     return BareName(name);
 }
 
+QString PortNameToOpen(const QString &name)
+{
+    return BareName(name);
+}
+
 // A COM number is handed out per adapter and may change when it moves to
 // another socket; what the adapter says of itself stays.
 QString StablePortName(const QString &name)
