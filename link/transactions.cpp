@@ -1,5 +1,6 @@
 #include "devicelink.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -29,15 +30,38 @@ bool CrcHolds(const QByteArray &reply)
     return crc == 0;
 }
 
-// Sleeps in the event loop until some event arrives (the port's read
-// notifier, the caller's own events) or the deadline timer fires, so the
-// wait neither spins nor oversleeps. The timer is armed once and armed
-// again only if it fired before the stopwatch passed the time-out.
-void WaitForEvents(QTimer &deadline, qint64 remainingMs)
+// Sleeps in the event loop until some event arrives (the port's data or
+// error, the caller's own events) or the deadline timer fires, so the wait
+// neither spins nor oversleeps.
+//
+// The deadline is armed afresh for every wait. On Windows a precise timer
+// that fires only posts its event, and a wait can return before that event
+// is delivered; the next wait delivers it first thing and, had it kept the
+// timer because it still looked active, would then sleep with no deadline
+// at all, for good on a silent line.
+//
+// Qt Serial Port on Windows takes in characters in I/O completion routines,
+// which run inside the event loop's wait without ending it. Data or an error
+// from the port therefore wake the loop explicitly, as the port's notifier
+// does on other systems; a wake-up that comes outside a wait only makes the
+// next one return at once, and every caller loops until it has what it
+// waits for.
+void WaitForEvents(QSerialPort *port, QTimer &deadline, qint64 remainingMs)
 {
-    if (!deadline.isActive())
-        deadline.start(int(qMax<qint64>(remainingMs, 1)));
+    deadline.start(int(qMax<qint64>(remainingMs, 1)));
+    QMetaObject::Connection data;
+    QMetaObject::Connection error;
+    if (port) {
+        const auto wake = [] {
+            if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+                dispatcher->wakeUp();
+        };
+        data = QObject::connect(port, &QIODevice::readyRead, port, wake);
+        error = QObject::connect(port, &QSerialPort::errorOccurred, port, wake);
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(data);
+    QObject::disconnect(error);
 }
 
 } // namespace
@@ -112,7 +136,7 @@ bool DeviceLink::GetLine(QByteArray &line, int timeoutMs)
         // Bytes already buffered are taken by the next poll without
         // waiting; a longer reply needs several polls of ChunkLimit.
         if (!IsOpen(port) || port->bytesAvailable() == 0)
-            WaitForEvents(deadline, timeoutMs - stopwatch.elapsed() + 1);
+            WaitForEvents(port, deadline, timeoutMs - stopwatch.elapsed() + 1);
     }
 }
 
@@ -261,11 +285,10 @@ int DeviceLink::Probe(int guardMs)
     while (verdict == StepProof::Verdict::Wait) {
         if (PortGone() || !IsOpen(port))
             return LinkPortLost;
-        WaitForEvents(deadline, proof.WaitMs(clock.elapsed()));
+        WaitForEvents(port, deadline, proof.WaitMs(clock.elapsed()));
         const QByteArray bytes = port->readAll();
         const qint64 now = clock.elapsed();
         if (!bytes.isEmpty()) {
-            deadline.stop();
             proof.Heard(now);
             heard += bytes;
         }
@@ -334,12 +357,11 @@ bool DeviceLink::WaitQuiet(int quietMs)
             quietNow = false;
             break;
         }
-        WaitForEvents(deadline, quietMs - quiet.elapsed());
+        WaitForEvents(port, deadline, quietMs - quiet.elapsed());
         const QByteArray bytes = port->readAll();
         if (!bytes.isEmpty()) {
             drained = drained || bytes.contains(format.replyStart);
             quiet.restart();
-            deadline.stop();
         }
     }
     if (drained)
@@ -362,7 +384,7 @@ bool DeviceLink::Heard(int quietMs)
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     while (port->bytesAvailable() == 0 && clock.elapsed() < quietMs && !PortGone() && IsOpen(port))
-        WaitForEvents(deadline, quietMs - clock.elapsed());
+        WaitForEvents(port, deadline, quietMs - clock.elapsed());
     return IsOpen(port) && port->bytesAvailable() > 0;
 }
 
