@@ -247,6 +247,7 @@ int main(int argc, char *argv[])
     // registry on Windows), a second run shows the first run's file.
     std::printf("remembered data file: %s\n",
                 qPrintable(window.findChild<QLineEdit *>(QStringLiteral("lineEditFileData"))->text()));
+    std::fflush(stdout);
     WindowBench bench(window, parser.value(QStringLiteral("port")), parser.value(QStringLiteral("baud")),
                       QFileInfo(parser.positionalArguments().first()).absoluteFilePath());
     if (parser.isSet(QStringLiteral("shot"))) {

@@ -20,7 +20,7 @@ packages=(
 # installer need. Wine's 64-bit half alone runs the 64-bit programs and
 # installer, so no i386 architecture is added.
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 nsis zip xz-utils)
+    packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 nsis zip xz-utils x11-utils)
 fi
 
 missing=()
