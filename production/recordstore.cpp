@@ -1,5 +1,7 @@
 #include "recordstore.h"
 
+#include "sqldrivers.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -489,9 +491,8 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address, StoreMode mode)
     const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
     StoreResult<bool> result;
     if (!QSqlDatabase::isDriverAvailable(driver)) {
-        const QString package = QStringLiteral("libqt%1sql%1-%2").arg(QT_VERSION_MAJOR).arg(sqlite ? "sqlite" : "psql");
-        result.error = QStringLiteral("cannot open %1: Qt has no %2 driver here (the Debian package %3 brings it)")
-                           .arg(name, driver, package);
+        result.error = QStringLiteral("cannot open %1: Qt has no %2 driver here (%3)")
+                           .arg(name, driver, SqlDriverSource(driver));
         return result;
     }
     if (sqlite && mode != StoreMode::Create && !QFileInfo::exists(address.file)) {
