@@ -117,16 +117,22 @@ wincli write "$(win "$work/image.bin")" || fail "the write did not recover (exit
 stop_sim
 }
 
+# Ctrl-C to the tamrivo-cli.exe started in the background as job, after
+# the given seconds, as a console user presses it; its exit in status.
+ctrl_c_after() {
+    local seconds=$1 job=$2 pid
+    sleep "$seconds"
+    pid=$(pgrep -f 'app.tamrivo-cli\.exe' | head -1) || fail "no tamrivo-cli.exe process"
+    kill -INT "$pid"
+    status=0
+    wait "$job" || status=$?
+}
+
 interrupt() {
 step "Ctrl-C part way through a write"
 start_sim --write-delay 40
 wincli write "$(win "$work/image.bin")" &
-job=$!
-sleep 6
-pid=$(pgrep -f 'app.tamrivo-cli\.exe' | head -1) || fail "no tamrivo-cli.exe process"
-kill -INT "$pid"
-status=0
-wait $job || status=$?
+ctrl_c_after 6 $!
 [ $status -eq 130 ] || fail "Ctrl-C: exit $status, not 130"
 "$cli" --port "$link" --baud 19200 --start 0x08003000 --quiet read "$work/first.bin" --length 64
 [ "$(tr -d '\377' <"$work/first.bin" | wc -c)" -eq 0 ] || fail "Ctrl-C left the application's first block programmed"
@@ -162,12 +168,7 @@ step "exit codes 0, 6, 2, 3, 4 as documented"
 step "a silent device: ${real} s of retries, tamrivo-cli.exe ${user} s user ${sys} s system, wineserver $(( (server1 - server0) * 10 )) ms"
 step "Ctrl-C at a station waiting for a device"
 wine_ "$work/app/tamrivo-cli.exe" --port COM7 --baud 19200 --wait info >"$work/station.log" 2>&1 &
-job=$!
-sleep 4
-pid=$(pgrep -f 'app.tamrivo-cli\.exe' | head -1) || fail "no waiting tamrivo-cli.exe"
-kill -INT "$pid"
-status=0
-wait $job || status=$?
+ctrl_c_after 4 $!
 [ $status -eq 0 ] && tr -d '\r' <"$work/station.log" | grep -q '^0 devices succeeded, 0 failed' ||
     fail "the station's Ctrl-C: exit $status, $(tr -d '\r' <"$work/station.log" | tail -1)"
 step "Ctrl-C ended the station: exit 0, its count printed"
