@@ -3,10 +3,10 @@
 // spent on it: the flash map and the progress are meant to cost the job
 // nothing, at the line's pace and at the processor's.
 //   tamrivo-bench-window --port PORT [--baud 19200] IMAGE
-// The last line is for scripts: "result key=value ...". For the README's
-// pictures it can also speak English (--lang en), grab the window halfway
-// through the write (--shot FILE), and afterwards verify against another
-// file and grab the view of the differences (--verify-with FILE
+// The last line is for scripts: "result key=value ...". For the pictures
+// in docs/window.md it can also speak English (--lang en), grab the window
+// halfway through the write (--shot FILE), and afterwards verify against
+// another file and grab the view of the differences (--verify-with FILE
 // --shot-differences FILE).
 
 #include "language.h"
