@@ -189,6 +189,47 @@ quint32 Word(const QByteArray &bytes, int at)
         | quint32(quint8(bytes[at + 3])) << 24;
 }
 
+// Every key of a version 1 project but format and version, into *loaded;
+// empty when all are right, else the first that is wrong.
+QString ReadKeys(const QJsonObject &object, Project *loaded)
+{
+    QString error;
+    Reader top(object, QString(), &error);
+    top.Known(TopKeys);
+    loaded->image = top.Text(QStringLiteral("image"), true);
+    if (error.isEmpty() && loaded->image.isEmpty())
+        top.Fail(QStringLiteral("image"), QStringLiteral("must name the image file"));
+    if (loaded->image.contains(QLatin1Char('\\')))
+        top.Fail(QStringLiteral("image"), QStringLiteral("must use forward slashes (/), which every system reads"));
+    const QString sha256 = top.Text(QStringLiteral("sha256"), true);
+    if (error.isEmpty() && !IsSha256Text(sha256))
+        top.Fail(QStringLiteral("sha256"), QStringLiteral("must be 64 hex digits"));
+    loaded->sha256 = sha256.toLower().toLatin1();
+    if (!top.object.value(QStringLiteral("device")).isObject())
+        top.Fail(QStringLiteral("device"), QStringLiteral("must be an object with start, end and pageSize"));
+    else
+        ReadDevice(top.object.value(QStringLiteral("device")), loaded, &error);
+    loaded->blockSize = int(top.Whole(QStringLiteral("blockSize"), 64, 64, 248));
+    if (loaded->blockSize % 2 != 0)
+        top.Fail(QStringLiteral("blockSize"), QStringLiteral("must be even"));
+    loaded->skipUnchanged = top.Flag(QStringLiteral("skipUnchanged"), false);
+    loaded->firstBlockLast = top.Flag(QStringLiteral("firstBlockLast"), true);
+    if (top.Has(QStringLiteral("serial")) && !top.object.value(QStringLiteral("serial")).isObject())
+        top.Fail(QStringLiteral("serial"), QStringLiteral("must be an object"));
+    else if (top.Has(QStringLiteral("serial")))
+        ReadSerial(top.object.value(QStringLiteral("serial")), loaded, &error);
+    loaded->store = top.Text(QStringLiteral("store"), false);
+    if (!loaded->store.isEmpty()) {
+        const StoreResult<StoreAddress> address = ParseStoreAddress(loaded->store);
+        if (!address.Ok())
+            top.Fail(QStringLiteral("store"), QStringLiteral("is refused: %1").arg(address.error));
+    }
+    loaded->station = top.Text(QStringLiteral("station"), false);
+    if (top.Has(QStringLiteral("station")))
+        CheckName(top, QStringLiteral("station"), loaded->station);
+    return error;
+}
+
 } // namespace
 
 QString ImagePath(const Project &project)
@@ -220,38 +261,7 @@ QString LoadProject(const QString &path, Project *project)
 
     Project loaded;
     loaded.file = QFileInfo(path).absoluteFilePath();
-    top.Known(TopKeys);
-    loaded.image = top.Text(QStringLiteral("image"), true);
-    if (error.isEmpty() && loaded.image.isEmpty())
-        top.Fail(QStringLiteral("image"), QStringLiteral("must name the image file"));
-    if (loaded.image.contains(QLatin1Char('\\')))
-        top.Fail(QStringLiteral("image"), QStringLiteral("must use forward slashes (/), which every system reads"));
-    const QString sha256 = top.Text(QStringLiteral("sha256"), true);
-    if (error.isEmpty() && !IsSha256Text(sha256))
-        top.Fail(QStringLiteral("sha256"), QStringLiteral("must be 64 hex digits"));
-    loaded.sha256 = sha256.toLower().toLatin1();
-    if (!top.object.value(QStringLiteral("device")).isObject())
-        top.Fail(QStringLiteral("device"), QStringLiteral("must be an object with start, end and pageSize"));
-    else
-        ReadDevice(top.object.value(QStringLiteral("device")), &loaded, &error);
-    loaded.blockSize = int(top.Whole(QStringLiteral("blockSize"), 64, 64, 248));
-    if (loaded.blockSize % 2 != 0)
-        top.Fail(QStringLiteral("blockSize"), QStringLiteral("must be even"));
-    loaded.skipUnchanged = top.Flag(QStringLiteral("skipUnchanged"), false);
-    loaded.firstBlockLast = top.Flag(QStringLiteral("firstBlockLast"), true);
-    if (top.Has(QStringLiteral("serial")) && !top.object.value(QStringLiteral("serial")).isObject())
-        top.Fail(QStringLiteral("serial"), QStringLiteral("must be an object"));
-    else if (top.Has(QStringLiteral("serial")))
-        ReadSerial(top.object.value(QStringLiteral("serial")), &loaded, &error);
-    loaded.store = top.Text(QStringLiteral("store"), false);
-    if (!loaded.store.isEmpty()) {
-        const StoreResult<StoreAddress> address = ParseStoreAddress(loaded.store);
-        if (!address.Ok())
-            top.Fail(QStringLiteral("store"), QStringLiteral("is refused: %1").arg(address.error));
-    }
-    loaded.station = top.Text(QStringLiteral("station"), false);
-    if (top.Has(QStringLiteral("station")))
-        CheckName(top, QStringLiteral("station"), loaded.station);
+    error = ReadKeys(document.object(), &loaded);
     if (!error.isEmpty())
         return QStringLiteral("%1: %2").arg(path, error);
     *project = loaded;
@@ -268,8 +278,6 @@ QString SaveProject(const QString &path, const Project &project)
     if (bytes.size() != image.size())
         return QStringLiteral("cannot read the image %1: %2").arg(imagePath, image.errorString());
     const QString store = WithoutPassword(project.store);
-    if (!store.isEmpty() && !ParseStoreAddress(store).Ok())
-        return ParseStoreAddress(store).error;
 
     QJsonObject object;
     object.insert(QStringLiteral("format"), ProjectFormat);
@@ -299,6 +307,11 @@ QString SaveProject(const QString &path, const Project &project)
     if (!project.station.isEmpty())
         object.insert(QStringLiteral("station"), project.station);
 
+    // Nothing is saved that could not be opened again.
+    Project check;
+    const QString unreadable = ReadKeys(object, &check);
+    if (!unreadable.isEmpty())
+        return QStringLiteral("cannot save %1: %2").arg(path, unreadable);
     QSaveFile out(path);
     const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Indented);
     if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
@@ -324,37 +337,59 @@ QString GeometryMisfit(const Geometry &project, const Geometry &device)
         .arg(Address(project.start), Address(project.end)).arg(project.pageSize);
 }
 
-// The first two words of a Cortex-M vector table: the stack pointer the
-// core loads, and the reset handler it jumps to.
+VectorTable ReadVectorTable(const FirmwareImage &image, const Geometry &geometry)
+{
+    VectorTable table;
+    if (!Holds(image, geometry.start))
+        return table;
+    const QByteArray words = image.Bytes(geometry.start, 8, char(0xFF));
+    table.stack = Word(words, 0);
+    table.reset = Word(words, 4);
+    const quint32 code = table.reset & ~1u;
+    if (table.stack == 0xFFFFFFFF)
+        table.verdict = VectorTable::StackErased;
+    else if (table.stack % 4 != 0)
+        table.verdict = VectorTable::StackUnaligned;
+    else if (table.stack >= geometry.start && table.stack <= geometry.end)
+        table.verdict = VectorTable::StackInFlash;
+    else if (table.reset % 2 == 0)
+        table.verdict = VectorTable::ResetEven;
+    else if (code < geometry.start)
+        table.verdict = VectorTable::ResetBelowStart;
+    else if (!Holds(image, code))
+        table.verdict = VectorTable::ResetOutside;
+    // Linked for the flash base, the handler lies as far past that base as
+    // its code lies past the start in this image.
+    if (table.verdict == VectorTable::ResetBelowStart && code >= FlashBase
+        && Holds(image, code - FlashBase + geometry.start))
+        table.linkedFor = FlashBase;
+    return table;
+}
+
 QString VectorTableProblem(const FirmwareImage &image, const Geometry &geometry)
 {
-    if (!Holds(image, geometry.start))
+    const VectorTable table = ReadVectorTable(image, geometry);
+    const QString stack = Address(table.stack), reset = Address(table.reset);
+    switch (table.verdict) {
+    case VectorTable::Fine:
         return QString();
-    const QByteArray table = image.Bytes(geometry.start, 8, char(0xFF));
-    const quint32 stack = Word(table, 0);
-    const quint32 reset = Word(table, 4);
-    const quint32 code = reset & ~1u;
-    if (stack == 0xFFFFFFFF)
+    case VectorTable::StackErased:
         return QStringLiteral("the initial stack pointer at %1 is erased flash (0xffffffff): the image holds no vector "
                               "table there").arg(Address(geometry.start));
-    if (stack % 4 != 0)
-        return QStringLiteral("the initial stack pointer %1 is not a multiple of 4").arg(Address(stack));
-    if (stack >= geometry.start && stack <= geometry.end)
+    case VectorTable::StackUnaligned:
+        return QStringLiteral("the initial stack pointer %1 is not a multiple of 4").arg(stack);
+    case VectorTable::StackInFlash:
         return QStringLiteral("the initial stack pointer %1 lies in the flash (%2 to %3); a stack lies in RAM")
-            .arg(Address(stack), Address(geometry.start), Address(geometry.end));
-    if (reset % 2 == 0)
-        return QStringLiteral("the reset handler %1 is even: Cortex-M code runs in Thumb state, at odd addresses")
-            .arg(Address(reset));
-    if (code < geometry.start) {
-        // Linked for the flash base, the handler lies as far past that
-        // base as its code lies past the start in this image.
-        const bool fromBase = code >= FlashBase && Holds(image, code - FlashBase + geometry.start);
+            .arg(stack, Address(geometry.start), Address(geometry.end));
+    case VectorTable::ResetEven:
+        return QStringLiteral("the reset handler %1 is even: Cortex-M code runs in Thumb state, at odd addresses").arg(reset);
+    case VectorTable::ResetBelowStart:
         return QStringLiteral("the reset handler %1 lies below the start address %2: the image seems linked for %3")
-            .arg(Address(reset), Address(geometry.start),
-                 fromBase ? Address(FlashBase) : QStringLiteral("a lower address"));
-    }
-    if (!Holds(image, code))
+            .arg(reset, Address(geometry.start),
+                 table.linkedFor ? Address(*table.linkedFor) : QStringLiteral("a lower address"));
+    case VectorTable::ResetOutside:
         return QStringLiteral("the reset handler %1 lies where the image programs nothing (it holds %2 to %3)")
-            .arg(Address(reset), Address(image.LowestAddress()), Address(image.HighestAddress()));
+            .arg(reset, Address(image.LowestAddress()), Address(image.HighestAddress()));
+    }
     return QString();
 }

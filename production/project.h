@@ -60,9 +60,20 @@ QString ImageChanged(const Project &project, const QByteArray &sha256);
 // empty when it is. Nothing may be erased on such a device.
 QString GeometryMisfit(const Geometry &project, const Geometry &device);
 
-// Why the image, once its vector table is read at the start address, would
-// not start on a Cortex-M whose flash is geometry; empty when it would, or
-// when the image holds nothing at the start address.
+// What the first two words of a Cortex-M vector table at the start address
+// say of an image: the stack pointer the core loads and the reset handler
+// it jumps to. Fine also when the image holds nothing at the start.
+struct VectorTable
+{
+    enum Verdict { Fine, StackErased, StackUnaligned, StackInFlash, ResetEven, ResetBelowStart, ResetOutside };
+    Verdict verdict = Fine;
+    quint32 stack = 0;
+    quint32 reset = 0;
+    std::optional<quint32> linkedFor;   // ResetBelowStart: the address the image seems linked for
+};
+VectorTable ReadVectorTable(const FirmwareImage &image, const Geometry &geometry);
+
+// The same in words; empty when the table is fine.
 QString VectorTableProblem(const FirmwareImage &image, const Geometry &geometry);
 
 #endif // PROJECT_H
