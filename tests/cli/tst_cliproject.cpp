@@ -4,27 +4,11 @@
 
 #include "project.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-
-namespace {
-
-QString Bin(const QString &name)
-{
-    return qEnvironmentVariable("TAMRIVO_BIN_DIR", QCoreApplication::applicationDirPath() + "/../bin") + '/' + name;
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestCliProject : public QObject
 {
@@ -32,7 +16,8 @@ class TestCliProject : public QObject
 
 private slots:
     // image: of make.sh, linked for 0x08003000 (app-elf.bin) or 0x08000000
-    // (tiny.bin); arguments after the project's; err: part of standard error.
+    // (tiny.bin), or app-elf.bin changed after the project was saved;
+    // arguments after the project's; err: part of standard error.
     void project_data()
     {
         QTest::addColumn<QStringList>("simArguments");
@@ -40,59 +25,57 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("err");
-        const QStringList write = {"write"};
-        QTest::newRow("as the project says") << QStringList() << "app-elf.bin" << write << 0 << "";
-        QTest::newRow("options that agree") << QStringList() << "app-elf.bin"
+        const QStringList none, write = {"write"};
+        QTest::newRow("options that agree") << none << "app-elf.bin"
             << QStringList{"--start", "134230016", "--serial-pool", "line-1", "write", "{dir}/./app-elf.bin"} << 0 << "";
-        QTest::newRow("a start the project contradicts") << QStringList() << "app-elf.bin"
-            << QStringList{"--start", "0x08004000", "write"} << 2 << "--start 0x08004000: the project {dir}/p.tamrivo sets 0x08003000";
-        QTest::newRow("another pool") << QStringList() << "app-elf.bin" << QStringList{"--serial-pool", "x", "write"} << 2
+        QTest::newRow("a start the project contradicts") << none << "app-elf.bin" << QStringList{"--start", "0x08004000", "write"}
+                                                         << 2 << "--start 0x08004000: the project {dir}/p.tamrivo sets 0x08003000";
+        QTest::newRow("another pool") << none << "app-elf.bin" << QStringList{"--serial-pool", "x", "write"} << 2
                                       << "--serial-pool x: the project {dir}/p.tamrivo sets line-1";
-        QTest::newRow("another image") << QStringList() << "app-elf.bin" << QStringList{"write", "{dir}/changed"} << 2
+        QTest::newRow("another image") << none << "app-elf.bin" << QStringList{"write", "{dir}/changed"} << 2
                                        << "sets the image {dir}/app-elf.bin";
-        QTest::newRow("image changed since saved") << QStringList() << "changed" << write << 2
+        QTest::newRow("image changed since saved") << none << "changed" << write << 2
                                                    << "{dir}/changed was changed since the project {dir}/p.tamrivo was saved";
         QTest::newRow("device of larger pages") << QStringList{"--page-size", "2048"} << "app-elf.bin" << write << 2
             << "the device reports flash from 0x08003000 to 0x0800ffff in 2048-byte pages; the project is for "
                "0x08003000 to 0x0800ffff in 1024-byte pages";
-        QTest::newRow("linked for the flash base") << QStringList() << "tiny.bin" << write << 2
-                                                   << "the image seems linked for 0x08000000";
-        QTest::newRow("written all the same") << QStringList() << "tiny.bin" << QStringList{"--no-vector-check", "write"}
-                                              << 0 << "";
+        QTest::newRow("linked for the flash base") << none << "tiny.bin" << write << 2 << "the image seems linked for 0x08000000";
+        QTest::newRow("written all the same") << none << "tiny.bin" << QStringList{"--no-vector-check", "write"} << 0 << "";
     }
     void project()
     {
         QFETCH(QStringList, simArguments);
         QFETCH(QString, image);
         QFETCH(QStringList, arguments);
-        QFETCH(int, status);
         QFETCH(QString, err);
         QTemporaryDir dir;
-        const QByteArray bytes = ReadFile(IMAGE_DATA_DIR "/" + (image == "changed" ? "app-elf.bin" : image));
-        QVERIFY(QFile::copy(IMAGE_DATA_DIR "/" + (image == "changed" ? "app-elf.bin" : image), dir.filePath(image)));
+        QFile file(dir.filePath(image));
+        QVERIFY(QFile::copy(IMAGE_DATA_DIR "/" + (image == "changed" ? "app-elf.bin" : image), file.fileName()));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray bytes = file.readAll();
         Project project;
-        project.image = dir.filePath(image);
+        project.image = file.fileName();
         project.geometry = Geometry{0x08003000, 0x0800ffff, 1024};
         project.serial = ProjectSerial{0x08003200, {}, "line-1", {}, {}, false};
         project.store = "sqlite:" + dir.filePath("store.sqlite");
         QCOMPARE(SaveProject(dir.filePath("p.tamrivo"), project), QString());
-        QFile changed(dir.filePath("changed"));
-        QVERIFY(image != "changed" || (changed.open(QIODevice::Append) && changed.write("\xff\xff") == 2 && changed.flush()));
+        QVERIFY(image != "changed" || (file.write("\xff\xff") == 2 && file.flush()));
 
+        const QString bin = qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/';
         QProcess sim, cli;
-        sim.start(Bin("tamrivo-loader-sim"), simArguments << "--dump" << dir.filePath("flash.bin"));
+        sim.start(bin + "tamrivo-loader-sim", simArguments << "--dump" << dir.filePath("flash.bin"));
         QVERIFY(sim.waitForStarted(5000) && sim.waitForReadyRead(5000));
-        cli.start(Bin("tamrivo-cli"), QStringList{"--port", QString(sim.readLine()).trimmed(), "--quiet", "--project",
-                                                  dir.filePath("p.tamrivo")} + arguments.replaceInStrings("{dir}", dir.path()));
+        cli.start(bin + "tamrivo-cli", QStringList{"--port", QString(sim.readLine()).trimmed(), "--quiet", "--project",
+                                                   dir.filePath("p.tamrivo")} + arguments.replaceInStrings("{dir}", dir.path()));
         QVERIFY(cli.waitForFinished(30000));
         const QString said = QString::fromLocal8Bit(cli.readAllStandardError());
-        QCOMPARE(cli.exitCode(), status);
+        QTEST(cli.exitCode(), "status");
         QVERIFY2(err.isEmpty() ? said.isEmpty() : said.contains(err.replace("{dir}", dir.path())), qPrintable(said));
         ::kill(pid_t(sim.processId()), SIGTERM);
-        QVERIFY(sim.waitForFinished(5000));
+        QFile dump(dir.filePath("flash.bin"));
+        QVERIFY(sim.waitForFinished(5000) && dump.open(QIODevice::ReadOnly));
         // Refused means nothing was erased: the simulated flash starts blank.
-        const QByteArray flash = ReadFile(dir.filePath("flash.bin")).mid(0x3000, bytes.size());
-        QCOMPARE(flash, status == 0 ? bytes : QByteArray(bytes.size(), '\xff'));
+        QCOMPARE(dump.readAll().mid(0x3000, bytes.size()), cli.exitCode() == 0 ? bytes : QByteArray(bytes.size(), '\xff'));
     }
 };
 
