@@ -17,7 +17,7 @@ class TestCliProject : public QObject
 private slots:
     // image: of make.sh, linked for 0x08003000 (app-elf.bin) or 0x08000000
     // (tiny.bin), or app-elf.bin changed after the project was saved;
-    // arguments after the project's; err: part of standard error.
+    // arguments after the project's; err: what standard error must hold.
     void project_data()
     {
         QTest::addColumn<QStringList>("simArguments");
