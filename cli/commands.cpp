@@ -86,6 +86,21 @@ QString SerialMisfit(const CliOptions &options, const ImageSource &source)
                        : QString();
 }
 
+// A project's image must be the very file it was saved with, and what
+// write puts at the start address must read as a vector table that starts.
+QString ProjectMisfit(const CliOptions &options, const ImageSource &source)
+{
+    const QString changed = ImageChanged(*options.project, source.sha256);
+    if (!changed.isEmpty() || options.command != CliCommand::Write || !options.vectorCheck)
+        return changed;
+    const Geometry &geometry = options.project->geometry;
+    const FirmwareImage image = source.format == ImageFormat::Raw
+        ? ReadRawImage(source.bytes, options.file, geometry.start).image : source.placed;
+    const QString problem = VectorTableProblem(image, geometry);
+    return problem.isEmpty() ? problem
+                             : QStringLiteral("%1: %2; --no-vector-check writes it all the same").arg(options.file, problem);
+}
+
 } // namespace
 
 // An unreadable or malformed image is the user's to fix, and a log or
@@ -107,7 +122,9 @@ int RunCommand(const CliOptions &options)
         if (!error.isEmpty())
             return Fail(ExitUsage, error);
     }
-    const QString misfit = SerialMisfit(options, source);
+    QString misfit = options.project ? ProjectMisfit(options, source) : QString();
+    if (misfit.isEmpty())
+        misfit = SerialMisfit(options, source);
     if (!misfit.isEmpty())
         return Fail(ExitUsage, misfit);
     AuditLog log;

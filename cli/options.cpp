@@ -3,6 +3,7 @@
 #include "fingerprint.h"
 #include "messages.h"
 #include "programmingjob.h"
+#include "projectoptions.h"
 #include "recordstore.h"
 #include "ports.h"
 #include "userfolders.h"
@@ -24,6 +25,7 @@ const char *const Usage =
     "  or:  tamrivo-cli --port PORT [--baud 9600|19200] info\n"
     "  or:  tamrivo-cli --port PORT [options] write FILE\n"
     "  or:  tamrivo-cli --port PORT [options] verify FILE\n"
+    "  or:  tamrivo-cli --port PORT --project PROJECT [options] write|verify\n"
     "  or:  tamrivo-cli --port PORT [options] read FILE [--length N]\n"
     "  or:  tamrivo-cli [--db DB] report [--serial N] [--day DATE] [--station NAME]\n"
     "                   [--counts | --in-doubt | --settlements] [--csv | --json]\n"
@@ -67,6 +69,17 @@ const char *const Usage =
     "                   pages); no erase, no write, nothing recorded\n"
     "  --expect-sha256 HEX  write, verify: refuse any file whose SHA-256 is not\n"
     "                   HEX, before any device is touched\n"
+    "  --project FILE   write, verify: the image, device, block size, order,\n"
+    "                   --skip-unchanged, serial numbers, store and station\n"
+    "                   from a project file (*.tamrivo); an option given\n"
+    "                   with another value than the project's is refused,\n"
+    "                   an image changed since the project was saved too; a\n"
+    "                   device whose flash differs from the project's is\n"
+    "                   refused before anything is erased (exit 2)\n"
+    "  --no-vector-check  write --project: write an image whose vector table\n"
+    "                   at the start address looks wrong (a stack pointer\n"
+    "                   not in RAM, a reset handler even or outside the\n"
+    "                   image), which is refused otherwise (exit 2)\n"
     "  --json           one JSON record per device on standard output as it\n"
     "                   finishes; all other text goes to standard error\n"
     "  --log FILE       append each device's JSON record, with time, host and\n"
@@ -132,7 +145,8 @@ const char *const Usage =
     "Exit status (several devices: the one they share, else 1):\n"
     "  0    done on every device\n"
     "  1    devices failed in different ways\n"
-    "  2    bad usage, or an image or file refused\n"
+    "  2    bad usage, an image or file refused, or a device the project\n"
+    "       is not for\n"
     "  3    the port cannot be opened\n"
     "  4    no answer, garbled replies after every retry, port lost, or the\n"
     "       device talking out of turn, in any pass\n"
@@ -454,6 +468,31 @@ QString CheckCombination(const CliOptions &options)
     return QString();
 }
 
+ParseResult Parse(const QStringList &arguments, const Project *project);
+
+// The command line completed from the project: its image unless the one
+// named is that very file, and every setting it has that was not given.
+ParseResult ParseProject(const QCommandLineParser &parser, const QStringList &arguments, const CommandName *command)
+{
+    if (command->command != CliCommand::Write && command->command != CliCommand::Verify)
+        return UsageError(QStringLiteral("--project applies to write and verify only"));
+    Project project;
+    QString error = LoadProject(parser.value("project"), &project);
+    if (!error.isEmpty())
+        return UsageError(error);
+    QStringList completed = arguments + ProjectArguments(parser, project, &error);
+    if (!error.isEmpty())
+        return UsageError(error);
+    const QStringList words = parser.positionalArguments();
+    const QFileInfo named(words.value(1)), image(ImagePath(project));
+    if (words.size() == 2 && named.absoluteFilePath() != image.absoluteFilePath())
+        return UsageError(QStringLiteral("%1 %2: the project %3 sets the image %4")
+                              .arg(command->name, words.at(1), project.file, image.absoluteFilePath()));
+    if (words.size() == 1)
+        completed << image.absoluteFilePath();
+    return Parse(completed, &project);
+}
+
 } // namespace
 
 bool ParseNumber(const QString &text, quint32 *value)
@@ -536,7 +575,10 @@ QString ReadLength(quint32 start, quint32 end, const OptionalValue &length, quin
     return QString();
 }
 
-ParseResult ParseArguments(const QStringList &arguments)
+namespace {
+
+// project: the one the arguments were completed from, else null.
+ParseResult Parse(const QStringList &arguments, const Project *project)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -549,7 +591,7 @@ ParseResult ParseArguments(const QStringList &arguments)
         {"serial-first", "", "N"}, {"serial-last", "", "N"}, {"serial-on-fail", "", "P"}, {"db", "", "DB"},
         {"journal", "", "DIR"}, {"serial", "", "N"}, {"day", "", "DATE"}, {"counts", ""}, {"in-doubt", ""},
         {"settlements", ""}, {"csv", ""}, {"to", "", "STATE"}, {"why", "", "TEXT"}, {"by", "", "NAME"},
-        {"help", ""}, {"version", ""},
+        {"project", "", "FILE"}, {"no-vector-check", ""}, {"help", ""}, {"version", ""},
     });
     if (!parser.parse(arguments))
         return UsageError(parser.errorText());
@@ -568,6 +610,10 @@ ParseResult ParseArguments(const QStringList &arguments)
     const CommandName *command = FindCommand(words.first());
     if (!command)
         return UsageError(QStringLiteral("unknown command '%1'").arg(words.first()));
+    if (parser.isSet("no-vector-check") && (!parser.isSet("project") || command->command != CliCommand::Write))
+        return UsageError(QStringLiteral("--no-vector-check applies to write with --project"));
+    if (parser.isSet("project") && !project)
+        return ParseProject(parser, arguments, command);
     if (words.size() != (command->takesFile ? 2 : 1))
         return UsageError(command->takesFile
                               ? QStringLiteral("%1 takes one FILE").arg(command->name)
@@ -612,5 +658,16 @@ ParseResult ParseArguments(const QStringList &arguments)
     if (!error.isEmpty())
         return UsageError(error);
     result.run = true;
+    if (project) {
+        options.project = *project;
+        options.vectorCheck = !parser.isSet("no-vector-check");
+    }
     return result;
+}
+
+} // namespace
+
+ParseResult ParseArguments(const QStringList &arguments)
+{
+    return Parse(arguments, nullptr);
 }

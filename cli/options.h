@@ -2,6 +2,7 @@
 #define OPTIONS_H
 
 #include "imageformat.h"
+#include "project.h"
 #include "recordstore.h"
 #include "serialnumber.h"
 
@@ -59,6 +60,10 @@ struct CliOptions
     bool skipUnchanged = false;            // read pages first; leave those that hold the image
     bool dryRun = false;                   // plan and estimate only: no erase, no write
     QString expectSha256;                  // lower case; the image file must have this SHA-256
+    // The project that gave the image and the settings; its device guard
+    // and image lock hold, and write reads the image's vector table first.
+    std::optional<Project> project;
+    bool vectorCheck = true;
     bool quiet = false;
     bool trace = false;
     bool json = false;                     // a JSON record per device on standard output

@@ -106,11 +106,18 @@ int Session::Step()
     quint32 start = 0;
     quint32 end = 0;
     quint32 pageSize = 0;
-    if (!options.start.given || !options.end.given || !options.pageSize.given) {
+    // A project's device is asked even when the project gives every value:
+    // a board of another kind must be refused before anything is erased.
+    if (!options.start.given || !options.end.given || !options.pageSize.given || options.project) {
         const int asked = AskParams(&start, &end, &pageSize);
         if (asked != ExitDone)
             return asked;
     }
+    const QString misfit = options.project ? GeometryMisfit(options.project->geometry, Geometry{start, end, pageSize})
+                                           : QString();
+    if (!misfit.isEmpty())
+        return Refuse(ExitUsage, QStringLiteral("params"),
+                      QStringLiteral("not the device of the project %1: %2").arg(options.project->file, misfit));
     geometry.start = options.start.given ? options.start.value : start;
     geometry.end = options.end.given ? options.end.value : end;
     geometry.pageSize = options.pageSize.given ? options.pageSize.value : pageSize;

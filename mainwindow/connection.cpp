@@ -64,6 +64,7 @@ void MainWindow::QueryFlashParams()
     quint32 pageSize = 0;
     queryRunning = true;
     SetWaitingForLoader(true);
+    deviceGeometry.reset();
     const int result = deviceLink->ReadFlashParams(&start, &end, &pageSize);
     queryRunning = false;
     SetWaitingForLoader(false);
@@ -81,6 +82,7 @@ void MainWindow::QueryFlashParams()
                              QMessageBox::Ok);
         return;
     }
+    deviceGeometry = Geometry{start, end, pageSize};
 
     const QString text = QString::asprintf(
         tr("Считаны следующие параметры flash\nStart addr 0x%x\nEnd addr 0x%x\nSize Page %d\n\n"

@@ -102,6 +102,8 @@ void MainWindow::SelectedFileData()
 // and after a restart.
 void MainWindow::ChooseDataFile(const QString &path)
 {
+    if (ProjectRefusesImage(path))
+        return;
     dataFileDir = QFileInfo(path).path();
     settings->setValue(QLatin1String(KeyDir), dataFileDir);
     settings->setValue(QLatin1String(KeyName), path);

@@ -94,6 +94,7 @@ MainWindow::MainWindow(QWidget *parent)
 #endif
     RestoreDataFile();
     FillRecentMenu();
+    FillRecentProjects();
     RestoreSkipUnchanged();
     RefreshPorts();
     RestorePort();
@@ -212,6 +213,7 @@ void MainWindow::CreateFileMenu()
     open->setShortcut(QKeySequence::Open);
     menuRecent = menuFile->addMenu(tr("Недавние файлы"));
     menuRecent->setObjectName(QStringLiteral("menuRecent"));
+    CreateProjectMenu(menuFile);
 }
 
 // Every value fits its box in the box's own font.

@@ -6,6 +6,7 @@
 #include "firmwareimage.h"
 #include "imageformat.h"
 #include "portlist.h"
+#include "project.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -13,6 +14,7 @@
 #include <QVector>
 
 #include <functional>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -101,8 +103,21 @@ private:
         quint32 pageSize = 0;
         FirmwareImage image;
         int pages = 0;          // pages that hold image bytes
+        QByteArray sha256;      // of the file the image was read from
     };
     bool PrepareJob(JobPlan *plan);
+    // Project files (project.cpp): the image locked while one is open, and
+    // the device and image guards before a write.
+    void CreateProjectMenu(QMenu *menuFile);
+    void OpenProject();
+    void OpenProjectFile(const QString &path);
+    void SaveProjectAs();
+    void SaveProjectFile(const QString &path);
+    void CloseProject();
+    void FillRecentProjects();
+    void ShowProject();
+    bool ProjectRefusesImage(const QString &path);
+    bool ProjectAllowsWrite(const JobPlan &plan);
     bool LoadJobImage(JobPlan *plan, bool forWrite);
     bool CheckImagePlace(RangeCheck check, quint32 start, quint32 pageSize, const FirmwareImage &image, bool raw);
     JobOutcome RunJob(WindowJob job, const std::function<JobOutcome(JobObserver &)> &run,
@@ -134,6 +149,8 @@ private:
     QAction *actionSave;
     QAction *actionAbout;
     QMenu *menuRecent = nullptr;      // the files used last, in the File menu
+    QMenu *menuRecentProjects = nullptr;
+    QAction *actionCloseProject = nullptr;
     DeviceLink *deviceLink;
     QSerialPort *serialPort;
     QSettings *settings;
@@ -151,6 +168,11 @@ private:
     bool closeRequested = false;    // the window was closed while a job ran
     bool queryRunning = false;      // the flash parameters are being asked for
     bool portLost = false;          // the port went away since it was opened
+    std::optional<Project> project;         // the project open, whose image cannot be changed
+    std::optional<Geometry> deviceGeometry; // what the device connected last reported
+
+public:
+    const std::optional<Project> &OpenedProject() const { return project; }
 };
 
 #endif // MAINWINDOW_H

@@ -156,6 +156,10 @@ bool MainWindow::PrepareJob(JobPlan *plan)
 {
     if (!LoadJobImage(plan, true))
         return false;
+    if (!ProjectAllowsWrite(*plan)) {
+        EndCheckFailed();
+        return false;
+    }
     const quint32 end = quint32(ui->spinBoxEndAddr->value());
     const QString summary = QString::asprintf(
         tr("Доступно памяти %d кБ\nОбъем данных %d кБ\nКоличество страниц %d \n\n"
@@ -202,6 +206,7 @@ bool MainWindow::LoadJobImage(JobPlan *plan, bool forWrite)
     const quint32 end = quint32(ui->spinBoxEndAddr->value());
     plan->pageSize = quint32(ui->spinBoxSizePage->value());
     const QByteArray bytes = fileData->readAll();
+    plan->sha256 = Sha256Hex(bytes);
     if (bytes.size() != fileData->size()) {
         QMessageBox::critical(this, tr("Ошибка"),
                               cannotOpen.arg(QDir::toNativeSeparators(dataFileName), fileData->errorString()), QMessageBox::Ok);
@@ -368,7 +373,7 @@ void MainWindow::SetWaitingForLoader(bool waiting)
     EnableDeviceJobs(!waiting && serialPort->isOpen());
     actionConnect->setEnabled(!waiting && !serialPort->isOpen());
     actionAbout->setEnabled(!waiting);
-    ui->pushButtonFileData->setEnabled(!waiting);
+    ui->pushButtonFileData->setEnabled(!waiting && !project);
     ui->menuBar->setEnabled(!waiting);
     setAcceptDrops(!waiting);
 }
@@ -381,7 +386,7 @@ void MainWindow::EndJob()
         fileData->close();
     ui->pushButtonCansel->setEnabled(false);
     SetWaitingForLoader(false);
-    setWindowTitle(QStringLiteral("Tamrivo"));
+    ShowProject();
 }
 
 // Back to how the window shows an idle job at start.

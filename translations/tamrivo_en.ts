@@ -449,6 +449,100 @@ CRC-32 %5</translation>
         <source>Записано и проверено %1 байт за %2 с, страниц без изменений: %3</source>
         <translation>Written and verified: %1 bytes in %2 s, %3 pages unchanged</translation>
     </message>
+    <message>
+        <source>Проект Tamrivo</source>
+        <translation>Tamrivo project</translation>
+    </message>
+    <message>
+        <source>Образ %1 изменён после сохранения проекта %2:
+SHA-256 сейчас %3..., в проекте %4...</source>
+        <translation>The image %1 was changed since the project %2 was saved:
+its SHA-256 is %3..., the project&apos;s %4...</translation>
+    </message>
+    <message>
+        <source>Открыть проект...</source>
+        <translation>Open project...</translation>
+    </message>
+    <message>
+        <source>Сохранить проект...</source>
+        <translation>Save project...</translation>
+    </message>
+    <message>
+        <source>Закрыть проект</source>
+        <translation>Close project</translation>
+    </message>
+    <message>
+        <source>Недавние проекты</source>
+        <translation>Recent projects</translation>
+    </message>
+    <message>
+        <source>Открытие проекта</source>
+        <translation>Open Project</translation>
+    </message>
+    <message>
+        <source>Не удается открыть проект
+%1</source>
+        <translation>Cannot open the project
+%1</translation>
+    </message>
+    <message>
+        <source>Сохранение проекта</source>
+        <translation>Save Project</translation>
+    </message>
+    <message>
+        <source>Не удается сохранить проект
+%1</source>
+        <translation>Cannot save the project
+%1</translation>
+    </message>
+    <message>
+        <source>Открыт проект: образ меняется только после «Закрыть проект»</source>
+        <translation>A project is open: the image changes only after “Close project”</translation>
+    </message>
+    <message>
+        <source>Прибор не сообщил параметры flash: не проверить, тот ли это прибор, для которого проект</source>
+        <translation>The device did not report its flash parameters: there is no telling whether it is the device the project is for</translation>
+    </message>
+    <message>
+        <source>Прибор не тот, для которого проект:
+прибор сообщает flash %1 – %2 страницами по %3 байт,
+проект рассчитан на %4 – %5 страницами по %6 байт</source>
+        <translation>Not the device the project is for:
+the device reports flash %1 – %2 in %3-byte pages,
+the project is for %4 – %5 in %6-byte pages</translation>
+    </message>
+    <message>
+        <source>Указатель стека по адресу %1 — стёртая flash (0xffffffff): в образе нет таблицы векторов</source>
+        <translation>The stack pointer at %1 is erased flash (0xffffffff): the image holds no vector table there</translation>
+    </message>
+    <message>
+        <source>Указатель стека %1 не кратен 4</source>
+        <translation>The stack pointer %1 is not a multiple of 4</translation>
+    </message>
+    <message>
+        <source>Указатель стека %1 лежит во flash (%2 – %3), а стек должен лежать в ОЗУ</source>
+        <translation>The stack pointer %1 lies in the flash (%2 – %3); a stack lies in RAM</translation>
+    </message>
+    <message>
+        <source>Адрес обработчика сброса %1 чётный: код Cortex-M выполняется по нечётным адресам (Thumb)</source>
+        <translation>The reset handler %1 is even: Cortex-M code runs at odd addresses (Thumb)</translation>
+    </message>
+    <message>
+        <source>Обработчик сброса %1 лежит ниже начального адреса %2: образ, видимо, собран для адреса %3</source>
+        <translation>The reset handler %1 lies below the start address %2: the image seems linked for %3</translation>
+    </message>
+    <message>
+        <source>Обработчик сброса %1 лежит ниже начального адреса %2: образ, видимо, собран для другого адреса</source>
+        <translation>The reset handler %1 lies below the start address %2: the image seems linked for another address</translation>
+    </message>
+    <message>
+        <source>Обработчик сброса %1 лежит там, где образ ничего не записывает (%2 – %3)</source>
+        <translation>The reset handler %1 lies where the image programs nothing (%2 – %3)</translation>
+    </message>
+    <message>
+        <source>Записать всё равно?</source>
+        <translation>Write anyway?</translation>
+    </message>
 </context>
 <context>
     <name>FlashMapView</name>
