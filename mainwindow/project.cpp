@@ -87,7 +87,7 @@ void MainWindow::OpenProjectFile(const QString &path)
     QStringList recent = settings->value(QLatin1String(KeyRecentProjects)).toStringList();
     recent.removeAll(opened.file);
     recent.prepend(opened.file);
-    settings->setValue(QLatin1String(KeyRecentProjects), recent.mid(0, RecentProjectCount));
+    settings->setValue(QLatin1String(KeyRecentProjects), QStringList(recent.mid(0, RecentProjectCount)));
     settings->sync();
     FillRecentProjects();
     ShowProject();
