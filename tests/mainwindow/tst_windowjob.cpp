@@ -477,7 +477,8 @@ private slots:
         QTest::addColumn<qint64>("refused");
         QTest::addColumn<QString>("status");
         const QString done = "Записано и проверено 3000 байт за N с, страниц без изменений: ";
-        QTest::newRow("same image") << true << -1 << qint64(-1) << done + "3";
+        QTest::newRow("same image") << true << -1 << qint64(-1)
+                                    << "Устройство уже содержит образ: ничего не записано";
         QTest::newRow("a byte in the third page") << true << 2100 << qint64(AppStart + 1024) << done + "1";
         QTest::newRow("option off") << false << -1 << qint64(AppStart + 1024)
                                     << "Запись не удалась через N с: стёрто страниц 1 из 3, записано байт 0 из 3000";
@@ -501,6 +502,8 @@ private slots:
         driver->Write();
 
         QTEST(driver->Status(), "status");
+        // A box claims a write only where a page was written.
+        QCOMPARE(driver->answerer.seen.contains(Done), driver->Status().startsWith("Записано"));
     }
 
     // The keys do what their actions and buttons do: connect (clearing the last device's status),
@@ -627,6 +630,123 @@ private slots:
             const int cell = fit.CellOf(page, pages);
             QVERIFY2(fit.FirstPage(cell, pages) <= page && page < fit.FirstPage(cell + 1, pages), qPrintable(QString::number(page)));
         }
+    }
+
+    void progressFollowsJob_data()
+    {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<QString>("passes");
+        QTest::newRow("write") << "write" << "Стирание Запись Верификация";
+        QTest::newRow("write, unchanged pages left") << "skip" << "Сравнение Стирание Запись Верификация";
+        QTest::newRow("verify") << "verify" << "Верификация";
+        QTest::newRow("save") << "save" << "Чтение";
+    }
+
+    // While a job runs the title names the pass the group shows, from the
+    // pass's first step on, and the group tells its speed and time left;
+    // before the box that ends the job the group is idle again.
+    void progressFollowsJob()
+    {
+        QFETCH(QString, job);
+        const QByteArray image = Pattern(3000);
+        Prepare(WriteFile(imagePath, image));
+        driver->sim->Flash().Write(AppStart, image);
+        driver->sim->Flash().Poke(AppStart + 2100, char(~image[2100]));
+        driver->Child<QCheckBox>("checkBoxSkipUnchanged")->setChecked(job == "skip");
+        QStringList passes, wrong;
+        bool rate = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!driver->CancelButton()->isEnabled())
+                return;
+            const QString title = driver->window.windowTitle();
+            if (title != "Tamrivo" && !title.startsWith(driver->PassLabel() + ' '))
+                wrong << driver->PassLabel() + " / " + title;
+            if (title != "Tamrivo" && passes.value(passes.size() - 1) != driver->PassLabel())
+                passes << driver->PassLabel();
+            rate = rate || driver->Child<QLabel>("labelRate")->text().contains(QRegularExpression("/с, осталось \\d+:\\d\\d$"));
+        });
+        poll.start(0);
+        QString idle;
+        const auto atEnd = [&] {
+            idle = driver->PassLabel() + ' ' + driver->Progress()->text() + driver->Child<QLabel>("labelRate")->text()
+                   + " | " + driver->window.windowTitle();
+        };
+        if (job == "write" || job == "skip")
+            driver->answerer.OnNextBox([&] { driver->answerer.OnNextBox(atEnd); });
+        else
+            driver->answerer.OnNextBox(atEnd);
+
+        if (job == "save") {
+            driver->Child<QSpinBox>("spinBoxEndAddr")->setValue(int(AppStart) + 2999);
+            driver->answerer.ChooseFile(dir.filePath("backup.bin"));
+            driver->SaveAction()->trigger();
+        } else if (job == "verify") {
+            driver->sim->Flash().Poke(AppStart + 2100, image[2100]);
+            driver->VerifyAction()->trigger();
+        } else {
+            driver->Write();
+        }
+
+        QCOMPARE(wrong, QStringList());
+        QTEST(passes.join(' '), "passes");
+        QVERIFY(rate);
+        QCOMPARE(idle, QStringLiteral("Запись 0% | Tamrivo"));
+    }
+
+    void differencesOutOfDate_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("outOfDate");
+        QTest::addColumn<QString>("map");       // a letter per page, outside pages after it left out
+        QTest::addColumn<int>("pages");
+        QTest::newRow("disconnect") << "disconnect" << true << "ffv" << 52;
+        QTest::newRow("connect again") << "connect" << true << "ttt" << 52;
+        QTest::newRow("write") << "write" << true << "vvv" << 52;
+        QTest::newRow("another file") << "file" << true << "tt" << 52;
+        QTest::newRow("larger pages") << "page size" << false << "tt" << 26;
+    }
+
+    // A verify marks each page as it finds it differing. Its differences
+    // stay on show, marked out of date once the device or the file is
+    // another; the map starts again from the file's pages on a connect and
+    // on a change of the range, and a write shows its own.
+    void differencesOutOfDate()
+    {
+        QFETCH(QString, change);
+        const QByteArray image = Pattern(3000);
+        Prepare(WriteFile(imagePath, image));
+        driver->sim->Flash().Write(AppStart, image);
+        for (int at : { 100, 1500 })
+            driver->sim->Flash().Poke(AppStart + at, char(~image[at]));
+        FlashMapModel &map = driver->Child<FlashMapView>("flashMap")->Model();
+        bool early = false;
+        QObject::connect(driver->Progress(), &QProgressBar::valueChanged, driver->Progress(), [&](int value) {
+            early = early || (value < 1024 && map.State(0) == PageState::Failed);
+        });
+        driver->VerifyAction()->trigger();
+        QVERIFY(early);
+        auto *view = driver->window.findChild<DifferenceView *>();
+        QVERIFY(view && view->isVisible() && !view->OutOfDate());
+
+        if (change == "disconnect" || change == "connect")
+            driver->DisconnectAction()->trigger();
+        if (change == "connect")
+            driver->Connect();
+        if (change == "write")
+            driver->Write();
+        if (change == "file")
+            driver->ChooseFile(WriteFile(dir.filePath("other.bine"), Pattern(2000)));
+        if (change == "page size")
+            driver->Child<QSpinBox>("spinBoxSizePage")->setValue(2048);
+
+        QTEST(view->OutOfDate(), "outOfDate");
+        QCOMPARE(view->windowTitle().endsWith("(устарело)"), view->OutOfDate());
+        QString letters;
+        for (int page = 0; page < map.Count(); ++page)
+            letters += QStringLiteral("obuvrwetf").at(int(map.State(page)));
+        QTEST(letters.remove(QRegularExpression("o+$")), "map");
+        QTEST(map.Count(), "pages");
     }
 
     // The user's disconnect fails the job without a word of a lost port; a
