@@ -697,7 +697,7 @@ private slots:
         FlashMapModel &map = driver->Child<FlashMapView>("flashMap")->Model();
         bool early = false;
         QObject::connect(driver->Progress(), &QProgressBar::valueChanged, driver->Progress(), [&](int value) {
-            early = early || (value < 1024 && map.State(0) == PageState::Failed);
+            early = early || (value > 0 && value < 1024 && map.State(0) == PageState::Failed);
         });
         driver->VerifyAction()->trigger();
         auto *view = driver->window.findChild<DifferenceView *>();
