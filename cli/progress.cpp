@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include "interrupt.h"
+#include "passrate.h"
 #include "progressboard.h"
 #include "terminal.h"
 
@@ -131,8 +132,7 @@ QString ProgressObserver::Bar() const
 
 double ProgressObserver::PerSecond() const
 {
-    const qint64 ns = passTimer.nsecsElapsed();
-    return ns > 0 ? value * 1e9 / ns : 0.0;
+    return PassRate::PerSecond(value, passTimer.nsecsElapsed());
 }
 
 QString ProgressObserver::Rate() const
@@ -145,10 +145,6 @@ QString ProgressObserver::Rate() const
 
 QString ProgressObserver::TimeLeft() const
 {
-    const double rate = PerSecond();
-    if (value >= maximum)
-        return Clock(0);
-    if (rate <= 0.0)
-        return QStringLiteral("-:--");
-    return Clock(qint64((maximum - value) / rate + 0.5));
+    const qint64 left = PassRate::SecondsLeft(value, maximum, passTimer.nsecsElapsed());
+    return left < 0 ? QStringLiteral("-:--") : Clock(left);
 }

@@ -42,8 +42,10 @@ void MainWindow::OpenPort()
     }
     RememberPort();
     portLost = false;
-    // A new device: what the last job on the last one came to is no news.
+    // A new device: what the last job on the last one came to is no news,
+    // on the status bar, in the differences and on the map.
     labelJobStatus->clear();
+    FlashChanged();
 
     actionConnect->setEnabled(false);
     actionDisconnect->setEnabled(true);
@@ -51,6 +53,7 @@ void MainWindow::OpenPort()
     comboBoxBaud->setEnabled(false);
 
     QueryFlashParams();
+    PreviewMap();
 }
 
 // Offers the device's own geometry for the settings boxes. A silent or
@@ -104,6 +107,7 @@ void MainWindow::QueryFlashParams()
 // its own buttons.
 void MainWindow::ClosePort()
 {
+    FlashChanged();
     if (serialPort->isOpen()) {
         serialPort->setDataTerminalReady(true);
         serialPort->setRequestToSend(false);

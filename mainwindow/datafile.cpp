@@ -4,6 +4,7 @@
 #include "blockplan.h"
 #include "fingerprint.h"
 #include "imagereaders.h"
+#include "recentfiles.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -60,6 +61,7 @@ MainWindow::FileFacts MainWindow::ReadFileFacts(const QString &path)
     const QByteArray bytes = file.readAll();
     if (bytes.size() != facts.size)
         return facts;
+    facts.readable = true;
     facts.format = DetectFormat(path, bytes);
     const ImageResult read = ReadImage(bytes, info.fileName(), facts.format, 0);
     if (!read.Ok())
@@ -111,17 +113,16 @@ void MainWindow::ChooseDataFile(const QString &path)
     settings->sync();
     ui->lineEditFileData->setText(path);
     dataFileName = path;
-    RememberRecent(path);
     ShowFingerprint();
+    RememberRecent(path, fileFacts.readable);
 }
 
-// The files used last, newest first, each once, for the File menu.
-void MainWindow::RememberRecent(const QString &path)
+// The files used last, newest first, each once, for the File menu; a
+// file that would not open is no use there.
+void MainWindow::RememberRecent(const QString &path, bool opened)
 {
-    QStringList recent = settings->value(QLatin1String(KeyRecent)).toStringList();
-    recent.removeAll(path);
-    recent.prepend(path);
-    recent = recent.mid(0, RecentCount);
+    const QStringList recent = UpdatedRecent(settings->value(QLatin1String(KeyRecent)).toStringList(), path, opened,
+                                             RecentCount);
     settings->setValue(QLatin1String(KeyRecent), recent);
     settings->sync();
     FillRecentMenu();
@@ -167,8 +168,11 @@ void MainWindow::ShowFingerprint()
     const QFileInfo info(dataFileName);
     const bool known = fileFacts.path == dataFileName && fileFacts.size == info.size()
                        && fileFacts.modified == info.lastModified();
-    if (!dataFileName.isEmpty() && !known)
+    if (!dataFileName.isEmpty() && !known) {
         fileFacts = ReadFileFacts(dataFileName);
+        FlashChanged();
+    }
+    PreviewMap();
     if (dataFileName.isEmpty() || !fileFacts.parsed) {
         ui->labelFingerprint->clear();
         return;
@@ -176,8 +180,8 @@ void MainWindow::ShowFingerprint()
     // A raw file's pages run from the start address, wherever that is.
     const quint32 start = fileFacts.format == ImageFormat::Raw ? 0 : quint32(ui->spinBoxStartAddr->value());
     const int pages = PlanPages(fileFacts.image, start, quint32(ui->spinBoxSizePage->value())).size();
-    ui->labelFingerprint->setText(tr("%1, %2 байт, страниц: %3\nSHA-256 %4\nCRC-32 %5")
-                                      .arg(FormatText(fileFacts.format)).arg(fileFacts.size).arg(pages)
+    ui->labelFingerprint->setText(tr("%1, %n байт, страниц: %2\nSHA-256 %3\nCRC-32 %4", nullptr, int(fileFacts.size))
+                                      .arg(FormatText(fileFacts.format)).arg(pages)
                                       .arg(QString::fromLatin1(fileFacts.print.sha256), fileFacts.print.Crc32Text()));
 }
 

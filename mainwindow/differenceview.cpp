@@ -52,9 +52,13 @@ DifferenceView::DifferenceView(QWidget *parent)
       bytes(new DifferenceBytes(this)),
       summary(new QLabel(this)),
       cut(new QLabel(this)),
-      rangesTable(new QTableView(this))
+      rangesTable(new QTableView(this)),
+      staleNote(new QLabel(this))
 {
-    setWindowTitle(tr("Различия"));
+    ShowTitle();
+    staleNote->setText(tr("Устарело: после этой проверки устройство или файл изменились. Проверьте снова."));
+    staleNote->setStyleSheet(QStringLiteral("font-weight: bold"));
+    staleNote->hide();
     rangesTable->setModel(ranges);
     rangesTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     rangesTable->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -78,6 +82,7 @@ DifferenceView::DifferenceView(QWidget *parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     auto *layout = new QVBoxLayout(this);
+    layout->addWidget(staleNote);
     layout->addWidget(summary);
     layout->addLayout(sides);
     layout->addWidget(cut);
@@ -89,12 +94,16 @@ void DifferenceView::SetDifferences(const FirmwareImage &newImage, const QVector
 {
     image = newImage;
     differences = newDifferences;
+    outOfDate = false;
+    staleNote->hide();
+    ShowTitle();
     ranges->SetDifferences(differences);
     // Address and length whole, however long the list.
     rangesTable->resizeColumnsToContents();
     rangesTable->setMinimumWidth(rangesTable->horizontalHeader()->length() + rangesTable->verticalScrollBar()->sizeHint().width()
                                  + 2 * rangesTable->frameWidth());
-    summary->setText(tr("Отличаются %1 байт в %2 диапазонах").arg(DifferingBytes(differences)).arg(differences.size()));
+    summary->setText(tr("Отличаются %n байт", nullptr, int(DifferingBytes(differences))) + QLatin1Char(' ')
+                     + tr("в %n диапазонах", nullptr, differences.size()));
     if (differences.isEmpty())
         return;
     rangesTable->selectRow(0);
@@ -108,5 +117,17 @@ void DifferenceView::ShowRange(int row)
         return;
     bytes->SetRange(image, differences, row);
     cut->setVisible(bytes->BytesLeftOut() > 0);
-    cut->setText(tr("Показано начало диапазона: ещё %1 байт не показаны").arg(bytes->BytesLeftOut()));
+    cut->setText(tr("Показано начало диапазона: ещё %n байт не показаны", nullptr, int(bytes->BytesLeftOut())));
+}
+
+void DifferenceView::MarkOutOfDate()
+{
+    outOfDate = true;
+    staleNote->show();
+    ShowTitle();
+}
+
+void DifferenceView::ShowTitle()
+{
+    setWindowTitle(outOfDate ? tr("Различия (устарело)") : tr("Различия"));
 }

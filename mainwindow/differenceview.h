@@ -19,12 +19,17 @@ public:
     explicit DifferenceView(QWidget *parent = nullptr);
 
     void SetDifferences(const FirmwareImage &image, const QVector<FlashDifference> &differences);
+    // The device or the file has changed since the verify: what the view
+    // shows may no longer hold, and it says so until the next verify.
+    void MarkOutOfDate();
+    bool OutOfDate() const { return outOfDate; }
     DifferenceRanges *Ranges() const { return ranges; }
     DifferenceBytes *Bytes() const { return bytes; }
     QTableView *RangesTable() const { return rangesTable; }
 
 private:
     void ShowRange(int row);
+    void ShowTitle();
 
     FirmwareImage image;
     QVector<FlashDifference> differences;
@@ -33,6 +38,8 @@ private:
     QLabel *summary;
     QLabel *cut;
     QTableView *rangesTable;
+    QLabel *staleNote;
+    bool outOfDate = false;
 };
 
 #endif // DIFFERENCEVIEW_H

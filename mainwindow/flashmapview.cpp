@@ -11,7 +11,9 @@ namespace {
 // A few rows of cells whatever the flash: the window keeps its height.
 const int MapHeight = 72;
 const int LegendGap = 6;
-const int Swatch = 10;
+const int Swatch = 12;
+// The smallest cell that still has room for a mark that the eye can read.
+const int MarkedCell = 7;
 // Often enough to follow a job by eye; a job waiting for replies then
 // costs one repaint of a row or two per interval, not one per block.
 const int RepaintMs = 50;
@@ -19,31 +21,6 @@ const int RepaintMs = 50;
 const PageState States[] = { PageState::Outside, PageState::ToDo, PageState::Erased, PageState::Written,
                              PageState::Blank, PageState::Unchanged, PageState::Verified, PageState::Read,
                              PageState::Failed };
-
-QColor StateColour(PageState state)
-{
-    switch (state) {
-    case PageState::Outside:
-        return QColor(0xdc, 0xdc, 0xdc);
-    case PageState::ToDo:
-        return QColor(0xa8, 0xa8, 0xa8);
-    case PageState::Erased:
-        return QColor(0xff, 0xcc, 0x40);
-    case PageState::Written:
-        return QColor(0x5c, 0x9e, 0xe6);
-    case PageState::Blank:
-        return QColor(0xc8, 0xe6, 0xc9);
-    case PageState::Unchanged:
-        return QColor(0x4d, 0xb6, 0xac);
-    case PageState::Verified:
-        return QColor(0x2e, 0x8b, 0x3a);
-    case PageState::Read:
-        return QColor(0x95, 0x75, 0xcd);
-    case PageState::Failed:
-        return QColor(0xe0, 0x30, 0x30);
-    }
-    return Qt::black;
-}
 
 QString Hex(quint32 address)
 {
@@ -77,6 +54,103 @@ FlashMapView::FlashMapView(QWidget *parent) : QWidget(parent), repaintTimer(new 
     repaintTimer->setInterval(RepaintMs);
     connect(repaintTimer, &QTimer::timeout, this, &FlashMapView::RepaintChanged);
     connect(&model, &FlashMapModel::Changed, this, &FlashMapView::PagesChanged);
+}
+
+// The Okabe-Ito colours, which people with any common colour blindness
+// still tell apart; the marks carry the states where colour is not seen at
+// all. Outside and to do differ in lightness alone: neither has happened.
+QColor FlashMapView::StateColour(PageState state)
+{
+    switch (state) {
+    case PageState::Outside:
+        return QColor(0xe4, 0xe4, 0xe4);
+    case PageState::ToDo:
+        return QColor(0x99, 0x99, 0x99);
+    case PageState::Erased:
+        return QColor(0xf0, 0xe4, 0x42);
+    case PageState::Written:
+        return QColor(0x56, 0xb4, 0xe9);
+    case PageState::Blank:
+        return QColor(0xb8, 0xdc, 0xf0);
+    case PageState::Unchanged:
+        return QColor(0x00, 0x9e, 0x73);
+    case PageState::Verified:
+        return QColor(0x00, 0x72, 0xb2);
+    case PageState::Read:
+        return QColor(0xcc, 0x79, 0xa7);
+    case PageState::Failed:
+        return QColor(0xd5, 0x5e, 0x00);
+    }
+    return Qt::black;
+}
+
+FlashMapView::Mark FlashMapView::StateMark(PageState state)
+{
+    switch (state) {
+    case PageState::Outside:
+    case PageState::ToDo:
+        return Mark::None;
+    case PageState::Erased:
+        return Mark::Dash;
+    case PageState::Written:
+        return Mark::Slash;
+    case PageState::Blank:
+        return Mark::Ring;
+    case PageState::Unchanged:
+        return Mark::Dot;
+    case PageState::Verified:
+        return Mark::Tick;
+    case PageState::Read:
+        return Mark::Bar;
+    case PageState::Failed:
+        return Mark::Cross;
+    }
+    return Mark::None;
+}
+
+// In black or white, whichever stands out from the cell's colour.
+void FlashMapView::DrawMark(QPainter &painter, const QRect &cell, PageState state)
+{
+    const Mark mark = StateMark(state);
+    if (mark == Mark::None || cell.width() < MarkedCell)
+        return;
+    const QColor fill = StateColour(state);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(fill.lightness() > 140 ? Qt::black : Qt::white, qMax(1.0, cell.width() / 8.0)));
+    painter.setBrush(Qt::NoBrush);
+    const QRectF box = QRectF(cell).adjusted(cell.width() * 0.22, cell.height() * 0.22, -cell.width() * 0.22,
+                                             -cell.height() * 0.22);
+    switch (mark) {
+    case Mark::None:
+        break;
+    case Mark::Dash:
+        painter.drawLine(QPointF(box.left(), box.center().y()), QPointF(box.right(), box.center().y()));
+        break;
+    case Mark::Bar:
+        painter.drawLine(QPointF(box.center().x(), box.top()), QPointF(box.center().x(), box.bottom()));
+        break;
+    case Mark::Slash:
+        painter.drawLine(box.bottomLeft(), box.topRight());
+        break;
+    case Mark::Ring:
+        painter.drawEllipse(box);
+        break;
+    case Mark::Dot:
+        painter.setBrush(painter.pen().color());
+        painter.drawEllipse(box.center(), box.width() / 4, box.height() / 4);
+        break;
+    case Mark::Tick:
+        painter.drawPolyline(QPolygonF({ QPointF(box.left(), box.center().y()),
+                                         QPointF(box.center().x() - box.width() / 8, box.bottom()),
+                                         box.topRight() }));
+        break;
+    case Mark::Cross:
+        painter.drawLine(box.topLeft(), box.bottomRight());
+        painter.drawLine(box.bottomLeft(), box.topRight());
+        break;
+    }
+    painter.restore();
 }
 
 QString FlashMapView::StateName(PageState state)
@@ -233,8 +307,11 @@ void FlashMapView::paintEvent(QPaintEvent *event)
     const QRect exposed = event->rect();
     for (int cell = 0; cell < geometry.cells; ++cell) {
         const QRect place = CellRect(cell);
-        if (place.intersects(exposed))
-            painter.fillRect(place, StateColour(CellState(cell)));
+        if (!place.intersects(exposed))
+            continue;
+        const PageState state = CellState(cell);
+        painter.fillRect(place, StateColour(state));
+        DrawMark(painter, place, state);
     }
     int height = 0;
     const QVector<QRect> places = LegendPlaces(width(), &height);
@@ -245,6 +322,7 @@ void FlashMapView::paintEvent(QPaintEvent *event)
         const QRect place = places[index];
         const QRect swatch(place.x(), place.y() + (place.height() - Swatch) / 2, Swatch, Swatch);
         painter.fillRect(swatch, StateColour(States[index]));
+        DrawMark(painter, swatch, States[index]);
         painter.drawRect(swatch.adjusted(0, 0, -1, -1));
         painter.drawText(place.adjusted(Swatch + 4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                          StateName(States[index]));

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+class QPainter;
 class QTimer;
 
 // Which pages a cell of the map shows: with more pages than cells, each
@@ -35,8 +36,14 @@ class FlashMapView : public QWidget
 public:
     explicit FlashMapView(QWidget *parent = nullptr);
 
+    // What a cell carries beside its colour, so that no state is told by
+    // colour alone.
+    enum class Mark { None, Dash, Bar, Slash, Ring, Dot, Tick, Cross };
+
     FlashMapModel &Model() { return model; }
     static QString StateName(PageState state);
+    static QColor StateColour(PageState state);
+    static Mark StateMark(PageState state);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -49,6 +56,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    static void DrawMark(QPainter &painter, const QRect &cell, PageState state);
     void PagesChanged(int first, int last);
     void RepaintChanged();
     QRect CellRect(int cell) const;

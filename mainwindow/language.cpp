@@ -69,7 +69,6 @@ bool InstallTranslations(const QString &language)
     // dialog mixes two languages; English is their source.
     for (const char *module : { "qtbase_", "qtserialport_" })
         Install(QLatin1String(module) + language, TranslationsPath());
-    if (language == QLatin1String("ru"))
-        return true;
+    // Russian too: the source texts have one form for every count.
     return Install(QStringLiteral("tamrivo_") + language, QStringLiteral(":/translations"));
 }

@@ -2,7 +2,10 @@
 #include "ui_mainwindow.h"
 
 #include "devicelink.h"
+#include "elidedlabel.h"
 #include "fitwidth.h"
+#include "flashmapview.h"
+#include "screenfit.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -81,7 +84,7 @@ MainWindow::MainWindow(QWidget *parent)
     CreateFileMenu();
     // A widget of the status bar, not a message: the tips of the tool bar
     // actions would wipe a message as the pointer passes over them.
-    labelJobStatus = new QLabel;
+    labelJobStatus = new ElidedLabel;
     labelJobStatus->setObjectName(QStringLiteral("labelJobStatus"));
     ui->statusBar->addWidget(labelJobStatus, 1);
 
@@ -106,17 +109,18 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pushButtonWrite, &QPushButton::clicked, this, &MainWindow::WriteData);
     connect(ui->pushButtonCansel, &QPushButton::clicked, this, &MainWindow::PushCansel);
     connect(ui->lineEditFileData, &QLineEdit::editingFinished, this, &MainWindow::TakeTypedFile);
-    // The job's share done in the title, for a window behind others or minimised.
-    connect(ui->progressBar, &QProgressBar::valueChanged, this, [this](int value) {
-        const int span = ui->progressBar->maximum() - ui->progressBar->minimum();
-        if (jobRunning && span > 0)
-            setWindowTitle(QStringLiteral("%1 %2% — Tamrivo").arg(ui->labelProcessBar->text())
-                               .arg(qint64(value - ui->progressBar->minimum()) * 100 / span));
-    });
+    connect(ui->progressBar, &QProgressBar::valueChanged, this, &MainWindow::ShowJobTitle);
+    // The speed and time left beside the pass's name, the bar under both.
+    labelRate = new QLabel;
+    labelRate->setObjectName(QStringLiteral("labelRate"));
+    labelRate->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ui->gridLayout_4->addWidget(labelRate, 0, 1);
+    ui->gridLayout_4->addWidget(ui->progressBar, 1, 0, 1, 2);
     // The file's pages depend on the page size and, where the file carries
-    // its own addresses, on the start.
+    // its own addresses, on the start; the map's on all three boxes.
     connect(ui->spinBoxStartAddr, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::ShowFingerprint);
     connect(ui->spinBoxSizePage, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::ShowFingerprint);
+    connect(ui->spinBoxEndAddr, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::PreviewMap);
     // A file dropped anywhere on the window is chosen; the path field would
     // otherwise take the drop as text typed into the middle of the path.
     ui->lineEditFileData->setAcceptDrops(false);
@@ -127,6 +131,7 @@ MainWindow::MainWindow(QWidget *parent)
     portTimer->start(PortRefreshMs);
     // Room for the whole tool bar, so no action hides behind its extension.
     resize(qMax(width(), ui->mainToolBar->sizeHint().width()), height());
+    FitToScreen();
 }
 
 MainWindow::~MainWindow()

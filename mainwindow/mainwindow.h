@@ -72,6 +72,14 @@ private:
     void ChooseDataFile(const QString &path);
     void TakeTypedFile();
     void ShowFingerprint();
+    // The map shows the chosen file's pages over the range the boxes set,
+    // whenever either changes and no job is running.
+    void PreviewMap();
+    // The device's flash, or the file it is held against, is other than a
+    // verify saw: its differences, if shown, no longer hold.
+    void FlashChanged();
+    // The window within the screen it opens on, however large its font.
+    void FitToScreen();
     // The chosen file as the window last read it, kept while its path, size
     // and modification time stay the same.
     struct FileFacts
@@ -79,13 +87,14 @@ private:
         QString path;
         qint64 size = -1;           // on disk, as the file was read
         QDateTime modified;
+        bool readable = false;      // opened and read whole
         bool parsed = false;        // false: unreadable, too large or broken
         ImageFormat format = ImageFormat::Raw;
         FirmwareImage image;        // a raw file from address 0
         Fingerprint print;
     };
     static FileFacts ReadFileFacts(const QString &path);
-    void RememberRecent(const QString &path);
+    void RememberRecent(const QString &path, bool opened);
     void FillRecentMenu();
     void CreateFileMenu();
     void RestoreSkipUnchanged();
@@ -116,6 +125,7 @@ private:
     void CloseProject();
     void FillRecentProjects();
     void ShowProject();
+    QString IdleTitle() const;
     bool ProjectRefusesImage(const QString &path);
     bool ProjectAllowsWrite(const JobPlan &plan);
     bool LoadJobImage(JobPlan *plan, bool forWrite);
@@ -134,12 +144,14 @@ private:
     static QString NotStartingText();
     void EndJob();
     void ResetProgress();
+    void ShowJobTitle();
     bool AskCancel(WindowJob job, JobPass pass);
     friend class WindowJobObserver;
 
     Ui::MainWindow *ui;
     QLabel *labelPortParams;
     QLabel *labelJobStatus;
+    QLabel *labelRate = nullptr;      // speed and time left of the pass running
     QComboBox *comboBoxPort;
     QComboBox *comboBoxBaud;
     QFile *fileData;

@@ -148,11 +148,17 @@ void MainWindow::FillRecentProjects()
     menuRecentProjects->setEnabled(!recent.isEmpty());
 }
 
-// The project's name in the title; while it is open its image stays.
+// The project's name in the title, behind a job's progress too.
+QString MainWindow::IdleTitle() const
+{
+    return project ? QStringLiteral("%1 — Tamrivo").arg(QFileInfo(project->file).completeBaseName())
+                   : QStringLiteral("Tamrivo");
+}
+
+// While a project is open its image stays.
 void MainWindow::ShowProject()
 {
-    setWindowTitle(project ? QStringLiteral("%1 — Tamrivo").arg(QFileInfo(project->file).completeBaseName())
-                           : QStringLiteral("Tamrivo"));
+    setWindowTitle(IdleTitle());
     ui->lineEditFileData->setEnabled(!project);
     ui->pushButtonFileData->setEnabled(!project && !WaitingForLoader());
     actionCloseProject->setEnabled(project.has_value());

@@ -85,10 +85,9 @@ void MainWindow::SaveData()
     EndJob();
     if (saved) {
         QMessageBox::information(this, tr("Информация"),
-                                 tr("Прочитано %1 байт и сохранено в файл\n%2").arg(data.size()).arg(path),
+                                 tr("Прочитано %n байт и сохранено в файл\n%1", nullptr, data.size()).arg(path),
                                  QMessageBox::Ok);
     }
-    ResetProgress();
     if (closeRequested)
         close();
 }

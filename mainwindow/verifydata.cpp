@@ -54,7 +54,6 @@ void MainWindow::VerifyData()
     // shown holding the file's bytes, which only a whole compare proves.
     if (outcome.mismatch && !closeRequested)
         ShowDifferences(plan.image);
-    ResetProgress();
     if (closeRequested)
         close();
 }

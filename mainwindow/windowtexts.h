@@ -19,6 +19,12 @@ struct JobReport
 };
 
 QString JobStatusText(const JobReport &report);
+// What the box at the end of a write done says.
+QString JobDoneText(const JobReport &report);
+// Done, with every page left alone as it held the image already.
+bool NothingWritten(const JobReport &report);
+// How much a verify found differing: "12 bytes differ in 2 ranges".
+QString DifferingText(qint64 bytes, int ranges);
 
 // How far a verify or a backup read got, for the status bar.
 struct CheckReport
@@ -36,6 +42,11 @@ struct CheckReport
 };
 
 QString CheckStatusText(const CheckReport &report);
+
+// A pass's speed so far and the time it has left at that speed, for the
+// progress group: pages a second for the erase and the comparison, kB
+// (1024 bytes) a second for the rest.
+QString RateText(JobPass pass, qint64 done, qint64 maximum, qint64 elapsedNs);
 
 // Why a port would not open, as far as the window can tell: a device the
 // user may not use, one another program holds, or whatever the system

@@ -27,13 +27,13 @@ class WindowJobObserver : public JobObserver
 public:
     WindowJobObserver(MainWindow &window, MainWindow::WindowJob job) : window(window), job(job) {}
 
-    void PassStarted(JobPass pass, int maximum) override
+    // The pass's name first: the bar's first move retitles the window, and
+    // the title is right from the pass's first step on.
+    void PassStarted(JobPass newPass, int newMaximum) override
     {
         Ui::MainWindow *ui = window.ui;
-        // A range of 0 to 0 would show a busy bar for a pass with nothing to do.
-        ui->progressBar->setMaximum(qMax(maximum, 1));
-        ui->progressBar->setValue(0);
-        done = 0;
+        pass = newPass;
+        maximum = newMaximum;
         switch (pass) {
         case JobPass::Erase:
             ui->labelProcessBar->setText(MainWindow::tr("Стирание"));
@@ -51,12 +51,24 @@ public:
             ui->labelProcessBar->setText(MainWindow::tr("Верификация"));
             break;
         }
+        // A range of 0 to 0 would show a busy bar for a pass with nothing to do.
+        ui->progressBar->setMaximum(qMax(maximum, 1));
+        ui->progressBar->setValue(0);
+        done = 0;
+        passClock.start();
+        rateShown.invalidate();
+        window.labelRate->clear();
+        window.ShowJobTitle();
     }
 
     void Progress(int value) override
     {
         done = value;
         window.ui->progressBar->setValue(value);
+        if (rateShown.isValid() && rateShown.elapsed() < RateIntervalMs && value < maximum)
+            return;
+        rateShown.start();
+        window.labelRate->setText(RateText(pass, value, maximum, passClock.nsecsElapsed()));
     }
 
     bool ShouldStop(JobPass pass) override { return window.AskCancel(job, pass); }
@@ -71,11 +83,23 @@ public:
         window.ui->flashMap->Model().PageCompared(page, unchanged);
     }
 
+    void Differs(JobPass, quint32 address, int length) override
+    {
+        window.ui->flashMap->Model().Failed(address, length);
+    }
+
     int done = 0;   // what the pass running last had got through
 
 private:
+    // Steady enough to read; the figures settle within a few seconds.
+    static constexpr qint64 RateIntervalMs = 250;
+
     MainWindow &window;
     MainWindow::WindowJob job;
+    JobPass pass = JobPass::Erase;
+    int maximum = 0;
+    QElapsedTimer passClock;
+    QElapsedTimer rateShown;
 };
 
 namespace {
@@ -133,6 +157,8 @@ void MainWindow::WriteData()
         job.SetSkipUnchanged(skipUnchanged);
         return job.Run(observer);
     });
+    if (outcome.firstBlockErased || outcome.pagesErased > 0 || outcome.bytesWritten > 0)
+        FlashChanged();
     const JobReport report = Report(outcome, plan.pages, plan.image, clock.elapsed(), skipUnchanged);
     labelJobStatus->setText(JobStatusText(report));
 
@@ -140,13 +166,11 @@ void MainWindow::WriteData()
         ReportFailure(outcome);
     EndJob();
     if (outcome.status == JobOutcome::Done)
-        QMessageBox::information(this, tr("Информация"), tr("Данные успешно записаны"),
-                                 QMessageBox::Ok);
+        QMessageBox::information(this, tr("Информация"), JobDoneText(report), QMessageBox::Ok);
     // A window being closed has nobody left to tell.
     if (outcome.status == JobOutcome::Cancelled && outcome.firstBlockErased && !closeRequested)
         QMessageBox::warning(this, tr("Внимание"), tr("Запись прервана.") + NotStartingText(),
                              QMessageBox::Ok);
-    ResetProgress();
     if (closeRequested)
         close();
 }
@@ -346,6 +370,9 @@ JobOutcome MainWindow::RunJob(WindowJob job, const std::function<JobOutcome(JobO
     WindowJobObserver observer(*this, job);
     const JobOutcome outcome = run(observer);
     jobRunning = false;
+    // The outcome goes to the status bar and the map; the group is idle
+    // again before any box about it opens.
+    ResetProgress();
     if (outcome.status == JobOutcome::Failed)
         ui->flashMap->Model().Failed(outcome.address, outcome.blockLength);
     if (done)
@@ -386,6 +413,7 @@ void MainWindow::EndJob()
         fileData->close();
     ui->pushButtonCansel->setEnabled(false);
     SetWaitingForLoader(false);
+    ResetProgress();
     ShowProject();
 }
 
@@ -395,6 +423,19 @@ void MainWindow::ResetProgress()
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
     ui->labelProcessBar->setText(tr("Запись"));
+    labelRate->clear();
+    setWindowTitle(IdleTitle());
+}
+
+// The job's pass and share done in the title, for a window behind others
+// or minimised.
+void MainWindow::ShowJobTitle()
+{
+    const int span = ui->progressBar->maximum() - ui->progressBar->minimum();
+    if (jobRunning && span > 0)
+        setWindowTitle(QStringLiteral("%1 %2% — %3").arg(ui->labelProcessBar->text())
+                           .arg(qint64(ui->progressBar->value() - ui->progressBar->minimum()) * 100 / span)
+                           .arg(IdleTitle()));
 }
 
 bool MainWindow::AskCancel(WindowJob job, JobPass pass)

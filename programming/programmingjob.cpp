@@ -289,7 +289,8 @@ JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<Fla
     for (int from = 0; from < blocks.size();) {
         ReadPass pass(link, blockSize);
         int next = from;
-        const JobOutcome read = ReadRuns(observer, blocks, &pass, &next, done, !differences);
+        QVector<int> differing;     // blocks that differed as they were read
+        const JobOutcome read = ReadRuns(observer, blocks, &pass, &next, done, !differences, &differing);
         if (read.status != JobOutcome::Done)
             return read;
         const int settled = pass.Settle();
@@ -298,8 +299,11 @@ JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<Fla
         for (int i = from; i < next; ++i) {
             const FlashBlock &block = blocks.at(i);
             const QByteArray readBack = pass.Bytes(block.address, block.length);
-            if (readBack == block.bytes)
+            if (readBack == block.bytes) {
+                if (differing.contains(i))
+                    observer.Done(JobPass::Verify, block.address, block.length);
                 continue;
+            }
             if (mismatch.status == JobOutcome::Done) {
                 mismatch = Failure(JobPass::Verify, 0, block);
                 mismatch.mismatch = true;
@@ -318,7 +322,7 @@ JobOutcome ProgrammingJob::VerifyBlocks(JobObserver &observer, const QVector<Fla
 // Reads the blocks from *next on, run by run, until the end, a difference
 // (when stopAtDifference) or a cancel; *next ends past the last block read.
 JobOutcome ProgrammingJob::ReadRuns(JobObserver &observer, const QVector<FlashBlock> &blocks, ReadPass *pass,
-                                    int *next, qint64 *done, bool stopAtDifference)
+                                    int *next, qint64 *done, bool stopAtDifference, QVector<int> *differing)
 {
     bool stop = false;
     bool cancelled = false;
@@ -334,6 +338,10 @@ JobOutcome ProgrammingJob::ReadRuns(JobObserver &observer, const QVector<FlashBl
                  ++*next) {
                 const FlashBlock &block = blocks.at(*next);
                 const bool same = got.mid(int(block.address - runAddress), block.length) == block.bytes;
+                if (!same) {
+                    differing->append(*next);
+                    observer.Differs(JobPass::Verify, block.address, block.length);
+                }
                 // A block that differs is not counted done where it ends the verify.
                 if (!same && stopAtDifference) {
                     stop = true;

@@ -34,6 +34,11 @@ public:
     // A page compared: unchanged when it already holds what the job would
     // leave there.
     virtual void PageCompared(quint32 page, bool unchanged) { Q_UNUSED(page) Q_UNUSED(unchanged) }
+    // A block read back other than the image, told as the read finds it so
+    // that a long verify shows where it differs while it goes on. The pass
+    // judges again once its reads have settled: a block that then proves
+    // the same is reported Done after all.
+    virtual void Differs(JobPass pass, quint32 address, int length) { Q_UNUSED(pass) Q_UNUSED(address) Q_UNUSED(length) }
 };
 
 struct JobOutcome
@@ -154,7 +159,7 @@ private:
     JobOutcome Compare(JobObserver &observer, JobPlan *plan);
     QByteArray PageImage(quint32 page) const;
     JobOutcome ReadRuns(JobObserver &observer, const QVector<FlashBlock> &blocks, ReadPass *pass, int *next,
-                        qint64 *done, bool stopAtDifference);
+                        qint64 *done, bool stopAtDifference, QVector<int> *differing);
     void NoteReads(const ReadPass &pass, int result);
     JobOutcome Execute(JobObserver &observer, const JobPlan &plan);
     JobOutcome Erase(JobObserver &observer, const QVector<quint32> &pages);

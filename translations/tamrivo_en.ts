@@ -107,9 +107,12 @@ Use them?</translation>
         <source>Серийный номер %1</source>
         <translation>Serial number %1</translation>
     </message>
-    <message>
-        <source>Записано и проверено %1 байт за %2 с</source>
-        <translation>Written and verified: %1 bytes in %2 s</translation>
+    <message numerus="yes">
+        <source>Записано и проверено %n байт за %1 с</source>
+        <translation>
+            <numerusform>Written and verified: %n byte in %1 s</numerusform>
+            <numerusform>Written and verified: %n bytes in %1 s</numerusform>
+        </translation>
     </message>
     <message>
         <source>Запись прервана через %1 с: стёрто страниц %2 из %3, записано байт %4 из %5</source>
@@ -164,6 +167,22 @@ then log out and in again.</translation>
     <message>
         <source>Данные успешно записаны</source>
         <translation>The data were written successfully</translation>
+    </message>
+    <message>
+        <source>Устройство уже содержит образ: ничего не записано</source>
+        <translation>The device already holds the image: nothing was written</translation>
+    </message>
+    <message>
+        <source>%1 стр./с</source>
+        <translation>%1 pages/s</translation>
+    </message>
+    <message>
+        <source>%1 кБ/с</source>
+        <translation>%1 kB/s</translation>
+    </message>
+    <message>
+        <source>%1, осталось %2</source>
+        <translation>%1, %2 left</translation>
     </message>
     <message>
         <source>Запись прервана.</source>
@@ -313,23 +332,44 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <translation>Cannot write the file %1:
 %2</translation>
     </message>
-    <message>
-        <source>Прочитано %1 байт и сохранено в файл
-%2</source>
-        <translation>%1 bytes read and saved to the file
-%2</translation>
+    <message numerus="yes">
+        <source>Прочитано %n байт и сохранено в файл
+%1</source>
+        <translation>
+            <numerusform>%n byte read and saved to the file
+%1</numerusform>
+            <numerusform>%n bytes read and saved to the file
+%1</numerusform>
+        </translation>
     </message>
     <message>
         <source>Данные совпадают</source>
         <translation>The data match</translation>
     </message>
-    <message>
-        <source>Проверено %1 байт за %2 с: данные совпадают</source>
-        <translation>Verified: %1 bytes in %2 s, the data match</translation>
+    <message numerus="yes">
+        <source>Проверено %n байт за %1 с: данные совпадают</source>
+        <translation>
+            <numerusform>Verified: %n byte in %1 s, the data match</numerusform>
+            <numerusform>Verified: %n bytes in %1 s, the data match</numerusform>
+        </translation>
     </message>
     <message>
-        <source>Проверка за %1 с: отличаются %2 байт в %3 диапазонах, первый с адреса %4</source>
-        <translation>Verified in %1 s: %2 bytes differ in %3 ranges, the first at address %4</translation>
+        <source>Проверка за %1 с: %2, первый с адреса %3</source>
+        <translation>Verified in %1 s: %2, the first at address %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>отличаются %n байт</source>
+        <translation>
+            <numerusform>%n byte differs</numerusform>
+            <numerusform>%n bytes differ</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>в %n диапазонах</source>
+        <translation>
+            <numerusform>in %n range</numerusform>
+            <numerusform>in %n ranges</numerusform>
+        </translation>
     </message>
     <message>
         <source>Проверка прервана через %1 с: проверено байт %2 из %3</source>
@@ -339,13 +379,19 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <source>Проверка не удалась через %1 с: проверено байт %2 из %3</source>
         <translation>Verify failed after %1 s: bytes verified %2 of %3</translation>
     </message>
-    <message>
-        <source>Прочитано %1 байт за %2 с и сохранено в %3</source>
-        <translation>Read: %1 bytes in %2 s, saved to %3</translation>
+    <message numerus="yes">
+        <source>Прочитано %n байт за %1 с и сохранено в %2</source>
+        <translation>
+            <numerusform>Read: %n byte in %1 s, saved to %2</numerusform>
+            <numerusform>Read: %n bytes in %1 s, saved to %2</numerusform>
+        </translation>
     </message>
-    <message>
-        <source>Прочитано %1 байт за %2 с, файл не записан</source>
-        <translation>Read: %1 bytes in %2 s, no file written</translation>
+    <message numerus="yes">
+        <source>Прочитано %n байт за %1 с, файл не записан</source>
+        <translation>
+            <numerusform>Read: %n byte in %1 s, no file written</numerusform>
+            <numerusform>Read: %n bytes in %1 s, no file written</numerusform>
+        </translation>
     </message>
     <message>
         <source>Чтение прервано через %1 с: прочитано байт %2 из %3, файл не записан</source>
@@ -405,13 +451,18 @@ built on STM32 microcontrollers.&lt;p&gt;</translation>
         <source>SHA-256 считается по файлу, как он лежит на диске, а CRC-32 — по flash от наименьшего до наибольшего адреса образа, промежутки между данными как стёртые байты 0xFF.</source>
         <translation>The SHA-256 is of the file as it lies on disk, the CRC-32 of the flash from the image&apos;s lowest to its highest address, with the gaps as erased bytes (0xFF).</translation>
     </message>
-    <message>
-        <source>%1, %2 байт, страниц: %3
-SHA-256 %4
-CRC-32 %5</source>
-        <translation>%1, %2 bytes, pages: %3
-SHA-256 %4
-CRC-32 %5</translation>
+    <message numerus="yes">
+        <source>%1, %n байт, страниц: %2
+SHA-256 %3
+CRC-32 %4</source>
+        <translation>
+            <numerusform>%1, %n byte, pages: %2
+SHA-256 %3
+CRC-32 %4</numerusform>
+            <numerusform>%1, %n bytes, pages: %2
+SHA-256 %3
+CRC-32 %4</numerusform>
+        </translation>
     </message>
     <message>
         <source>двоичный</source>
@@ -445,9 +496,12 @@ CRC-32 %5</translation>
         <source>Прервать сравнение данных ?</source>
         <translation>Stop comparing the data?</translation>
     </message>
-    <message>
-        <source>Записано и проверено %1 байт за %2 с, страниц без изменений: %3</source>
-        <translation>Written and verified: %1 bytes in %2 s, %3 pages unchanged</translation>
+    <message numerus="yes">
+        <source>%1, страниц без изменений: %n</source>
+        <translation>
+            <numerusform>%1, %n page unchanged</numerusform>
+            <numerusform>%1, %n pages unchanged</numerusform>
+        </translation>
     </message>
     <message>
         <source>Проект Tamrivo</source>
@@ -624,13 +678,34 @@ the project is for %4 – %5 in %6-byte pages</translation>
         <source>Устройство</source>
         <translation>Device</translation>
     </message>
-    <message>
-        <source>Отличаются %1 байт в %2 диапазонах</source>
-        <translation>%1 bytes differ in %2 ranges</translation>
+    <message numerus="yes">
+        <source>Отличаются %n байт</source>
+        <translation>
+            <numerusform>%n byte differs</numerusform>
+            <numerusform>%n bytes differ</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>в %n диапазонах</source>
+        <translation>
+            <numerusform>in %n range</numerusform>
+            <numerusform>in %n ranges</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Показано начало диапазона: ещё %n байт не показаны</source>
+        <translation>
+            <numerusform>The start of the range is shown: %n more byte is not</numerusform>
+            <numerusform>The start of the range is shown: %n more bytes are not</numerusform>
+        </translation>
     </message>
     <message>
-        <source>Показано начало диапазона: ещё %1 байт не показаны</source>
-        <translation>The start of the range is shown: %1 more bytes are not</translation>
+        <source>Устарело: после этой проверки устройство или файл изменились. Проверьте снова.</source>
+        <translation>Out of date: the device or the file has changed since this verify. Verify again.</translation>
+    </message>
+    <message>
+        <source>Различия (устарело)</source>
+        <translation>Differences (out of date)</translation>
     </message>
 </context>
 </TS>

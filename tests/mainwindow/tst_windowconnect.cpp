@@ -227,6 +227,10 @@ private slots:
         QCOMPARE(recent, QStringList({ "&1 " + a + "/app.bine", "&2 " + c + "/app.hex", "&3 " + b + "/app.hex" }));
         restarted.Child<QMenu>("menuRecent")->actions().at(1)->trigger();
         QCOMPARE(restarted.FileText(), c + "/app.hex");
+        // One that no longer opens leaves the list once picked from it.
+        QVERIFY(QFile::remove(b + "/app.hex"));
+        restarted.Child<QMenu>("menuRecent")->actions().at(2)->trigger();
+        QCOMPARE(restarted.Child<QMenu>("menuRecent")->actions().size(), 2);
     }
 
     // The file is read once per change: steps of the boxes count the pages

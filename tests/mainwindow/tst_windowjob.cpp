@@ -477,7 +477,8 @@ private slots:
         QTest::addColumn<qint64>("refused");
         QTest::addColumn<QString>("status");
         const QString done = "Записано и проверено 3000 байт за N с, страниц без изменений: ";
-        QTest::newRow("same image") << true << -1 << qint64(-1) << done + "3";
+        QTest::newRow("same image") << true << -1 << qint64(-1)
+                                    << "Устройство уже содержит образ: ничего не записано";
         QTest::newRow("a byte in the third page") << true << 2100 << qint64(AppStart + 1024) << done + "1";
         QTest::newRow("option off") << false << -1 << qint64(AppStart + 1024)
                                     << "Запись не удалась через N с: стёрто страниц 1 из 3, записано байт 0 из 3000";
@@ -501,6 +502,7 @@ private slots:
         driver->Write();
 
         QTEST(driver->Status(), "status");
+        QCOMPARE(driver->answerer.seen.contains(Done), driver->Status().startsWith("Записано"));
     }
 
     // The keys do what their actions and buttons do: connect (clearing the last device's status),
@@ -627,6 +629,93 @@ private slots:
             const int cell = fit.CellOf(page, pages);
             QVERIFY2(fit.FirstPage(cell, pages) <= page && page < fit.FirstPage(cell + 1, pages), qPrintable(QString::number(page)));
         }
+    }
+
+    void progressFollowsJob_data()
+    {
+        QTest::addColumn<QString>("job");
+        for (const char *job : { "write", "skip", "verify", "save" })
+            QTest::newRow(job) << job;
+    }
+
+    // The title names the pass the group shows from its first step, beside its speed
+    // and time left; before the box that ends the job the group is idle again.
+    void progressFollowsJob()
+    {
+        QFETCH(QString, job);
+        Prepare(WriteFile(imagePath, Pattern(3000)));
+        driver->sim->Flash().Write(AppStart, Pattern(job == "verify" ? 3000 : 2999));
+        driver->Child<QCheckBox>("checkBoxSkipUnchanged")->setChecked(job == "skip");
+        QStringList wrong;
+        bool rate = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            const QString title = driver->window.windowTitle();
+            if (title != "Tamrivo" && !title.startsWith(driver->PassLabel() + ' '))
+                wrong << driver->PassLabel() + " / " + title;
+            rate = rate || driver->Child<QLabel>("labelRate")->text().contains(QRegularExpression("/с, осталось \\d+:\\d\\d$"));
+        });
+        poll.start(0);
+        QString idle;
+        const auto atEnd = [&] { idle = driver->PassLabel() + ' ' + driver->Progress()->text()
+                                        + driver->Child<QLabel>("labelRate")->text() + " | " + driver->window.windowTitle(); };
+        const std::function<void()> afterSummary = [&] { driver->answerer.OnNextBox(atEnd); };
+        driver->answerer.OnNextBox(job == "write" || job == "skip" ? afterSummary : atEnd);
+        driver->Child<QSpinBox>("spinBoxEndAddr")->setValue(int(AppStart) + 2999);
+        driver->answerer.ChooseFile(dir.filePath("backup.bin"));
+
+        job == "save" ? driver->SaveAction()->trigger() : job == "verify" ? driver->VerifyAction()->trigger() : driver->Write();
+
+        QCOMPARE(wrong, QStringList());
+        QVERIFY(rate);
+        QCOMPARE(idle, QStringLiteral("Запись 0% | Tamrivo"));
+    }
+
+    void differencesOutOfDate_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("outOfDate");
+        QTest::addColumn<QString>("map");       // a letter per page, outside pages after it left out
+        QTest::newRow("disconnect") << "disconnect" << true << "ffv";
+        QTest::newRow("connect again") << "connect" << true << "ttt";
+        QTest::newRow("write") << "write" << true << "vvv";
+        QTest::newRow("another file") << "file" << true << "tt";
+        QTest::newRow("larger pages") << "page size" << false << "tt";
+        QTest::newRow("lower end") << "end" << false << "ttt";
+    }
+
+    // A verify marks pages as it finds them differing; its differences go out of date with the
+    // device or the file, and the map starts again from the file on a connect or a new range.
+    void differencesOutOfDate()
+    {
+        QFETCH(QString, change);
+        const QByteArray image = Pattern(3000);
+        Prepare(WriteFile(imagePath, image));
+        driver->sim->Flash().Write(AppStart, image);
+        for (int at : { 100, 1500 })
+            driver->sim->Flash().Poke(AppStart + at, char(~image[at]));
+        FlashMapModel &map = driver->Child<FlashMapView>("flashMap")->Model();
+        bool early = false;
+        QObject::connect(driver->Progress(), &QProgressBar::valueChanged, driver->Progress(), [&](int value) {
+            early = early || (value > 0 && value < 1024 && map.State(0) == PageState::Failed);
+        });
+        driver->VerifyAction()->trigger();
+        auto *view = driver->window.findChild<DifferenceView *>();
+        QVERIFY(early && view && view->isVisible() && view->windowTitle() == "Различия");
+
+        if (change == "disconnect" || change == "connect")
+            driver->DisconnectAction()->trigger();
+        change == "connect" ? driver->Connect() : change == "write" ? driver->Write() : void();
+        if (change == "file")
+            driver->ChooseFile(WriteFile(dir.filePath("other.bine"), Pattern(2000)));
+        driver->Child<QSpinBox>("spinBoxSizePage")->setValue(change == "page size" ? 2048 : 1024);
+        driver->Child<QSpinBox>("spinBoxEndAddr")->setValue(change == "end" ? int(AppStart) + 4095 : driver->Child<QSpinBox>("spinBoxEndAddr")->value());
+
+        QTEST(view->windowTitle().endsWith("(устарело)"), "outOfDate");
+        QString letters;
+        for (int page = 0; page < map.Count(); ++page)
+            letters += QStringLiteral("obuvrwetf").at(int(map.State(page)));
+        QTEST(letters.remove(QRegularExpression("o+$")), "map");
     }
 
     // The user's disconnect fails the job without a word of a lost port; a
