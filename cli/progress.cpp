@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include "interrupt.h"
+#include "jobclass.h"
 #include "progressboard.h"
 #include "terminal.h"
 
@@ -36,14 +37,7 @@ ProgressObserver::Mode ProgressObserver::ModeFor(bool quiet, bool many, FILE *st
 
 QString ProgressObserver::PassName(JobPass pass)
 {
-    switch (pass) {
-    case JobPass::Erase: return QStringLiteral("erase");
-    case JobPass::Write: return QStringLiteral("write");
-    case JobPass::Verify: return QStringLiteral("verify");
-    case JobPass::Read: return QStringLiteral("read");
-    case JobPass::Compare: return QStringLiteral("compare");
-    }
-    return QString();
+    return ::PassName(pass);
 }
 
 void ProgressObserver::PassStarted(JobPass newPass, int newMaximum)
