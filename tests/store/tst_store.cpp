@@ -311,6 +311,14 @@ private slots:
                  "mismatch=1 ok=1");
         BothRows("a UTC day, midnight to midnight", JobFilter{{}, {}, QDate(2026, 3, 2), {}}, "b c e", "ok=2 port=1");
         BothRows("a station", JobFilter{{}, {}, {}, "B"}, "d c e", "no-answer=1 ok=1 port=1");
+        JobFilter localDay{{}, {}, {}, "A"};
+        localDay.from = QDateTime::fromString("2026-03-01T22:00:00Z", Qt::ISODate);
+        localDay.until = localDay.from->addDays(1);
+        BothRows("a station's local day at UTC+2, across two UTC days", localDay, "a b", "mismatch=1 ok=1");
+        JobFilter newest;
+        newest.newest = 2;
+        BothRows("the newest two, in the order they ended; counts of all", newest, "e f",
+                 "mismatch=1 no-answer=1 ok=3 port=1");
     }
     void jobs()
     {
