@@ -108,7 +108,7 @@ void ProductionPanel::ShowRecent(const QVector<JobRecord> &jobs)
     recent->clear();
     for (auto job = jobs.crbegin(); job != jobs.crend(); ++job) {
         const QString serial = job->serial >= 0 ? QString::number(job->serial) : QStringLiteral("—");
-        const QString result = job->resultClass == QLatin1String("ok") ? tr("✔ годна") : tr("✘ %1").arg(job->resultClass);
+        const QString result = job->resultClass == QLatin1String("ok") ? tr("✔ годна") : QStringLiteral("✘ ") + job->resultClass;
         recent->addTopLevelItem(new QTreeWidgetItem({ job->time.toLocalTime().toString(QStringLiteral("HH:mm:ss")),
                                                       serial, result }));
     }
