@@ -5,8 +5,10 @@
 #include "devicelink.h"
 #include "differences.h"
 #include "flashmapview.h"
+#include "ports.h"
 #include "productionline.h"
 #include "productionpanel.h"
+#include "serialline.h"
 #include "stationstore.h"
 #include "windowtexts.h"
 
@@ -16,8 +18,8 @@
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLabel>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -86,7 +88,14 @@ QString MainWindow::SetLine(const std::optional<LineSettings> &settings)
         addDockWidget(Qt::RightDockWidgetArea, panelDock);
         connect(panel->NextButton(), &QPushButton::clicked, this, &MainWindow::ProgramNextBoard);
         connect(panel->AutoBox(), &QCheckBox::toggled, this, [this](bool on) {
-            if (on)
+            // The line starts from a connected socket; the board in it
+            // is taken as the first when it answers. Turned on during a
+            // board's job, it takes over when the job ends.
+            if (on && jobRunning)
+                return;
+            if (on && (!serialPort->isOpen() || queryRunning))
+                panel->AutoBox()->setChecked(false);
+            else if (on)
                 AwaitBoard(BoardWait::Seated);
             else
                 StopAutoStart();
@@ -173,13 +182,16 @@ void MainWindow::ProgramNextBoard()
     EndJob();
     ResetProgress();
     ShowLineCounts();
-    if (portLost) {
+    const bool automatic = panel->AutoBox()->isChecked();
+    if (closeRequested) {
         StopAutoStart();
-        PortLost(QString());
-    } else if (closeRequested) {
         close();
-    } else if (panel->AutoBox()->isChecked()) {
+    } else if (automatic) {
+        // A board pulled with its adapter took the port along: the poll
+        // opens it again when the next one comes.
         AwaitBoard(BoardWait::Gone);
+    } else if (portLost) {
+        PortLost(QString());
     } else {
         panel->ShowState(tr("Вставьте следующую плату и нажмите F5"));
     }
@@ -253,29 +265,39 @@ void MainWindow::StopAutoStart()
         panel->NextButton()->setEnabled(true);
         panel->AutoBox()->setChecked(false);
     }
-    if (!jobRunning && !queryRunning)
-        SetWaitingForLoader(false);
+    if (jobRunning || queryRunning)
+        return;
+    SetWaitingForLoader(false);
+    // The port went with the last board: back to the disconnected state.
+    if (!serialPort->isOpen())
+        ClosePort();
 }
 
 // One parameter query per poll, each with the link's own time-out; the
 // next starts BoardPollMs after this one started, so a silent socket is
-// asked no more often than an answering one.
+// asked no more often than an answering one. A port that went away with
+// its board (a USB board's own adapter) is looked for instead, and opened
+// again once it is back, as tamrivo-cli --wait waits for it.
 void MainWindow::PollBoard()
 {
-    if (boardWait == BoardWait::Off || !serialPort->isOpen())
-        return StopAutoStart();
+    if (boardWait == BoardWait::Off)
+        return;
     QElapsedTimer clock;
     clock.start();
-    queryRunning = true;
-    const bool answered = deviceLink->ReadFlashParams(nullptr, nullptr, nullptr) == LinkOk;
-    queryRunning = false;
-    if (portLost) {
-        StopAutoStart();
-        return PortLost(QString());
+    bool answered = false;
+    if (!serialPort->isOpen()) {
+        const QString name = comboBoxPort->currentText().trimmed();
+        if (PortPresent(name) && OpenSerialLine(*serialPort, name, comboBoxBaud->currentText().toInt()).Ok())
+            portLost = false;
     }
-    // Turned off, or the port closed, while the query waited.
-    if (boardWait == BoardWait::Off || !serialPort->isOpen())
-        return StopAutoStart();
+    if (serialPort->isOpen()) {
+        queryRunning = true;
+        answered = deviceLink->ReadFlashParams(nullptr, nullptr, nullptr) == LinkOk && !portLost;
+        queryRunning = false;
+    }
+    // Turned off while the query waited.
+    if (boardWait == BoardWait::Off)
+        return;
     const BoardWait wait = NextWait(boardWait, answered);
     if (wait == BoardWait::Off) {
         boardWait = BoardWait::Off;
