@@ -42,8 +42,9 @@ class ProductionLineTest : public QObject
 
     QString StoreAddress() const { return QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("records.sqlite")); }
 
-    // Connected to the simulator with the image chosen and the line set up.
-    void StartLine()
+    // Connected to the simulator (through port, if given) with the image
+    // chosen and the line set up.
+    void StartLine(const QString &port = QString())
     {
         QByteArray image(3000, Qt::Uninitialized);
         for (int i = 0; i < image.size(); ++i)
@@ -53,7 +54,9 @@ class ProductionLineTest : public QObject
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
         file.close();
         driver = std::make_unique<WindowDriver>(&config);
-        driver->Connect();
+        if (!port.isEmpty())
+            QFile::link(driver->sim->SlavePath(), port);
+        driver->Connect(QMessageBox::Ok, port);
         driver->ChooseFile(file.fileName());
         LineSettings line;
         line.serial.address = SerialAt;
@@ -123,6 +126,45 @@ private slots:
         QVERIFY2(Text("labelBoardDetails").contains(fate), qPrintable(Text("labelBoardDetails")));
         QTEST(Text("labelTodayCounts"), "counts");
         // No box stops the line.
+        QCOMPARE(driver->answerer.seen, QStringList());
+    }
+
+    // usb: the board's adapter goes with it, its port's link too (as the
+    // simulator's --pull-unlinks); else only the board leaves the socket.
+    void automaticStart_data()
+    {
+        QTest::addColumn<bool>("usb");
+        QTest::newRow("boards pulled from the socket") << false;
+        QTest::newRow("USB boards: the port goes and comes with each") << true;
+    }
+    void automaticStart()
+    {
+        QFETCH(bool, usb);
+        const QString link = dir.filePath(QStringLiteral("socket"));
+        QFile::remove(link);
+        StartLine(usb ? link : QString());
+        driver->Child<QCheckBox>("checkBoxAutoStart")->setChecked(true);
+        QStringList boards;
+        for (int board = 1; board <= 3; ++board) {
+            QTRY_COMPARE_WITH_TIMEOUT(Records().size(), board, 20000);
+            boards << Board(Records().last(), driver->sim->Flash().Read(SerialAt, 4));
+            // Left in the socket, a board is not programmed again.
+            QTest::qWait(1000);
+            QCOMPARE(Records().size(), board);
+            if (usb) {
+                driver->sim->Unplug();
+                QFile::remove(link);
+            } else {
+                driver->sim->Pull();
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(Text("labelLineState"), QStringLiteral("Ожидание новой платы…"), 5000);
+            QVERIFY(driver->sim->Seat(QString()));
+            if (usb)
+                QFile::link(driver->sim->SlavePath(), link);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Records().size(), 4, 20000);
+        driver->Child<QCheckBox>("checkBoxAutoStart")->setChecked(false);
+        QCOMPARE(boards, (QStringList{"1 ok 1", "2 ok 2", "3 ok 3"}));
         QCOMPARE(driver->answerer.seen, QStringList());
     }
 };
