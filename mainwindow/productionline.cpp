@@ -304,6 +304,10 @@ void MainWindow::PollBoard()
         SetWaitingForLoader(false);
         panel->NextButton()->setEnabled(true);
         ProgramNextBoard();
+        // A board that could not start (the image does not fit) ends the
+        // line: the next would not start either.
+        if (boardWait == BoardWait::Off)
+            panel->AutoBox()->setChecked(false);
         return;
     }
     if (wait != boardWait)
