@@ -68,7 +68,9 @@ QString MainWindow::SetLine(const std::optional<LineSettings> &settings)
         lineStore = std::make_unique<StationStore>();
     QString error = lineStore->Open(address, journal);
     const bool postgres = ParseStoreAddress(address).value.kind == StoreAddress::Postgres;
-    if (!error.isEmpty() && postgres && qEnvironmentVariableIsEmpty("PGPASSWORD")) {
+    // Only a refused login asks: a server out of reach would not take a password either.
+    if (!error.isEmpty() && postgres && qEnvironmentVariableIsEmpty("PGPASSWORD")
+        && error.contains(QLatin1String("password"), Qt::CaseInsensitive)) {
         bool given = false;
         const QString password = QInputDialog::getText(this, tr("База записей"),
                                                        tr("Пароль для %1:").arg(address), QLineEdit::Password,
