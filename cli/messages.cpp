@@ -86,32 +86,3 @@ QString OutcomeMessage(const JobOutcome &outcome, const QString &port)
         : LinkFailure(outcome.linkResult, port);
     return QStringLiteral("%1 failed at %2: %3").arg(pass, Place(outcome), result) + Advice(outcome);
 }
-
-// The class follows from what the device did, in whatever pass: a
-// well-formed refusal is refused; silence, replies garbled past every
-// retry, a lost port or a device talking out of turn are no answer; bytes
-// read back and found different are a mismatch; a read-back that came
-// back short of the bytes asked for is incomplete.
-int OutcomeStatus(const JobOutcome &outcome)
-{
-    switch (outcome.status) {
-    case JobOutcome::Done: return ExitDone;
-    case JobOutcome::Cancelled: return ExitInterrupted;
-    case JobOutcome::Failed: break;
-    }
-    if (outcome.mismatch)
-        return ExitMismatch;
-    switch (outcome.linkResult) {
-    case LinkRefused: return ExitRefused;
-    case LinkOk: return ExitIncomplete;
-    default: return ExitNoAnswer;
-    }
-}
-
-int LinkStatus(int linkResult)
-{
-    JobOutcome failed;
-    failed.status = JobOutcome::Failed;
-    failed.linkResult = linkResult;
-    return OutcomeStatus(failed);
-}

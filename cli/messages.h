@@ -1,6 +1,7 @@
 #ifndef MESSAGES_H
 #define MESSAGES_H
 
+#include "jobclass.h"
 #include "jobsetup.h"
 #include "programmingjob.h"
 
@@ -22,13 +23,8 @@ QString LinkFailure(int linkResult, const QString &port);
 // A failure of the record store, as every message about one begins.
 QString StoreFailure(const QString &error);
 
-// The one-line account of a job that did not end in success, and the
-// exit status that goes with it: the one place a job's outcome, or a link
-// result, becomes an exit status.
+// The one-line account of a job that did not end in success; its exit
+// status is OutcomeStatus's (jobclass.h).
 QString OutcomeMessage(const JobOutcome &outcome, const QString &port);
-int OutcomeStatus(const JobOutcome &outcome);
-// The status of a request that failed outside any pass (the parameter
-// query), classed as the same failure in a pass would be.
-int LinkStatus(int linkResult);
 
 #endif // MESSAGES_H

@@ -524,33 +524,6 @@ QString PoolMismatch(const CliOptions &options, const PoolMade &made)
     return QString();
 }
 
-QString DefaultStore()
-{
-    return UserDataFolder() + QStringLiteral("/production.sqlite");
-}
-
-QString DefaultJournal()
-{
-    return UserDataFolder() + QStringLiteral("/journal");
-}
-
-QString ClassName(int status)
-{
-    switch (status) {
-    case ExitDone: return QStringLiteral("ok");
-    case ExitMixed: return QStringLiteral("mixed");
-    case ExitUsage: return QStringLiteral("usage");
-    case ExitPortOpen: return QStringLiteral("port");
-    case ExitNoAnswer: return QStringLiteral("no-answer");
-    case ExitRefused: return QStringLiteral("refused");
-    case ExitMismatch: return QStringLiteral("mismatch");
-    case ExitIncomplete: return QStringLiteral("incomplete");
-    case ExitStore: return QStringLiteral("store");
-    case ExitInterrupted: return QStringLiteral("cancelled");
-    }
-    return QStringLiteral("mixed");
-}
-
 bool ManyDevices(const CliOptions &options)
 {
     return options.ports.size() > 1 || options.wait;

@@ -3,8 +3,10 @@
 
 #include "imageformat.h"
 #include "project.h"
+#include "jobclass.h"
 #include "recordstore.h"
 #include "serialnumber.h"
+#include "stationstore.h"
 
 #include <QDate>
 
@@ -13,27 +15,6 @@
 #include <QtGlobal>
 
 #include <optional>
-
-// Exit statuses, one per class of failure; scripts depend on them, so they
-// never change. Several devices that failed in different ways give
-// ExitMixed; Ctrl-C on any of them gives ExitInterrupted.
-enum ExitStatus {
-    ExitDone = 0,
-    ExitMixed = 1,          // devices failed in different ways
-    ExitUsage = 2,          // bad usage, or an image or file refused
-    ExitPortOpen = 3,       // the port cannot be opened
-    ExitNoAnswer = 4,       // no answer, garbled replies, port lost or out of turn, in any pass
-    ExitRefused = 5,        // the device refused a request (a well-formed refusal)
-    ExitMismatch = 6,       // verify found the flash differs
-    ExitIncomplete = 7,     // a read-back came back short
-    ExitStore = 8,          // the record store or the log failed
-    ExitInterrupted = 130   // Ctrl-C, after the command in flight
-};
-
-// The name a JSON record and the record store give an exit status:
-// ok, mixed, usage, port, no-answer, refused, mismatch, incomplete, store,
-// cancelled.
-QString ClassName(int status);
 
 enum class CliCommand { None, Ports, Info, Write, Verify, Read, Report, Settle };
 
@@ -97,13 +78,6 @@ struct CliOptions
 // A --serial-first or --serial-last that differs from what the pool was
 // made with, in words; empty when they agree or were not given.
 QString PoolMismatch(const CliOptions &options, const PoolMade &made);
-
-// The SQLite file in the user's data folder that serial numbers use when
-// no --db is given.
-QString DefaultStore();
-// The folder of the journals that keep job records until the store has
-// them, beside the default store, when no --journal is given.
-QString DefaultJournal();
 
 // Outcome of reading the command line: either options to run, or a text to
 // print and a status to leave with (help, version, or a usage error).

@@ -2,6 +2,7 @@
 
 #include "interrupt.h"
 #include "passrate.h"
+#include "jobclass.h"
 #include "progressboard.h"
 #include "terminal.h"
 
@@ -37,14 +38,7 @@ ProgressObserver::Mode ProgressObserver::ModeFor(bool quiet, bool many, FILE *st
 
 QString ProgressObserver::PassName(JobPass pass)
 {
-    switch (pass) {
-    case JobPass::Erase: return QStringLiteral("erase");
-    case JobPass::Write: return QStringLiteral("write");
-    case JobPass::Verify: return QStringLiteral("verify");
-    case JobPass::Read: return QStringLiteral("read");
-    case JobPass::Compare: return QStringLiteral("compare");
-    }
-    return QString();
+    return ::PassName(pass);
 }
 
 void ProgressObserver::PassStarted(JobPass newPass, int newMaximum)

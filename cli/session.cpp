@@ -17,7 +17,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QUuid>
 
 namespace {
 
@@ -48,12 +47,37 @@ QString Fate(SerialState state, const QString &pool, bool checked)
     }
 }
 
+// The board's job as the options and the image describe it; the number's
+// job, station and port are the job's own.
+BoardSettings BoardFor(const CliOptions &options, const QString &portName, const ImageSource &source)
+{
+    BoardSettings board;
+    board.station = options.station;
+    board.port = portName;
+    board.command = CommandName(options.command);
+    if (options.command == CliCommand::Write || options.command == CliCommand::Verify) {
+        board.image = QFileInfo(options.file).absoluteFilePath();
+        board.sha256 = source.sha256;
+        board.crc32 = source.crc32;
+    }
+    if (options.command == CliCommand::Write && options.serialAt.given)
+        board.serial = SerialSettings{options.serialAt.value, options.serialFormat, options.serialPool,
+                                      // The pool ends at its last number, and never past what
+                                      // the layout holds.
+                                      PoolRange(options.serialFirst, options.serialLast, options.serialFormat.Largest()),
+                                      QString(), options.serialVoid, QString(), QString()};
+    board.blockSize = options.blockSize;
+    board.order = options.inOrder ? BlockOrder::InOrder : BlockOrder::FirstBlockLast;
+    board.skipUnchanged = options.skipUnchanged;
+    return board;
+}
+
 } // namespace
 
 Session::Session(const CliOptions &options, const QString &portName, const ImageSource &source,
                  ProgressObserver &progress, StoreAccess *store)
     : options(options), source(source), progress(progress), traceStream(stderr), store(store),
-      jobId(QUuid::createUuid().toString(QUuid::WithoutBraces))
+      board(BoardFor(options, portName, source), store)
 {
     link.SetPort(&port);
     link.SetTrace(options.trace ? &traceStream : nullptr);
@@ -86,17 +110,8 @@ int Session::Step()
     // Whatever the journal holds goes first; a number is taken only once
     // the store has every record of this station: one that waits could
     // settle a number the store would otherwise take for in doubt.
-    const bool numbered = options.command == CliCommand::Write && options.serialAt.given;
-    if (store) {
-        const JournalDelivery delivery = DeliverJournal(*store);
-        if (numbered && delivery.waiting > 0)
-            return Refuse(ExitStore, QStringLiteral("store"),
-                          QStringLiteral("%1 waiting in the journal %2 (%3): no serial number is taken until the "
-                                         "store has them").arg(Plural(delivery.waiting, "record"), delivery.file,
-                                                              StoreFailure(delivery.error)));
-        if (!numbered && Begin() != ExitDone)
-            return ExitStore;
-    }
+    if (board.Prepare() != BoardStop::None)
+        return Stopped();
     const LineOpening opening = OpenSerialLine(port, report.port, options.baud);
     if (!opening.Ok())
         return Refuse(ExitPortOpen, QStringLiteral("open"),
@@ -205,11 +220,6 @@ int Session::WriteOrVerify()
         const int taken = TakeSerial();
         if (taken != ExitDone)
             return taken;
-        if (Begin() != ExitDone) {
-            serialState = options.serialVoid ? SerialState::Void : SerialState::Free;
-            return ExitStore;
-        }
-        image = Overlay(image, serialAt, EncodeSerial(report.serial, options.serialFormat));
     }
 
     ProgrammingJob job(link, geometry.start, geometry.pageSize, image);
@@ -221,8 +231,9 @@ int Session::WriteOrVerify()
     QElapsedTimer timer;
     timer.start();
     const int status = Finish(write ? job.Run(progress) : job.Verify(progress));
-    if (report.serial >= 0)
-        SettleSerial(job);
+    board.Settle(link, geometry, job, *report.outcome);
+    if (board.Result().placeErased)
+        report.message += QStringLiteral("; the serial number's place read back damaged and its page was erased");
     if (status != ExitDone)
         return status;
     report.message = write ? WriteSummary(Seconds(timer))
@@ -326,52 +337,48 @@ int Session::Read()
     return ExitDone;
 }
 
-SerialLifecycle Session::Serials()
+// Why the board's job stopped before the device was asked anything, in words.
+int Session::Stopped()
 {
-    return SerialLifecycle(link, geometry,
-                           SerialSettings{options.serialAt.value, options.serialFormat, options.serialPool,
-                                          // The pool ends at its last number, and never past what
-                                          // the layout holds.
-                                          PoolRange(options.serialFirst, options.serialLast,
-                                                    options.serialFormat.Largest()),
-                                          jobId, options.serialVoid, options.station, report.port},
-                           store);
-}
-
-// The board keeps the number it carries, or gets a number reserved for it
-// now, before anything is erased (SerialLifecycle::Take says when).
-int Session::TakeSerial()
-{
-    const SerialTaking taking = Serials().Take();
-    if (taking.result == SerialTaking::Unread) {
-        const int read = Finish(taking.read);
+    const BoardResult &result = board.Result();
+    switch (result.stop) {
+    case BoardStop::RecordsWaiting:
+        return Refuse(result.status, result.stage,
+                      QStringLiteral("%1 waiting in the journal %2 (%3): no serial number is taken until the "
+                                     "store has them").arg(Plural(result.waiting.waiting, "record"), result.waiting.file,
+                                                          StoreFailure(result.error)));
+    case BoardStop::JournalFailed:
+        return Refuse(result.status, result.stage, result.error + QStringLiteral(": the job does not start"));
+    case BoardStop::SerialUnread: {
+        const int read = Finish(*result.outcome);
         report.message = QStringLiteral("reading the serial number at %1: %2").arg(Hex(options.serialAt.value), report.message);
         return read;
     }
-    report.pool = options.serialPool;
-    if (taking.result == SerialTaking::StoreFailed)
-        return Refuse(ExitStore, QStringLiteral("store"), StoreFailure(taking.error));
-    report.serial = taking.serial;
-    report.rework = taking.rework;
-    report.replaced = taking.replaced;
-    voided = taking.voided;
-    if (taking.result == SerialTaking::UsedUp && !taking.error.isEmpty())
-        return Refuse(ExitUsage, QStringLiteral("serial"), taking.error);
-    if (taking.result == SerialTaking::UsedUp) {
-        serialState = SerialState::Free;
-        return Refuse(ExitUsage, QStringLiteral("serial"),
+    case BoardStop::StoreFailed:
+        return Refuse(result.status, result.stage, StoreFailure(result.error));
+    case BoardStop::PoolUsedUp:
+        return Refuse(result.status, result.stage, result.error);
+    case BoardStop::SerialTooLarge:
+        return Refuse(result.status, result.stage,
                       QStringLiteral("serial %1 of pool %2 does not fit the format %3: the pool is used up")
                           .arg(report.serial).arg(options.serialPool, SerialFormatName(options.serialFormat)));
+    case BoardStop::None:
+        break;
     }
     return ExitDone;
 }
 
-void Session::SettleSerial(const ProgrammingJob &job)
+// The board keeps the number it carries, or gets one reserved for it now,
+// before anything is erased; the number goes into the image.
+int Session::TakeSerial()
 {
-    const SerialSettling settling = Serials().Settle(job, *report.outcome, report.serial, report.rework);
-    serialState = settling.state;
-    if (settling.placeErased)
-        report.message += QStringLiteral("; the serial number's place read back damaged and its page was erased");
+    const BoardStop stop = board.Number(link, geometry, &image);
+    const BoardResult &result = board.Result();
+    report.pool = result.pool;
+    report.serial = result.serial;
+    report.rework = result.rework;
+    report.replaced = result.replaced;
+    return stop == BoardStop::None ? int(ExitDone) : Stopped();
 }
 
 // What the board carried when it got another number, and the numbers that
@@ -382,48 +389,12 @@ QString Session::SerialNotes() const
     if (report.replaced >= 0)
         notes += QStringLiteral(" in place of %1, which the board carried").arg(report.replaced);
     QStringList numbers;
-    for (qint64 serial : voided)
+    for (qint64 serial : board.Result().voided)
         numbers << QString::number(serial);
     if (!numbers.isEmpty())
         notes += QStringLiteral("; %1 of pool %2 made void: the board that may carry it got another number")
                      .arg(numbers.join(QStringLiteral(", ")), report.pool);
     return notes;
-}
-
-// The job as far as it came, for its record.
-JobFacts Session::Facts() const
-{
-    JobFacts facts;
-    facts.jobId = jobId;
-    facts.station = options.station;
-    facts.port = report.port;
-    facts.portPath = StablePortName(report.port);
-    facts.command = CommandName(report.command);
-    facts.image = report.file;
-    facts.sha256 = report.sha256;
-    facts.crc32 = report.crc32;
-    facts.pool = report.pool;
-    facts.serial = report.serial;
-    facts.rework = report.rework;
-    facts.replaced = report.replaced;
-    facts.exitCode = report.status;
-    facts.resultClass = ClassName(report.status);
-    facts.pass = FailedPass(report);
-    facts.outcome = report.outcome;
-    facts.seconds = report.seconds;
-    return facts;
-}
-
-// What is known of the job goes to the journal before the board is
-// touched, so that a tool killed in the job still leaves its record.
-int Session::Begin()
-{
-    JobFacts known = Facts();
-    known.resultClass.clear();      // not known yet
-    const QString trouble = BeginJob(*store, MakeJobRecord(known, QDateTime::currentDateTimeUtc()));
-    if (trouble.isEmpty())
-        return ExitDone;
-    return Refuse(ExitStore, QStringLiteral("journal"), trouble + QStringLiteral(": the job does not start"));
 }
 
 // The record is in the journal before the store is asked for it, and in
@@ -433,14 +404,18 @@ int Session::Begin()
 // Only if the journal fails too is the record lost: then the job fails.
 void Session::Record()
 {
+    BoardEnd end;
+    end.status = report.status;
+    end.pass = FailedPass(report);
+    end.outcome = report.outcome;
+    end.seconds = report.seconds;
+    end.image = report.file;
+    end.sha256 = report.sha256;
+    const BoardResult &kept = board.Record(end);
     const bool numbered = report.serial >= 0;
-    // Unsettled only if the job stopped between taking a number and
-    // running: keep it from every other board.
-    const SerialState state = serialState.value_or(SerialState::Held);
-    const RecordKeeping kept = RecordJob(*store, MakeJobRecord(Facts(), QDateTime::currentDateTimeUtc()),
-                                         numbered ? std::optional<SerialState>(state) : std::nullopt);
-    if (kept.stored || !kept.journal.isEmpty()) {
-        report.record = kept.stored ? QStringLiteral("stored") : QStringLiteral("pending");
+    if (kept.kept != RecordFate::Lost) {
+        const SerialState state = kept.state.value_or(SerialState::Held);
+        report.record = kept.kept == RecordFate::Stored ? QStringLiteral("stored") : QStringLiteral("pending");
         report.serialFate = numbered ? SerialStateName(state) : QString();
         if (numbered && report.status == ExitDone)
             report.message += (report.rework ? QStringLiteral("; kept serial %1 of pool %2 (rework)").arg(report.serial).arg(report.pool)
@@ -448,13 +423,13 @@ void Session::Record()
                 + SerialNotes();
         else if (numbered)
             report.message += QStringLiteral("; serial %1 %2").arg(report.serial).arg(Fate(state, report.pool, options.serialFormat.checked)) + SerialNotes();
-        if (!kept.stored)
+        if (kept.kept == RecordFate::Pending)
             report.message += QStringLiteral("; the record is pending in the journal %1 until the store takes it (%2)")
-                                  .arg(kept.journal, StoreFailure(kept.error));
+                                  .arg(kept.journal, StoreFailure(kept.recordError));
         return;
     }
     report.serialFate = numbered ? SerialStateName(SerialState::Reserved) : QString();
-    QString trouble = StoreFailure(kept.error);
+    QString trouble = StoreFailure(kept.recordError);
     if (numbered)
         trouble += QStringLiteral("; serial %1 of pool %2 stays in doubt (report --in-doubt lists it)")
                        .arg(report.serial).arg(report.pool);

@@ -1,6 +1,7 @@
 #ifndef SESSION_H
 #define SESSION_H
 
+#include "boardjob.h"
 #include "devicelink.h"
 #include "imageformat.h"
 #include "jobrecord.h"
@@ -33,11 +34,8 @@ public:
 
 private:
     int Step();
-    int Begin();
-    JobFacts Facts() const;
-    SerialLifecycle Serials();
+    int Stopped();
     int TakeSerial();
-    void SettleSerial(const ProgrammingJob &job);
     QString SerialNotes() const;
     void Record();
     int AskParams(quint32 *start, quint32 *end, quint32 *pageSize);
@@ -59,9 +57,7 @@ private:
     FirmwareImage image;
     DeviceReport report;
     StoreAccess *store;
-    const QString jobId;                        // the job's, in the journal and the store
-    std::optional<SerialState> serialState;     // what the number becomes when the job is recorded
-    QVector<qint64> voided;                     // numbers this job made void before the board was erased
+    BoardJob board;                 // the board's number and record, as the window keeps them too
 };
 
 #endif // SESSION_H

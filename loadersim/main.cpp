@@ -1,5 +1,6 @@
 // tamrivo-loader-sim: serves the simulated loader on a pseudo-terminal or a
-// serial device until SIGINT or SIGTERM.
+// serial device until SIGINT or SIGTERM. SIGUSR1 pulls the boards out of
+// their sockets, SIGUSR2 seats new ones.
 
 #include "bootcheck.h"
 #include "simcommandline.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 #include <sys/socket.h>
@@ -22,27 +24,36 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void OnSignal(int)
+void OnSignal(int number)
 {
-    const char byte = 1;
+    const char byte = char(number);
     const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
     (void)ignored;
 }
 
-// Signals reach the event loop through a socket pair, so that shutdown
-// (the dump, removing the link) runs as ordinary code, not in a handler.
-void QuitOnSignals(QCoreApplication *app)
+// Signals reach the event loop through a socket pair, in the order they
+// came, so that shutdown (the dump, removing the link) and the boards'
+// comings and goings run as ordinary code, not in a handler.
+void ServeSignals(QCoreApplication *app, const std::function<void(int)> &onBoardSignal)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [app, onBoardSignal] {
+        char numbers[64];
+        const ssize_t n = ::read(signalPipe[0], numbers, sizeof numbers);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (numbers[i] == SIGUSR1 || numbers[i] == SIGUSR2)
+                onBoardSignal(numbers[i]);
+            else
+                app->quit();
+        }
+    });
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2})
+        sigaction(number, &action, nullptr);
 }
 
 bool MakeLink(const QString &link, const QString &target, QString *error)
@@ -87,7 +98,9 @@ bool MakeBench(const SimOptions &options, Bench &bench, QString *error)
 {
     for (int i = 0; i < DeviceCount(options); ++i) {
         bench.push_back(std::make_unique<SimulatedLoader>(DeviceConfig(options, i)));
-        if (!options.image.isEmpty() && !bench.back()->Flash().Load(options.image, error)) {
+        if (options.pullUnlinks && !options.config.boardSeated)
+            bench.back()->Unplug();
+        if (!options.image.isEmpty() && bench.back()->Seated() && !bench.back()->Flash().Load(options.image, error)) {
             *error = QStringLiteral("%1: %2").arg(options.image, *error);
             return false;
         }
@@ -105,6 +118,8 @@ bool OpenBench(const SimOptions &options, Bench &bench, QString *error)
 {
     for (size_t i = 0; i < bench.size(); ++i) {
         SimulatedLoader &loader = *bench[i];
+        if (loader.Unplugged())
+            continue;
         const bool opened = options.device.isEmpty() ? loader.OpenPty(error)
                                                      : loader.OpenDevice(options.device, error);
         if (!opened || (!options.links.isEmpty() && !MakeLink(options.links.at(int(i)), loader.SlavePath(), error))) {
@@ -124,9 +139,48 @@ void ServeUntilClosed(QCoreApplication &app, const SimOptions &options, Bench &b
         QObject::connect(bench[i].get(), &SimulatedLoader::Closed, &app, [&app, &options, &bench, i] {
             if (!options.links.isEmpty())
                 QFile::remove(options.links.at(int(i)));
-            if (std::none_of(bench.begin(), bench.end(), [](const auto &loader) { return loader->IsOpen(); }))
+            if (std::none_of(bench.begin(), bench.end(),
+                             [](const auto &loader) { return loader->IsOpen() || loader->Unplugged(); }))
                 app.quit();
         });
+    }
+}
+
+// A board out of its socket leaves its flash behind, FILE.bN for the Nth
+// board, and is checked as one that would now be started elsewhere.
+bool PullBoards(const SimOptions &options, Bench &bench, const QByteArray &bootImage)
+{
+    bool booted = true;
+    for (size_t i = 0; i < bench.size(); ++i) {
+        SimulatedLoader &loader = *bench[i];
+        if (!loader.Seated())
+            continue;
+        if (options.pullUnlinks) {
+            loader.Unplug();
+            QFile::remove(options.links.at(int(i)));
+        } else {
+            loader.Pull();
+        }
+        QString error;
+        const QString dump = BoardDumpPath(options, int(i), loader.Boards());
+        if (!dump.isEmpty() && !loader.Flash().Save(dump, &error))
+            Fail(QStringLiteral("%1: %2").arg(dump, error));
+        booted = PassesBootCheck(loader.Flash(), bootImage, options.bootCheck) && booted;
+    }
+    return booted;
+}
+
+void SeatBoards(const SimOptions &options, Bench &bench)
+{
+    for (size_t i = 0; i < bench.size(); ++i) {
+        SimulatedLoader &loader = *bench[i];
+        if (loader.Seated())
+            continue;
+        const bool wasUnplugged = loader.Unplugged();
+        QString error;
+        if (!loader.Seat(options.image, &error)
+            || (wasUnplugged && !MakeLink(options.links.at(int(i)), loader.SlavePath(), &error)))
+            Fail(error);
     }
 }
 
@@ -152,17 +206,27 @@ int main(int argc, char *argv[])
     if (!OpenBench(options, bench, &error))
         return Fail(error);
 
-    for (const auto &loader : bench)
-        printf("%s\n", qPrintable(loader->SlavePath()));
+    // Signals are served before the paths go out: a script that reads them
+    // may pull a board at once.
+    bool booted = true;
+    ServeSignals(&app, [&](int number) {
+        if (number == SIGUSR1)
+            booted = PullBoards(options, bench, bootImage) && booted;
+        else
+            SeatBoards(options, bench);
+    });
+    // A device still to be plugged in is known by its link alone.
+    for (size_t i = 0; i < bench.size(); ++i)
+        printf("%s\n", qPrintable(bench[i]->Unplugged() ? options.links.at(int(i)) : bench[i]->SlavePath()));
     fflush(stdout);
-    QuitOnSignals(&app);
     ServeUntilClosed(app, options, bench);
     const int code = app.exec();
 
-    bool booted = true;
     for (size_t i = 0; i < bench.size(); ++i) {
         SimulatedLoader &loader = *bench[i];
         loader.Close();
+        if (!loader.Seated())
+            continue;
         const QString dump = DumpPath(options, int(i));
         if (!dump.isEmpty() && !loader.Flash().Save(dump, &error))
             return Fail(QStringLiteral("%1: %2").arg(dump, error));

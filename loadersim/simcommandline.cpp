@@ -91,7 +91,11 @@ void AddOptions(QCommandLineParser *parser)
 {
     parser->setApplicationDescription(QStringLiteral(
         "Simulated STM32 resident loader. Opens a pseudo-terminal, prints its path and answers "
-        "the loader protocol on it until interrupted (SIGINT/SIGTERM)."));
+        "the loader protocol on it until interrupted (SIGINT/SIGTERM).\n"
+        "SIGUSR1 pulls the board out of every device's socket: the loader stops at once, even "
+        "in the middle of a reply, and what is sent to it is lost; the line stays, with its "
+        "settings, unless --pull-unlinks. SIGUSR2 seats a new board in every empty socket: "
+        "erased flash (or --image), the loader fresh, counted faults counting afresh."));
     parser->addHelpOption();
     parser->addVersionOption();
     for (const NumberOption &option : numberOptions)
@@ -105,7 +109,15 @@ void AddOptions(QCommandLineParser *parser)
          QStringLiteral("path")},
         {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path")},
         {QStringLiteral("image"), QStringLiteral("Load the flash contents from FILE (from the flash base)."), QStringLiteral("file")},
-        {QStringLiteral("dump"), QStringLiteral("Save the flash contents to FILE on exit."), QStringLiteral("file")},
+        {QStringLiteral("dump"), QStringLiteral("Save the flash contents to FILE on exit, if a board is seated, "
+                                                "and those of the Nth board to FILE.bN when it is pulled "
+                                                "(with several --link, FILE.1.bN, ...)."),
+         QStringLiteral("file")},
+        {QStringLiteral("no-board"), QStringLiteral("Start with every socket empty: nothing answers until SIGUSR2.")},
+        {QStringLiteral("pull-unlinks"), QStringLiteral("A USB board: its adapter goes with it. Pulling closes the "
+                                                        "pseudo-terminal under the host and removes the --link; "
+                                                        "seating opens a new one and makes the link again. With "
+                                                        "--no-board, the program prints the link's path, not yet there.")},
         {QStringLiteral("boot-check"), QStringLiteral("FILE is the image the tool was to write at the application "
                                                       "start. On exit (after --dump), fail with status 3 if the "
                                                       "application's first word is programmed while the flash "
@@ -164,6 +176,12 @@ QString DumpPath(const SimOptions &options, int index)
     return QStringLiteral("%1.%2").arg(options.dump).arg(index + 1);
 }
 
+QString BoardDumpPath(const SimOptions &options, int index, int board)
+{
+    const QString dump = DumpPath(options, index);
+    return dump.isEmpty() ? dump : QStringLiteral("%1.b%2").arg(dump).arg(board);
+}
+
 bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString *error)
 {
     QCommandLineParser parser;
@@ -197,6 +215,12 @@ bool ParseSimOptions(const QStringList &arguments, SimOptions *options, QString 
     options->device = parser.value(QStringLiteral("device"));
     if (!options->device.isEmpty() && options->links.size() > 1) {
         *error = QStringLiteral("--device serves one line; it cannot go with several --link");
+        return false;
+    }
+    config.boardSeated = !parser.isSet(QStringLiteral("no-board"));
+    options->pullUnlinks = parser.isSet(QStringLiteral("pull-unlinks"));
+    if (options->pullUnlinks && (options->links.isEmpty() || !options->device.isEmpty())) {
+        *error = QStringLiteral("--pull-unlinks needs --link and a pseudo-terminal, not --device");
         return false;
     }
     options->image = parser.value(QStringLiteral("image"));

@@ -20,6 +20,7 @@ struct SimOptions {
     QString image;      // initial flash contents
     QString dump;       // flash contents written here on exit
     QString bootCheck;  // image the tool was to write at the application start
+    bool pullUnlinks = false;   // a pulled board takes its link with it
 };
 
 // Parses the program's arguments. On --help or --version it prints and
@@ -35,5 +36,8 @@ SimConfig DeviceConfig(const SimOptions &options, int index);
 // Where the device at index saves its flash: FILE alone, FILE.1, FILE.2, ...
 // when there are several.
 QString DumpPath(const SimOptions &options, int index);
+// Where the device at index saves the flash of its Nth board when it is
+// pulled: the dump path with ".bN".
+QString BoardDumpPath(const SimOptions &options, int index, int board);
 
 #endif

@@ -56,6 +56,7 @@ struct SimConfig {
     bool errorReplies = false;      // bad CRC/hex, unknown command: error reply, not silence
     bool strictRewrite = false;     // refuse to program any byte not erased, even with its value
     quint32 seed = 1;
+    bool boardSeated = true;        // false: the socket starts empty
     QVector<FaultRule> faults;
     bool verbose = false;           // log frames received and replies sent
 };

@@ -78,7 +78,9 @@ SimulatedLoader::SimulatedLoader(const SimConfig &config, QObject *parent)
       inputTimer(new QTimer(this)),
       outputTimer(new QTimer(this)),
       hostTimer(new QTimer(this)),
-      adapter(config.latencyMs)
+      adapter(config.latencyMs),
+      seated(config.boardSeated),
+      boards(config.boardSeated ? 1 : 0)
 {
     for (QTimer *timer : {inputTimer, outputTimer, hostTimer}) {
         timer->setSingleShot(true);
@@ -87,7 +89,7 @@ SimulatedLoader::SimulatedLoader(const SimConfig &config, QObject *parent)
     connect(inputTimer, &QTimer::timeout, this, &SimulatedLoader::FeedArrived);
     connect(outputTimer, &QTimer::timeout, this, &SimulatedLoader::PumpOutput);
     connect(hostTimer, &QTimer::timeout, this, &SimulatedLoader::SendToHost);
-    core.SetLog([this](const QString &line) { WriteLog(line); });
+    ResetBoard();
     clock.start();
 }
 
@@ -152,6 +154,15 @@ void SimulatedLoader::Close()
 {
     if (lineFd < 0 && slaveFd < 0)
         return;
+    const int lost = adapter.Held();
+    CloseLine();
+    WriteLog(lost > 0 ? QStringLiteral("line closed, %1 bytes held in the adapter lost").arg(lost)
+                      : QStringLiteral("line closed"));
+    emit Closed();
+}
+
+void SimulatedLoader::CloseLine()
+{
     delete notifier;
     notifier = nullptr;
     for (QTimer *timer : {inputTimer, outputTimer, hostTimer})
@@ -161,7 +172,6 @@ void SimulatedLoader::Close()
     copies.clear();
     heldUntilNs = 0;
     txStartNs = -1;
-    const int lost = adapter.Held();
     adapter.Clear();
     toHost.clear();
     for (int *fd : {&lineFd, &slaveFd}) {
@@ -169,9 +179,69 @@ void SimulatedLoader::Close()
             ::close(*fd);
         *fd = -1;
     }
-    WriteLog(lost > 0 ? QStringLiteral("line closed, %1 bytes held in the adapter lost").arg(lost)
-                      : QStringLiteral("line closed"));
-    emit Closed();
+}
+
+// What the board had taken in and not yet answered dies with it; what it
+// had already put on the line is in the adapter and still reaches the host.
+void SimulatedLoader::Pull()
+{
+    if (!seated)
+        return;
+    seated = false;
+    inputTimer->stop();
+    outputTimer->stop();
+    incoming.clear();
+    outgoing.clear();
+    copies.clear();
+    heldUntilNs = 0;
+    txStartNs = -1;
+    WriteLog(QStringLiteral("board %1 pulled").arg(boards));
+}
+
+void SimulatedLoader::Unplug()
+{
+    Pull();
+    if (unplugged)
+        return;
+    unplugged = true;
+    if (lineFd >= 0 || slaveFd >= 0)
+        CloseLine();
+    WriteLog(QStringLiteral("adapter unplugged"));
+}
+
+bool SimulatedLoader::Seat(const QString &image, QString *error)
+{
+    if (seated)
+        return true;
+    ++boards;
+    flash = FlashModel(config.flashBase, config.flashSize, config.pageSize, config.loaderSize, config.strictRewrite);
+    if (!image.isEmpty() && !flash.Load(image, error))
+        return false;
+    ResetBoard();
+    seated = true;
+    WriteLog(QStringLiteral("board %1 seated").arg(boards));
+    if (unplugged) {
+        if (!OpenPty(error))
+            return false;
+        unplugged = false;
+    } else {
+        core.LogFirstWord();
+    }
+    return true;
+}
+
+// A board's loader starts from nothing: no frame half taken, no fault
+// counted yet. Its chance faults draw from a seed of its own, so that
+// boards do not fail in step.
+void SimulatedLoader::ResetBoard()
+{
+    SimConfig board = config;
+    board.seed += quint32(qMax(boards - 1, 0)) * 7919u;
+    core = LoaderCore(board, &flash);
+    core.SetLog([this](const QString &line) { WriteLog(line); });
+    rxFreeNs = 0;
+    busyUntilNs = 0;
+    txFreeNs = 0;
 }
 
 qint64 SimulatedLoader::CharNs() const
@@ -195,6 +265,8 @@ void SimulatedLoader::OnReadable()
             Close();
             return;
         }
+        if (!seated)
+            continue;       // sent to an empty socket
         const qint64 now = clock.nsecsElapsed();
         for (ssize_t i = 0; i < n; ++i) {
             const qint64 ready = CharNs() > 0 ? qMax(now, rxFreeNs) + CharNs() : now;

@@ -39,6 +39,22 @@ public:
     // The cable pulled: close the line.
     void Close();
 
+    // The board taken out of its socket: it stops at once, a reply half
+    // sent stays half sent, and what the host sends is lost, as to a
+    // socket with no board. The line stays, and with it the settings a
+    // host keeping it open has made.
+    void Pull();
+    // A USB board: its adapter goes with it. The line closes under the
+    // host (without Closed(), the socket is not done), whatever the
+    // adapter held is lost, and the next Seat() brings a new line.
+    void Unplug();
+    // A new board: its flash erased or holding image, the loader fresh.
+    bool Seat(const QString &image, QString *error = nullptr);
+    bool Seated() const { return seated; }
+    bool Unplugged() const { return unplugged; }
+    // The boards seated so far, the one in the socket included.
+    int Boards() const { return boards; }
+
 signals:
     void Closed();
 
@@ -57,6 +73,8 @@ private:
     };
 
     bool StartServing(int fd, QString *error);
+    void CloseLine();
+    void ResetBoard();
     void OnReadable();
     void FeedArrived();
     void Queue(const SimReply &reply, qint64 frameDoneNs);
@@ -90,6 +108,9 @@ private:
     AdapterModel adapter;       // between the transmit line and the host
     QByteArray toHost;          // let go of by the adapter, not yet taken by the host
     QTextStream *logStream = nullptr;
+    bool seated;
+    bool unplugged = false;
+    int boards;
 };
 
 #endif

@@ -138,7 +138,8 @@ void MainWindow::PortError(int error)
         return;
     portLost = true;
     serialPort->close();
-    if (!jobRunning && !queryRunning)
+    // A line waiting for its next board takes a port gone for a board gone.
+    if (!jobRunning && !queryRunning && boardWait == BoardWait::Off)
         PortLost(QString());
 }
 

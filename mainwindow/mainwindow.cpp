@@ -6,6 +6,8 @@
 #include "fitwidth.h"
 #include "flashmapview.h"
 #include "screenfit.h"
+#include "productionpanel.h"
+#include "stationstore.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -196,7 +198,17 @@ void MainWindow::CreateActions()
                 button->click();
         });
         addAction(press);
+        if (key == Qt::Key_F5)
+            writeKey = press;
     }
+    lineWriteKey = new QAction(this);
+    lineWriteKey->setShortcut(QKeySequence(Qt::Key_F5));
+    lineWriteKey->setEnabled(false);
+    connect(lineWriteKey, &QAction::triggered, this, [this] {
+        if (panel && panel->NextButton()->isEnabled())
+            panel->NextButton()->click();
+    });
+    addAction(lineWriteKey);
     for (QAction *action : { actionConnect, actionDisconnect, actionVerify, actionSave })
         action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), action->shortcut().toString(QKeySequence::NativeText)));
     ui->pushButtonWrite->setToolTip(tr("Записать файл данных в прибор (%1)").arg(QStringLiteral("F5")));

@@ -7,6 +7,7 @@
 #include "imageformat.h"
 #include "portlist.h"
 #include "project.h"
+#include "productionline.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -14,6 +15,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -26,6 +28,10 @@ class QSettings;
 class QTimer;
 class DeviceLink;
 class DifferenceView;
+class ProductionPanel;
+class QDockWidget;
+class StationStore;
+struct BoardResult;
 class JobObserver;
 struct JobOutcome;
 enum class JobPass;
@@ -44,6 +50,12 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // A production line (productionline.cpp): numbered boards through the
+    // production core, its panel shown and F5 taking the next board; none
+    // takes the window back to the bench. Empty when set, else why not
+    // (the store could not be opened).
+    QString SetLine(const std::optional<LineSettings> &settings);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -147,6 +159,12 @@ private:
     void ShowJobTitle();
     bool AskCancel(WindowJob job, JobPass pass);
     friend class WindowJobObserver;
+    void ProgramNextBoard();
+    void ShowBoardResult(const BoardResult &result);
+    void ShowLineCounts();
+    void AwaitBoard(BoardWait wait);
+    void StopAutoStart();
+    void PollBoard();
 
     Ui::MainWindow *ui;
     QLabel *labelPortParams;
@@ -180,6 +198,14 @@ private:
     bool closeRequested = false;    // the window was closed while a job ran
     bool queryRunning = false;      // the flash parameters are being asked for
     bool portLost = false;          // the port went away since it was opened
+    QAction *writeKey = nullptr;    // F5 for the write button
+    QAction *lineWriteKey = nullptr;    // F5 for the next board, while a line is set up
+    std::unique_ptr<LineSettings> line;
+    std::unique_ptr<StationStore> lineStore;
+    ProductionPanel *panel = nullptr;
+    QDockWidget *panelDock = nullptr;
+    QTimer *boardPoll = nullptr;
+    BoardWait boardWait = BoardWait::Off;
     std::optional<Project> project;         // the project open, whose image cannot be changed
     std::optional<Geometry> deviceGeometry; // what the device connected last reported
 

@@ -517,7 +517,9 @@ StoreResult<bool> RecordStore::Open(const StoreAddress &address, StoreMode mode)
             sql.db.setPort(address.port);
         sql.db.setUserName(address.user);
         sql.db.setDatabaseName(address.database);
-        // No password: libpq takes it from PGPASSWORD or ~/.pgpass. A
+        if (!address.password.isEmpty())
+            sql.db.setPassword(address.password);
+        // Unless one was asked for, no password: libpq takes it from PGPASSWORD or ~/.pgpass. A
         // server that died without closing the connection (its host lost
         // power, a cable pulled) is noticed by TCP keepalives within about
         // 11 s when idle, and within 15 s when data it was sent goes
@@ -851,6 +853,10 @@ QString Where(const JobFilter &filter, QVariantList &values, const QString &time
         terms << QStringLiteral("station = ?");
         values << filter.station;
     }
+    if (filter.from && filter.until) {
+        terms << QStringLiteral("%1 >= ? AND %1 < ?").arg(time);
+        values << Stamp(*filter.from) << Stamp(*filter.until);
+    }
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
@@ -862,8 +868,10 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
     return Attempt<QVector<JobRecord>>(sql, Reopener(), QStringLiteral("cannot read the jobs"), [&] {
         QVariantList values;
         const QString where = Where(filter, values);
-        QSqlQuery query = sql.Exec(QStringLiteral("SELECT %1 FROM jobs%2 ORDER BY ended, id").arg(JobColumns, where),
-                                   values);
+        // The newest are found from the end and put back in order.
+        const QString order = filter.newest > 0 ? QStringLiteral(" ORDER BY ended DESC, id DESC LIMIT %1").arg(filter.newest)
+                                                : QStringLiteral(" ORDER BY ended, id");
+        QSqlQuery query = sql.Exec(QStringLiteral("SELECT %1 FROM jobs%2%3").arg(JobColumns, where, order), values);
         QVector<JobRecord> jobs;
         while (query.next()) {
             JobRecord job;
@@ -893,6 +901,8 @@ StoreResult<QVector<JobRecord>> RecordStore::Jobs(const JobFilter &filter)
             job.replaced = query.value(22).toLongLong();
             jobs << job;
         }
+        if (filter.newest > 0)
+            std::reverse(jobs.begin(), jobs.end());
         return jobs;
     });
 }

@@ -17,6 +17,7 @@ struct StoreAddress
     QString file;                   // sqlite
     QString user, host, database;   // postgresql
     int port = -1;                  // -1: libpq's default
+    QString password;               // postgresql: one asked for, never parsed nor kept on disk; empty: libpq's
 };
 
 template <typename T>
@@ -143,6 +144,10 @@ struct JobFilter
     std::optional<qint64> serial;   // with pool: one board's history, and the job that replaced the number
     std::optional<QDate> day;       // UTC day of the job's time
     QString station;
+    // Jobs that ended from from up to until (UTC): a local day, as a
+    // station's screen counts it.
+    std::optional<QDateTime> from = std::nullopt, until = std::nullopt;
+    int newest = 0;                 // jobs: only the newest this many, still in the order they ended
 };
 
 // The production record store: serial number pools and one record per

@@ -597,6 +597,90 @@ the project is for %4 – %5 in %6-byte pages</translation>
         <source>Записать всё равно?</source>
         <translation>Write anyway?</translation>
     </message>
+    <message>
+        <source>База записей</source>
+        <translation>Record store</translation>
+    </message>
+    <message>
+        <source>Пароль для %1:</source>
+        <translation>Password for %1:</translation>
+    </message>
+    <message>
+        <source>Производство</source>
+        <translation>Production</translation>
+    </message>
+    <message>
+        <source>Станция %1</source>
+        <translation>Station %1</translation>
+    </message>
+    <message>
+        <source>Номер платы по адресу %1 должен лежать в страницах образа, на стёртых байтах</source>
+        <translation>The board's serial number at %1 must lie in the image's pages, on erased bytes</translation>
+    </message>
+    <message>
+        <source>Программирование платы…</source>
+        <translation>Programming the board…</translation>
+    </message>
+    <message>
+        <source>Вставьте следующую плату и нажмите F5</source>
+        <translation>Seat the next board and press F5</translation>
+    </message>
+    <message>
+        <source>В журнале %1 ждут записи, которые база ещё не приняла: номер не выдаётся</source>
+        <translation>Records the store has not taken wait in the journal %1: no serial number is given out</translation>
+    </message>
+    <message>
+        <source>Номер %1 не помещается в формат: пул исчерпан</source>
+        <translation>Number %1 does not fit the format: the pool is used up</translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать место номера</source>
+        <translation>The serial number's place could not be read</translation>
+    </message>
+    <message>
+        <source>Номер %1 возвращён в пул</source>
+        <translation>Number %1 went back to the pool</translation>
+    </message>
+    <message>
+        <source>Номер %1 аннулирован</source>
+        <translation>Number %1 is void</translation>
+    </message>
+    <message>
+        <source>Номер %1 удержан: плата может его нести</source>
+        <translation>Number %1 is held: the board may carry it</translation>
+    </message>
+    <message>
+        <source>Номер %1 под вопросом</source>
+        <translation>Number %1 is in doubt</translation>
+    </message>
+    <message>
+        <source>Плата сохранила свой номер (доработка)</source>
+        <translation>The board kept its number (rework)</translation>
+    </message>
+    <message>
+        <source>Запись ждёт в журнале %1: %2</source>
+        <translation>The record waits in the journal %1: %2</translation>
+    </message>
+    <message>
+        <source>Запись потеряна: %1</source>
+        <translation>The record is lost: %1</translation>
+    </message>
+    <message>
+        <source>Плата %1 готова</source>
+        <translation>Board %1 done</translation>
+    </message>
+    <message>
+        <source>Плата не готова: %1</source>
+        <translation>Board failed: %1</translation>
+    </message>
+    <message>
+        <source>Снимите плату</source>
+        <translation>Take the board out</translation>
+    </message>
+    <message>
+        <source>Ожидание новой платы…</source>
+        <translation>Waiting for a new board…</translation>
+    </message>
 </context>
 <context>
     <name>FlashMapView</name>
@@ -706,6 +790,65 @@ the project is for %4 – %5 in %6-byte pages</translation>
     <message>
         <source>Различия (устарело)</source>
         <translation>Differences (out of date)</translation>
+    </message>
+</context>
+<context>
+    <name>ProductionPanel</name>
+    <message>
+        <source>Время</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>Номер</source>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>Результат</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>Следующая плата (%1)</source>
+        <translation>Next board (%1)</translation>
+    </message>
+    <message>
+        <source>Автозапуск: начинать, когда вставлена новая плата</source>
+        <translation>Automatic start: begin when a new board is seated</translation>
+    </message>
+    <message>
+        <source>✔ ГОДНА</source>
+        <translation>✔ PASS</translation>
+    </message>
+    <message>
+        <source>✘ БРАК</source>
+        <translation>✘ FAIL</translation>
+    </message>
+    <message>
+        <source>■ ПРЕРВАНО</source>
+        <translation>■ STOPPED</translation>
+    </message>
+    <message>
+        <source>Номер: %1</source>
+        <translation>Number: %1</translation>
+    </message>
+    <message>
+        <source>Номер: нет</source>
+        <translation>Number: none</translation>
+    </message>
+    <message>
+        <source>Результат: %1</source>
+        <translation>Result: %1</translation>
+    </message>
+    <message>
+        <source>Сегодня: годных %1, брак %2</source>
+        <translation>Today: %1 passed, %2 failed</translation>
+    </message>
+    <message>
+        <source>Базу записей не удалось прочитать: %1</source>
+        <translation>The record store could not be read: %1</translation>
+    </message>
+    <message>
+        <source>✔ годна</source>
+        <translation>✔ pass</translation>
     </message>
 </context>
 </TS>

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 constexpr quint32 App = 0x08003000;
@@ -65,6 +67,16 @@ struct Rig
     FlashModel flash;
     LoaderCore core;
 };
+
+// What the host hears within ms, at most until it has chars characters.
+QByteArray Listen(QSerialPort &port, int chars, int ms)
+{
+    QByteArray heard = port.readAll();
+    QElapsedTimer timer;
+    for (timer.start(); heard.size() < chars && timer.elapsed() < ms; heard += port.readAll())
+        port.waitForReadyRead(10);
+    return heard;
+}
 
 SimConfig WithFault(const QString &text, quint32 seed = 1)
 {
@@ -342,6 +354,80 @@ private slots:
         QFile file(dump);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray(0x3000, '\xFF') + "\xFF\xFFsim" + QByteArray(0x8000 - 0x3005, '\xFF'));
+    }
+
+    // Boards pulled (P, SIGUSR1) and seated (S, SIGUSR2) under a host on
+    // the link: o (re)opens the port there; q asks for the parameters, q-
+    // hears nothing; w writes "sim" at the application start, r reads it
+    // back, e reads it erased; c has a long reply 20 characters under way;
+    // x the line the host held is gone; L+/L- the link is there or gone.
+    // Then the dumps: "b2" for flash.bin.b2, "exit" for flash.bin.
+    void boards_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("dumps");
+        QTest::newRow("pulled silent, seated erased, line kept") << QStringList() << "o w r P q- S e" << "b1=sim exit=erased";
+        QTest::newRow("empty socket, image on seating") << QStringList{"--no-board", "--image", "IMAGE"} << "o q- S r"
+                                                        << "exit=sim";
+        QTest::newRow("pulled mid-reply") << QStringList{"--baud", "9600"} << "o c P q- S q" << "b1=erased exit=erased";
+        QTest::newRow("USB board takes its link") << QStringList{"--pull-unlinks", "--no-board"}
+                                                  << "L- S L+ o w P x L- S L+ o e P" << "b1=sim b2=erased";
+        QTest::newRow("dumps per device") << QStringList{"--link", "SECOND"} << "o w P S" << "1.b1=sim 2.b1=erased 1=erased 2=erased";
+    }
+
+    void boards()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, script);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("line"), image = dir.filePath("app.bin");
+        QFile imageFile(image);
+        QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.write(QByteArray(0x3000, '\xFF') + "sim") == 0x3003);
+        imageFile.close();
+        options.replaceInStrings("IMAGE", image).replaceInStrings("SECOND", dir.filePath("second"));
+        QProcess sim;
+        sim.start(qEnvironmentVariable("TAMRIVO_BIN_DIR") + "/tamrivo-loader-sim",
+                  QStringList{"--link", link, "--dump", dir.filePath("flash.bin"), "--verbose", "--flash-size", "0x8000"} + options);
+        QVERIFY(sim.waitForReadyRead(5000));
+        QSerialPort port(link);
+        QByteArray log;
+        QString held;
+        const auto send = [&port](const QByteArray &request) { port.readAll(); port.write(request); port.waitForBytesWritten(1000); };
+        for (const QString &step : script.split(' ')) {
+            if (step == "P" || step == "S") {
+                const QByteArray done = step == "P" ? "pulled" : "seated";
+                const int before = log.count(done);
+                ::kill(pid_t(sim.processId()), step == "P" ? SIGUSR1 : SIGUSR2);
+                QTRY_VERIFY2_WITH_TIMEOUT((log += sim.readAllStandardError()).count(done) > before, log.constData(), 5000);
+            } else if (step == "o") {
+                port.close();
+                QVERIFY(port.open(QIODevice::ReadWrite));
+                held = QFileInfo(link).symLinkTarget();
+            } else if (step == "x") {
+                QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(held), 5000);
+            } else if (step.startsWith('L')) {
+                QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(link).isSymLink(), step == "L+", 5000);
+            } else if (step == "c") {
+                send(ReadFrame(App, 251));
+                QVERIFY(Listen(port, 20, 5000).size() >= 20);
+            } else {
+                send(step == "w" ? WriteFrame(App, "sim") : step[0] == 'q' ? Frame(0xA3, 0x01) : ReadFrame(App, 3));
+                const QByteArray reply = step == "q-" ? "" : step == "r" ? "^001F73696D" : step == "e" ? "^001FFFFFFF" : "^001F";
+                const QByteArray heard = Listen(port, reply.isEmpty() ? 1 : reply.size(), reply.isEmpty() ? 300 : 5000);
+                QVERIFY2(heard.startsWith(reply) && (!reply.isEmpty() || heard.isEmpty()), qPrintable(step + ": " + heard));
+            }
+        }
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000) && sim.exitCode() == 0);
+        QFETCH(QString, dumps);
+        QCOMPARE(QDir(dir.path()).entryList({"flash.bin*"}).size(), dumps.count('='));
+        for (const QString &dump : dumps.split(' ')) {
+            const QStringList kv = dump.split('=');
+            QFile file(dir.filePath("flash.bin") + (kv[0] == "exit" ? "" : "." + kv[0]));
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+            QCOMPARE(file.readAll().mid(0x3000, 3), kv[1] == "sim" ? QByteArray("sim") : QByteArray(3, '\xFF'));
+        }
     }
 };
 

@@ -311,6 +311,15 @@ private slots:
                  "mismatch=1 ok=1");
         BothRows("a UTC day, midnight to midnight", JobFilter{{}, {}, QDate(2026, 3, 2), {}}, "b c e", "ok=2 port=1");
         BothRows("a station", JobFilter{{}, {}, {}, "B"}, "d c e", "no-answer=1 ok=1 port=1");
+        // A local day runs across UTC days: a's time included, f's not.
+        JobFilter span{{}, {}, {}, "A"};
+        span.from = QDateTime::fromString("2026-03-01T23:59:59.999Z", Qt::ISODateWithMs);
+        span.until = QDateTime::fromString("2026-03-03T00:00:00.000Z", Qt::ISODateWithMs);
+        BothRows("a station's span of time, its first instant in, its last out", span, "a b", "mismatch=1 ok=1");
+        JobFilter newest;
+        newest.newest = 2;
+        BothRows("the newest two, in the order they ended; counts of all", newest, "e f",
+                 "mismatch=1 no-answer=1 ok=3 port=1");
     }
     void jobs()
     {
