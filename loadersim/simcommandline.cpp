@@ -95,7 +95,8 @@ void AddOptions(QCommandLineParser *parser)
         "SIGUSR1 pulls the board out of every device's socket: the loader stops at once, even "
         "in the middle of a reply, and what is sent to it is lost; the line stays, with its "
         "settings, unless --pull-unlinks. SIGUSR2 seats a new board in every empty socket: "
-        "erased flash (or --image), the loader fresh, counted faults counting afresh."));
+        "erased flash (or --image), the loader fresh, counted faults counting afresh. Signal only "
+        "once the paths are printed; --verbose logs each board pulled and seated."));
     parser->addHelpOption();
     parser->addVersionOption();
     for (const NumberOption &option : numberOptions)
