@@ -208,6 +208,7 @@ private:
     BoardWait boardWait = BoardWait::Off;
     std::optional<Project> project;         // the project open, whose image cannot be changed
     std::optional<Geometry> deviceGeometry; // what the device connected last reported
+    bool vectorTableAccepted = false;       // the user's word that the project's image is meant as it is
 
 public:
     const std::optional<Project> &OpenedProject() const { return project; }

@@ -44,6 +44,24 @@ BoardWait NextWait(BoardWait wait, bool answered)
     return BoardWait::Off;
 }
 
+std::optional<LineSettings> LineFromProject(const Project &project)
+{
+    if (!project.serial)
+        return std::nullopt;
+    const ProjectSerial &serial = *project.serial;
+    LineSettings line;
+    line.serial.address = serial.address;
+    line.serial.format = serial.format;
+    line.serial.pool = serial.pool;
+    // As tamrivo-cli takes the same project: a new pool from 1 unless
+    // told, and never past what the layout holds.
+    line.serial.range = PoolRange(serial.first.value_or(1), serial.last, serial.format.Largest());
+    line.serial.voidOnFail = serial.voidOnFail;
+    line.storeAddress = project.store;
+    line.station = project.station;
+    return line;
+}
+
 // The line's store opens when the line is set up: a store that cannot be
 // reached is told before the first board, not after it. PostgreSQL takes
 // its password from libpq's environment or password file, as tamrivo-cli;
@@ -151,6 +169,10 @@ void MainWindow::ProgramNextBoard()
     JobPlan plan;
     if (!LoadJobImage(&plan, true))
         return;
+    if (!ProjectAllowsWrite(plan)) {
+        EndCheckFailed();
+        return;
+    }
     const SerialSettings &serial = line->serial;
     if (!SerialInImagePages(plan.image, plan.start, plan.pageSize, serial.address, serial.format)
         || !SerialPlaceMisfit(plan.image, serial.address, serial.format, dataFileName).isEmpty()) {
@@ -294,7 +316,11 @@ void MainWindow::PollBoard()
     }
     if (serialPort->isOpen()) {
         queryRunning = true;
-        answered = deviceLink->ReadFlashParams(nullptr, nullptr, nullptr) == LinkOk && !portLost;
+        quint32 start = 0, end = 0, pageSize = 0;
+        answered = deviceLink->ReadFlashParams(&start, &end, &pageSize) == LinkOk && !portLost;
+        // Each board is checked against the project as it answers.
+        if (answered)
+            deviceGeometry = Geometry{start, end, pageSize};
         queryRunning = false;
     }
     // Turned off while the query waited.

@@ -1,9 +1,12 @@
 #ifndef PRODUCTIONLINE_H
 #define PRODUCTIONLINE_H
 
+#include "project.h"
 #include "seriallifecycle.h"
 
 #include <QString>
+
+#include <optional>
 
 // What the window needs to serve a production line: the boards' serial
 // numbers (address, layout, pool and its range, what a failed board's
@@ -17,6 +20,10 @@ struct LineSettings
     QString journalFolder;          // empty: the default, as tamrivo-cli's
     QString station;                // empty: the host's name, as tamrivo-cli's
 };
+
+// The line a project sets up: one that numbers its boards, with the
+// project's store and station; none for a project without numbers.
+std::optional<LineSettings> LineFromProject(const Project &project);
 
 // How often the automatic start asks the board in the socket for its
 // parameters: a station waiting all day costs next to nothing, and a new

@@ -77,6 +77,7 @@ void MainWindow::OpenProjectFile(const QString &path)
         return;
     }
     project = opened;
+    vectorTableAccepted = false;
     const Geometry &geometry = opened.geometry;
     ui->spinBoxStartAddr->setValue(int(qMin<quint32>(geometry.start, INT_MAX)));
     ui->spinBoxEndAddr->setValue(int(qMin<quint32>(geometry.end, INT_MAX)));
@@ -91,6 +92,10 @@ void MainWindow::OpenProjectFile(const QString &path)
     settings->sync();
     FillRecentProjects();
     ShowProject();
+    const QString lineError = SetLine(LineFromProject(opened));
+    if (!lineError.isEmpty())
+        QMessageBox::warning(this, tr("Ошибка"), tr("Не удается открыть базу записей линии\n%1").arg(lineError),
+                             QMessageBox::Ok);
 }
 
 void MainWindow::SaveProjectAs()
@@ -130,6 +135,7 @@ void MainWindow::SaveProjectFile(const QString &path)
 void MainWindow::CloseProject()
 {
     project.reset();
+    SetLine(std::nullopt);
     ShowProject();
 }
 
@@ -198,6 +204,8 @@ bool MainWindow::ProjectAllowsWrite(const JobPlan &plan)
     const VectorTable table = ReadVectorTable(plan.image, geometry);
     const QString stack = Address(table.stack), reset = Address(table.reset);
     QString problem;
+    if (vectorTableAccepted)
+        return true;
     switch (table.verdict) {
     case VectorTable::Fine:
         return true;
@@ -227,7 +235,9 @@ bool MainWindow::ProjectAllowsWrite(const JobPlan &plan)
                       .arg(reset, Address(plan.image.LowestAddress()), Address(plan.image.HighestAddress()));
         break;
     }
-    return QMessageBox::warning(this, tr("Внимание"), problem + QStringLiteral("\n\n") + tr("Записать всё равно?"),
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+    // Asked once for the project: a line does not stop at every board.
+    vectorTableAccepted = QMessageBox::warning(this, tr("Внимание"), problem + QStringLiteral("\n\n") + tr("Записать всё равно?"),
+                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes;
+    return vectorTableAccepted;
 }

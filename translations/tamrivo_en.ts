@@ -681,6 +681,12 @@ the project is for %4 – %5 in %6-byte pages</translation>
         <source>Ожидание новой платы…</source>
         <translation>Waiting for a new board…</translation>
     </message>
+    <message>
+        <source>Не удается открыть базу записей линии
+%1</source>
+        <translation>Cannot open the line&apos;s record store
+%1</translation>
+    </message>
 </context>
 <context>
     <name>FlashMapView</name>

@@ -85,6 +85,44 @@ private slots:
         QVERIFY(sim.waitForFinished(5000) && dump.open(QIODevice::ReadOnly));
         QCOMPARE(dump.readAll().mid(0x3000), driver.sim->Flash().Read(0x08003000, 0xd000));
     }
+
+    // A project that numbers its boards sets up the window's line: the
+    // board gets the pool's first number from the project's store, and
+    // tamrivo-cli running the same project takes the next from that store.
+    void projectSetsUpLine()
+    {
+        QTemporaryDir dir;
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        const QString file = dir.filePath("app.bin"), projectFile = dir.filePath("line.tamrivo");
+        QVERIFY(QFile::copy(IMAGE_DATA_DIR "/app-elf.bin", file));
+        Project project;
+        project.image = file;
+        project.geometry = Geometry{0x08003000, 0x0800ffff, 1024};
+        project.serial = ProjectSerial{0x08003100, SerialFormat(), QStringLiteral("line"), 41, std::nullopt, false};
+        project.store = QStringLiteral("sqlite:") + dir.filePath("records.sqlite");
+        project.station = QStringLiteral("st1");
+        QVERIFY(SaveProject(projectFile, project).isEmpty());
+
+        const SimConfig config;
+        WindowDriver driver(&config);
+        driver.Connect();
+        Trigger(driver, "actionOpenProject", projectFile);
+        QTRY_VERIFY(driver.Child<QWidget>("productionPanel")->isVisible());
+        driver.Child<QPushButton>("pushButtonNextBoard")->click();
+        QTRY_VERIFY(driver.Child<QLabel>("labelVerdict")->text().contains("ГОДНА"));
+        QCOMPARE(driver.sim->Flash().Read(0x08003100, 4), QByteArray("\x29\0\0\0", 4));
+
+        const QString bin = qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/';
+        QProcess sim, cli;
+        sim.start(bin + "tamrivo-loader-sim", {"--dump", dir.filePath("flash.bin")});
+        QVERIFY(sim.waitForStarted(5000) && sim.waitForReadyRead(5000));
+        cli.start(bin + "tamrivo-cli", {"--port", QString(sim.readLine()).trimmed(), "--quiet", "--project", projectFile, "write"});
+        QVERIFY(cli.waitForFinished(30000) && cli.exitCode() == 0);
+        ::kill(pid_t(sim.processId()), SIGTERM);
+        QFile dump(dir.filePath("flash.bin"));
+        QVERIFY(sim.waitForFinished(5000) && dump.open(QIODevice::ReadOnly));
+        QCOMPARE(dump.readAll().mid(0x3100, 4), QByteArray("\x2a\0\0\0", 4));
+    }
 };
 
 TAMRIVO_GUI_TEST_MAIN(WindowProjectTest)
