@@ -11,6 +11,8 @@
 # the timed boards, and checks every pulled board's flash: the image, with a number of its own.
 #   bash bench/line.sh [-n BOARDS] [-s BYTES] [-b BAUD] [-h HANDS] [--window] [-- SIM ARGS]
 #   defaults: 10 boards, 8192 bytes, 19200 baud, 0.5 s. KEEP=1 keeps the work folder.
+# STORE=FILE takes that SQLite store (the boards before it stay, uncounted); WINDOW_ARGS are more
+# arguments for tamrivo-bench-window (--lang en --shot FILE: the panel pictures, docs/measurements.md).
 set -euo pipefail
 bin=${BIN:-$(cd "$(dirname "$0")/../build/bin" && pwd)}
 boards=10 size=8192 baud=19200 hands=0.5 mode=cli
@@ -38,7 +40,8 @@ trap cleanup EXIT
 # about it.
 serial_off=$(( size / 2 / 8 * 8 ))
 flash=$(( 0x3000 + (size + 0x7FF) / 0x400 * 0x400 ))
-store=$work/store.sqlite
+store=${STORE:-$work/store.sqlite}
+before=$(sqlite3 "$store" "SELECT COALESCE(MAX(id), 0) FROM jobs" 2>/dev/null || echo 0)
 python3 - "$work" "$size" "$serial_off" "$flash" "$store" <<'PY'
 import hashlib, json, os, sys
 work, size, off, flash, store = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
@@ -73,14 +76,14 @@ start_station() {
             tool=$! ;;
         window)
             "$bin/tamrivo-bench-window" --port "$work/port" --baud "$tool_baud" --line "$work/line.tamrivo" \
-                > "$work/records" 2> "$work/station.log" &
+                ${WINDOW_ARGS:-} > "$work/records" 2> "$work/station.log" &
             tool=$! ;;
     esac
 }
 station_cpu() {     # user + system seconds of the station so far, all its threads
     awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%.2f", ($12 + $13) / hz }' "/proc/$tool/stat"
 }
-records() { sqlite3 "$store" "SELECT COUNT(*) FROM jobs" 2>/dev/null || echo 0; }
+records() { sqlite3 "$store" "SELECT COUNT(*) FROM jobs WHERE id > $before" 2>/dev/null || echo 0; }
 
 # Seats board i (0: the untimed first), waits for its record and pulls it.
 serve() {
@@ -117,15 +120,15 @@ kill "$sim"
 wait "$sim" 2>/dev/null || true
 sim=
 
-python3 - "$work" "$boards" "$start" "$end" "$cpu" "$serial_off" "$store" <<'PY'
+python3 - "$work" "$boards" "$start" "$end" "$cpu" "$serial_off" "$store" "$before" <<'PY'
 import sqlite3, sys
-work, boards, start, end, cpu, off, store = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), \
-    float(sys.argv[5]), int(sys.argv[6]), sys.argv[7]
+work, boards, start, end, cpu, off, store, before = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), \
+    float(sys.argv[4]), float(sys.argv[5]), int(sys.argv[6]), sys.argv[7], int(sys.argv[8])
 wall = end - start
 served = [float(b) - float(a) for a, b in (line.split() for line in open(f'{work}/times'))]
 db = sqlite3.connect(store)
-classes = dict(db.execute('SELECT result_class, COUNT(*) FROM jobs GROUP BY result_class'))
-job = db.execute('SELECT AVG(seconds) FROM jobs').fetchone()[0]
+classes = dict(db.execute('SELECT result_class, COUNT(*) FROM jobs WHERE id > ? GROUP BY result_class', (before,)))
+job = db.execute('SELECT AVG(seconds) FROM jobs WHERE id > ?', (before,)).fetchone()[0]
 image = open(f'{work}/image.bin', 'rb').read()
 numbers, bad = [], []
 for b in range(1, boards + 2):
