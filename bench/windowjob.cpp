@@ -8,6 +8,13 @@
 // halfway through the write (--shot FILE), and afterwards verify against
 // another file and grab the view of the differences (--verify-with FILE
 // --shot-differences FILE).
+//   tamrivo-bench-window --port PORT [--baud 19200] --line PROJECT [--boards N] [--shot FILE]
+// runs the window as a production line instead: it opens PROJECT through
+// the File menu, ticks the panel's automatic start and serves every board
+// that comes until SIGTERM or SIGINT, or until N boards are on the panel,
+// then prints "result boards=N cpu=... wall=..." (both in seconds, from
+// the tick). With --shot the window is grabbed after every board, so FILE
+// shows the last one.
 
 #include "language.h"
 #include "mainwindow.h"
@@ -19,16 +26,22 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QProgressBar>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 
@@ -54,16 +67,36 @@ struct Mark
 class WindowBench
 {
 public:
-    WindowBench(MainWindow &window, const QString &port, const QString &baud, const QString &image)
+    WindowBench(MainWindow &window, const QString &port, const QString &baud, const QString &image,
+                int pollMs = JobPollMs)
         : window(window), port(port), baud(baud), image(image)
     {
         clock.start();
-        QObject::connect(&poll, &QTimer::timeout, [this] { Answer(); });
-        poll.start(PollMs);
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            Answer();
+            if (onPoll)
+                onPoll();
+        });
+        poll.start(pollMs);
     }
 
     // Everything the user does, in order; returns when the write has ended.
     bool Run()
+    {
+        if (!Connect())
+            return false;
+        auto *file = Child<QLineEdit>("lineEditFileData");
+        file->setText(image);
+        emit file->editingFinished();
+
+        click = Now();
+        Child<QPushButton>("pushButtonWrite")->click();
+        return success.ms >= 0;
+    }
+
+    // The baud rate chosen, the port typed and Return pressed, the
+    // parameters box answered.
+    bool Connect()
     {
         auto *baudBox = Child<QComboBox>("comboBoxBaud");
         const int index = baudBox->findText(baud);
@@ -81,14 +114,17 @@ public:
             std::fprintf(stderr, "tamrivo-bench-window: %s did not connect\n", qPrintable(port));
             return false;
         }
+        return true;
+    }
 
-        auto *file = Child<QLineEdit>("lineEditFileData");
-        file->setText(image);
-        emit file->editingFinished();
-
-        click = Now();
-        Child<QPushButton>("pushButtonWrite")->click();
-        return success.ms >= 0;
+    // Opens a project as the user does: the File menu's action, its file
+    // dialog given the path. The production line comes up with it.
+    bool OpenProject(const QString &file)
+    {
+        fileToChoose = file;
+        Child<QAction>("actionOpenProject")->trigger();
+        fileToChoose.clear();
+        return window.OpenedProject().has_value();
     }
 
     // Halfway through the write pass, the window as it looks then.
@@ -123,11 +159,26 @@ public:
     }
 
     std::function<bool()> writing = [] { return true; };
+    std::function<void()> onPoll;     // after each look for a box
 
-    void Print() const
+    template<typename T>
+    T *Child(const char *name)
+    {
+        T *child = window.findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("no %s in the window", name);
+        return child;
+    }
+
+    void PrintBoxes() const
     {
         for (const QString &box : boxes)
             std::printf("box: %s\n", qPrintable(QString(box).replace('\n', QStringLiteral(" | "))));
+    }
+
+    void Print() const
+    {
+        PrintBoxes();
         const auto seconds = [](const Mark &from, const Mark &to) {
             return from.ms < 0 || to.ms < 0 ? -1.0 : (to.ms - from.ms) / 1000.0;
         };
@@ -154,21 +205,26 @@ public:
 private:
     // Often enough that a box costs the job little, seldom enough that the
     // polling itself is no load worth counting.
-    static constexpr int PollMs = 10;
-
-    template<typename T>
-    T *Child(const char *name)
-    {
-        T *child = window.findChild<T *>(QLatin1String(name));
-        if (!child)
-            qFatal("no %s in the window", name);
-        return child;
-    }
+    static constexpr int JobPollMs = 10;
 
     Mark Now() const { return Mark { clock.elapsed(), ProcessCpuSeconds() }; }
 
     void Answer()
     {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (dialog && dialog->isVisible() && !fileToChoose.isEmpty()) {
+            boxes << QStringLiteral("file dialog \"%1\": %2").arg(dialog->windowTitle(), fileToChoose);
+            // Typed into its name field, as a user does: a file selected
+            // from outside does not replace what that field holds while
+            // it has the focus.
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (!name)
+                qFatal("no name field in the file dialog");
+            name->setText(fileToChoose);
+            // Its own accept, which takes the file chosen, is protected.
+            static_cast<QDialog *>(dialog)->accept();
+            return;
+        }
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
@@ -199,6 +255,7 @@ private:
     QElapsedTimer clock;
     QTimer poll;
     QStringList boxes;
+    QString fileToChoose;
     QString jobStatus;
     Mark connectStart;
     Mark paramsBox;     // the device's parameters offered: the connect is done
@@ -208,15 +265,126 @@ private:
     bool shot = false;
 };
 
+// SIGTERM or SIGINT: the line ends as the operator ends it, between boards.
+std::atomic<bool> stopAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only set a lock-free atomic");
+
+extern "C" void OnStop(int)
+{
+    stopAsked = true;
+}
+
+// The boards the panel counts for the station today, passed and failed:
+// what the store holds, so it grows by one with each board the panel
+// shows. -1 while the panel says something else (the store unread).
+int CountedToday(const QLabel &counts)
+{
+    const QString text = QApplication::translate("ProductionPanel", "Сегодня: годных %1, брак %2");
+    QStringList pieces;
+    for (const QString &piece : text.split(QRegularExpression(QStringLiteral("%[12]"))))
+        pieces << QRegularExpression::escape(piece);
+    const QRegularExpression pattern(QLatin1Char('^') + pieces.join(QLatin1String("(\\d+)")) + QLatin1Char('$'));
+    const QRegularExpressionMatch match = pattern.match(counts.text());
+    return match.hasMatch() ? match.captured(1).toInt() + match.captured(2).toInt() : -1;
+}
+
+// The window as a production line: connected, the project opened from the
+// File menu, the automatic start ticked; every board after that is the
+// window's own doing. Returns false when the line could not be started.
+class LineBench
+{
+public:
+    LineBench(WindowBench &bench, MainWindow &window, int boards, const QString &shot)
+        : bench(bench), window(window), boards(boards), shot(shot)
+    {
+        bench.onPoll = [this] { Look(); };
+    }
+
+    bool Start(const QString &project)
+    {
+        if (!bench.Connect())
+            return false;
+        if (!bench.OpenProject(project)) {
+            std::fprintf(stderr, "tamrivo-bench-window: the window did not open %s\n", qPrintable(project));
+            return false;
+        }
+        counts = bench.Child<QLabel>("labelTodayCounts");
+        auto *box = bench.Child<QCheckBox>("checkBoxAutoStart");
+        before = CountedToday(*counts);
+        clock.start();
+        cpuBefore = ProcessCpuSeconds();
+        box->setChecked(true);
+        if (!box->isChecked()) {
+            std::fprintf(stderr, "tamrivo-bench-window: the automatic start did not stay on\n");
+            return false;
+        }
+        std::printf("line: automatic start on, %d boards counted today before\n", before);
+        std::fflush(stdout);
+        automatic = box;
+        return true;
+    }
+
+    void Print() const
+    {
+        bench.PrintBoxes();
+        std::printf("line: %d boards on the panel in %.2f s, %.3f s of CPU (%.2f %% of a core)\n", shown, wall, cpu,
+                    wall > 0 ? 100 * cpu / wall : 0.0);
+        std::printf("result boards=%d cpu=%.3f wall=%.3f\n", shown, cpu, wall);
+    }
+
+private:
+    void Look()
+    {
+        // Stopped before the line started: nothing of the window's to spare.
+        if (!automatic) {
+            if (stopAsked)
+                QApplication::quit();
+            return;
+        }
+        const int counted = CountedToday(*counts);
+        if (counted >= 0 && before >= 0 && counted - before > shown) {
+            shown = counted - before;
+            if (!shot.isEmpty())
+                window.grab().save(shot);
+        }
+        if (wall < 0 && (stopAsked || (boards > 0 && shown >= boards))) {
+            wall = clock.elapsed() / 1000.0;
+            cpu = ProcessCpuSeconds() - cpuBefore;
+            automatic->setChecked(false);
+        }
+        // Quitting from inside one of the window's nested waits would end
+        // that wait too: only from the main loop.
+        if (wall >= 0 && QThread::currentThread()->loopLevel() == 1)
+            QApplication::quit();
+    }
+
+    WindowBench &bench;
+    MainWindow &window;
+    const int boards;           // 0: until a signal
+    const QString shot;
+    QLabel *counts = nullptr;
+    QCheckBox *automatic = nullptr;     // set once the line has started
+    int before = -1;
+    int shown = 0;
+    QElapsedTimer clock;
+    double cpuBefore = 0;
+    double wall = -1;
+    double cpu = 0;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // No display needed, and the user's own settings left alone.
+    // No display needed, and the user's own settings and data (a line's
+    // journal) left alone.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir configHome;
     qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (configHome.path() + QStringLiteral("/data")).toLocal8Bit());
+    // Qt's own file dialog, which the bench can answer, on any display.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
 
@@ -231,10 +399,17 @@ int main(int argc, char *argv[])
     parser.addOption({ QStringLiteral("shot"), QStringLiteral("grab the window halfway through the write"), QStringLiteral("FILE") });
     parser.addOption({ QStringLiteral("verify-with"), QStringLiteral("afterwards verify against FILE"), QStringLiteral("FILE") });
     parser.addOption({ QStringLiteral("shot-differences"), QStringLiteral("grab the differences found"), QStringLiteral("FILE") });
+    parser.addOption({ QStringLiteral("line"), QStringLiteral("run PROJECT's production line with the automatic start"),
+                       QStringLiteral("PROJECT") });
+    parser.addOption({ QStringLiteral("boards"), QStringLiteral("with --line: end after N boards (default: at a signal)"),
+                       QStringLiteral("N"), QStringLiteral("0") });
     parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("the image to write"));
     parser.process(app);
-    if (!parser.isSet(QStringLiteral("port")) || parser.positionalArguments().size() != 1) {
-        std::fputs("usage: tamrivo-bench-window --port PORT [--baud BAUD] IMAGE\n", stderr);
+    const bool lineMode = parser.isSet(QStringLiteral("line"));
+    if (!parser.isSet(QStringLiteral("port")) || parser.positionalArguments().size() != (lineMode ? 0 : 1)) {
+        std::fputs("usage: tamrivo-bench-window --port PORT [--baud BAUD] IMAGE\n"
+                   "       tamrivo-bench-window --port PORT [--baud BAUD] --line PROJECT [--boards N] [--shot FILE]\n",
+                   stderr);
         return 2;
     }
 
@@ -248,6 +423,24 @@ int main(int argc, char *argv[])
     std::printf("remembered data file: %s\n",
                 qPrintable(window.findChild<QLineEdit *>(QStringLiteral("lineEditFileData"))->text()));
     std::fflush(stdout);
+    if (lineMode) {
+        // The bench's look for boxes and boards costs the window's line
+        // next to nothing at this rate.
+        WindowBench bench(window, parser.value(QStringLiteral("port")), parser.value(QStringLiteral("baud")), QString(),
+                          100);
+        LineBench line(bench, window, parser.value(QStringLiteral("boards")).toInt(), parser.value(QStringLiteral("shot")));
+        std::signal(SIGTERM, OnStop);
+        std::signal(SIGINT, OnStop);
+        bool started = false;
+        QTimer::singleShot(0, [&] {
+            started = line.Start(QFileInfo(parser.value(QStringLiteral("line"))).absoluteFilePath());
+            if (!started)
+                app.quit();
+        });
+        app.exec();
+        line.Print();
+        return started ? 0 : 1;
+    }
     WindowBench bench(window, parser.value(QStringLiteral("port")), parser.value(QStringLiteral("baud")),
                       QFileInfo(parser.positionalArguments().first()).absoluteFilePath());
     if (parser.isSet(QStringLiteral("shot"))) {
