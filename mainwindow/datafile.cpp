@@ -114,33 +114,39 @@ void MainWindow::ChooseDataFile(const QString &path)
     ui->lineEditFileData->setText(path);
     dataFileName = path;
     ShowFingerprint();
-    RememberRecent(path, fileFacts.readable);
+    RememberRecent(menuRecent, KeyRecent, RecentCount, path, fileFacts.readable, &MainWindow::ChooseDataFile);
 }
 
-// The files used last, newest first, each once, for the File menu; a
-// file that would not open is no use there.
-void MainWindow::RememberRecent(const QString &path, bool opened)
+// A list of the files used last, newest first, each once, kept in the
+// settings under key and offered in menu; a file that would not open is
+// no use there. Picking an entry opens it as open does.
+void MainWindow::RememberRecent(QMenu *menu, const char *key, int count, const QString &path, bool opened,
+                                OpenRecent open)
 {
-    const QStringList recent = UpdatedRecent(settings->value(QLatin1String(KeyRecent)).toStringList(), path, opened,
-                                             RecentCount);
-    settings->setValue(QLatin1String(KeyRecent), recent);
+    settings->setValue(QLatin1String(key),
+                       UpdatedRecent(settings->value(QLatin1String(key)).toStringList(), path, opened, count));
     settings->sync();
-    FillRecentMenu();
+    FillRecentMenu(menu, key, open);
 }
 
-void MainWindow::FillRecentMenu()
+void MainWindow::FillRecentMenu(QMenu *menu, const char *key, OpenRecent open)
 {
-    menuRecent->clear();
-    const QStringList recent = settings->value(QLatin1String(KeyRecent)).toStringList();
+    menu->clear();
+    const QStringList recent = settings->value(QLatin1String(key)).toStringList();
     for (int i = 0; i < recent.size(); ++i) {
         const QString path = recent.at(i);
-        QAction *action = menuRecent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)));
-        connect(action, &QAction::triggered, this, [this, path] {
+        QAction *action = menu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)));
+        connect(action, &QAction::triggered, this, [this, path, open] {
             if (!WaitingForLoader())
-                ChooseDataFile(path);
+                (this->*open)(path);
         });
     }
-    menuRecent->setEnabled(!recent.isEmpty());
+    menu->setEnabled(!recent.isEmpty());
+}
+
+void MainWindow::FillRecentFiles()
+{
+    FillRecentMenu(menuRecent, KeyRecent, &MainWindow::ChooseDataFile);
 }
 
 // A path typed or pasted into the field is taken as if chosen in the

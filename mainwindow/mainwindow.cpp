@@ -98,7 +98,7 @@ MainWindow::MainWindow(QWidget *parent)
     settings->setIniCodec("UTF-8");
 #endif
     RestoreDataFile();
-    FillRecentMenu();
+    FillRecentFiles();
     FillRecentProjects();
     RestoreSkipUnchanged();
     RefreshPorts();

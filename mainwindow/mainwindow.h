@@ -106,8 +106,10 @@ private:
         Fingerprint print;
     };
     static FileFacts ReadFileFacts(const QString &path);
-    void RememberRecent(const QString &path, bool opened);
-    void FillRecentMenu();
+    using OpenRecent = void (MainWindow::*)(const QString &);
+    void RememberRecent(QMenu *menu, const char *key, int count, const QString &path, bool opened, OpenRecent open);
+    void FillRecentMenu(QMenu *menu, const char *key, OpenRecent open);
+    void FillRecentFiles();
     void CreateFileMenu();
     void RestoreSkipUnchanged();
     void QueryFlashParams();

@@ -73,6 +73,8 @@ void MainWindow::OpenProjectFile(const QString &path)
     else if (error.isEmpty())
         error = ChangedText(opened, Sha256Hex(image.readAll()));
     if (!error.isEmpty()) {
+        RememberRecent(menuRecentProjects, KeyRecentProjects, RecentProjectCount, QFileInfo(path).absoluteFilePath(),
+                       false, &MainWindow::OpenProjectFile);
         QMessageBox::critical(this, tr("Ошибка"), tr("Не удается открыть проект\n%1").arg(error), QMessageBox::Ok);
         return;
     }
@@ -85,12 +87,8 @@ void MainWindow::OpenProjectFile(const QString &path)
     ui->checkBoxSkipUnchanged->setChecked(opened.skipUnchanged);
     ChooseDataFile(ImagePath(opened));
     settings->setValue(QLatin1String(KeyProjectDir), QFileInfo(path).absolutePath());
-    QStringList recent = settings->value(QLatin1String(KeyRecentProjects)).toStringList();
-    recent.removeAll(opened.file);
-    recent.prepend(opened.file);
-    settings->setValue(QLatin1String(KeyRecentProjects), QStringList(recent.mid(0, RecentProjectCount)));
-    settings->sync();
-    FillRecentProjects();
+    RememberRecent(menuRecentProjects, KeyRecentProjects, RecentProjectCount, opened.file, true,
+                   &MainWindow::OpenProjectFile);
     ShowProject();
     const QString lineError = SetLine(LineFromProject(opened));
     if (!lineError.isEmpty())
@@ -141,17 +139,7 @@ void MainWindow::CloseProject()
 
 void MainWindow::FillRecentProjects()
 {
-    menuRecentProjects->clear();
-    const QStringList recent = settings->value(QLatin1String(KeyRecentProjects)).toStringList();
-    for (int i = 0; i < recent.size(); ++i) {
-        const QString path = recent.at(i);
-        connect(menuRecentProjects->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path))),
-                &QAction::triggered, this, [this, path] {
-                    if (!WaitingForLoader())
-                        OpenProjectFile(path);
-                });
-    }
-    menuRecentProjects->setEnabled(!recent.isEmpty());
+    FillRecentMenu(menuRecentProjects, KeyRecentProjects, &MainWindow::OpenProjectFile);
 }
 
 // The project's name in the title, behind a job's progress too.

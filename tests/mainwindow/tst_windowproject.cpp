@@ -15,6 +15,22 @@ class WindowProjectTest : public QObject
         driver.window.findChild<QAction *>(QLatin1String(action))->trigger();
     }
 
+    // tamrivo-cli writes the project into a fresh simulated device, whose
+    // flash ends in flash.
+    void CliWrites(const QTemporaryDir &dir, const QString &projectFile, QByteArray *flash)
+    {
+        const QString bin = qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/';
+        QProcess sim, cli;
+        sim.start(bin + "tamrivo-loader-sim", {"--dump", dir.filePath("flash.bin")});
+        QVERIFY(sim.waitForStarted(5000) && sim.waitForReadyRead(5000));
+        cli.start(bin + "tamrivo-cli", {"--port", QString(sim.readLine()).trimmed(), "--quiet", "--project", projectFile, "write"});
+        QVERIFY(cli.waitForFinished(30000) && cli.exitCode() == 0);
+        ::kill(pid_t(sim.processId()), SIGTERM);
+        QFile dump(dir.filePath("flash.bin"));
+        QVERIFY(sim.waitForFinished(5000) && dump.open(QIODevice::ReadOnly));
+        *flash = dump.readAll();
+    }
+
 private slots:
     // image: of make.sh, linked for 0x08003000 (app-elf.bin) or 0x08000000
     // (tiny.bin), or changed once the project is open; saved: by the window,
@@ -74,16 +90,9 @@ private slots:
         QCOMPARE(driver.sim->Flash().Read(0x08003000, bytes.size()), written ? bytes : QByteArray(bytes.size(), '\xff'));
         if (!saved)
             return;
-        const QString bin = qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/';
-        QProcess sim, cli;
-        sim.start(bin + "tamrivo-loader-sim", {"--dump", dir.filePath("flash.bin")});
-        QVERIFY(sim.waitForStarted(5000) && sim.waitForReadyRead(5000));
-        cli.start(bin + "tamrivo-cli", {"--port", QString(sim.readLine()).trimmed(), "--quiet", "--project", projectFile, "write"});
-        QVERIFY(cli.waitForFinished(30000) && cli.exitCode() == 0);
-        ::kill(pid_t(sim.processId()), SIGTERM);
-        QFile dump(dir.filePath("flash.bin"));
-        QVERIFY(sim.waitForFinished(5000) && dump.open(QIODevice::ReadOnly));
-        QCOMPARE(dump.readAll().mid(0x3000), driver.sim->Flash().Read(0x08003000, 0xd000));
+        QByteArray flash;
+        CliWrites(dir, projectFile, &flash);
+        QCOMPARE(flash.mid(0x3000), driver.sim->Flash().Read(0x08003000, 0xd000));
     }
 
     // A project that numbers its boards sets up the window's line: the
@@ -112,16 +121,9 @@ private slots:
         QTRY_VERIFY(driver.Child<QLabel>("labelVerdict")->text().contains("ГОДНА"));
         QCOMPARE(driver.sim->Flash().Read(0x08003100, 4), QByteArray("\x29\0\0\0", 4));
 
-        const QString bin = qEnvironmentVariable("TAMRIVO_BIN_DIR") + '/';
-        QProcess sim, cli;
-        sim.start(bin + "tamrivo-loader-sim", {"--dump", dir.filePath("flash.bin")});
-        QVERIFY(sim.waitForStarted(5000) && sim.waitForReadyRead(5000));
-        cli.start(bin + "tamrivo-cli", {"--port", QString(sim.readLine()).trimmed(), "--quiet", "--project", projectFile, "write"});
-        QVERIFY(cli.waitForFinished(30000) && cli.exitCode() == 0);
-        ::kill(pid_t(sim.processId()), SIGTERM);
-        QFile dump(dir.filePath("flash.bin"));
-        QVERIFY(sim.waitForFinished(5000) && dump.open(QIODevice::ReadOnly));
-        QCOMPARE(dump.readAll().mid(0x3100, 4), QByteArray("\x2a\0\0\0", 4));
+        QByteArray flash;
+        CliWrites(dir, projectFile, &flash);
+        QCOMPARE(flash.mid(0x3100, 4), QByteArray("\x2a\0\0\0", 4));
     }
 };
 
